@@ -1,0 +1,176 @@
+#include "installer/orchestration.h"
+
+#include <filesystem>
+
+#include "launcher/process_state.h"
+#include "platform/host_test_fixture.h"
+
+namespace {
+
+const char kInstallerX86[] = "C:\\Temp\\TempExpandedFiles\\install\\x86\\InstallGui.exe";
+const char kInstallerX64[] = "C:\\Temp\\TempExpandedFiles\\install\\x64\\InstallGui.exe";
+const char kCleanupComplete[] = "Cleanup Complete.";
+
+class RunInstallTest : public LauncherTest {
+ protected:
+  // Expands the package as the launcher would have before the install.
+  void Expand(const std::string& settings) {
+    for (const auto& file : std::map<std::string, std::string>{
+             {"install\\component.isf", settings}, {"install\\x86\\InstallGui.exe", "x86"}, {"install\\x64\\InstallGui.exe", "x64"}}) {
+      WriteFile(std::string(kExpansionDirectory) + "\\" + file.first, file.second);
+    }
+  }
+
+  std::vector<host::StartedProgram> Installers() {
+    std::vector<host::StartedProgram> installers;
+    for (const host::StartedProgram& program : host::StartedPrograms()) {
+      if (program.file.find("InstallGui.exe") != std::string::npos) installers.push_back(program);
+    }
+    return installers;
+  }
+};
+
+TEST_F(RunInstallTest, SettingsRunGivesTheSettingsFilePath) {
+  Expand("[Install]\r\nDisplayUI=0\r\n");
+  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...", kCleanupComplete}));
+  ASSERT_EQ(Installers().size(), 1u);
+  EXPECT_EQ(Installers()[0].file, kInstallerX86);
+  EXPECT_EQ(Installers()[0].parameters, "/I:C:\\Temp\\TempExpandedFiles\\install\\component.isf");
+  EXPECT_EQ(Installers()[0].showCommand, 1);
+  EXPECT_EQ(Installers()[0].workingDirectory, "C:\\pkg");
+  EXPECT_FALSE(Exists(kExpansionDirectory));
+}
+
+TEST_F(RunInstallTest, SixtyFourBitWindowsGetsTheX64BuildAndBlanksStayUnquoted) {
+  host::SetWow64(true);
+  host::SetEnvironment("TEMP", "C:\\My Temp");
+  EXPECT_TRUE(RunInstall());
+  ASSERT_EQ(Installers().size(), 1u);
+  EXPECT_EQ(Installers()[0].file, "C:\\My Temp\\TempExpandedFiles\\install\\x64\\InstallGui.exe");
+  EXPECT_EQ(Installers()[0].parameters, "/I:C:\\My Temp\\TempExpandedFiles\\install\\component.isf");
+}
+
+TEST_F(RunInstallTest, PortModeRewritesBeforeTheInstallerStarts) {
+  Expand("[Install]\r\nPort=CmdLine\r\n");
+  launchOptions.portName = "IP_10.0.0.5";
+  launchOptions.printerAddress = "10.0.0.5";
+  launchOptions.portGiven = launchOptions.addressGiven = true;
+  EXPECT_TRUE(RunInstall());
+  ASSERT_EQ(settingsSeenByInstaller_.size(), 1u);
+  EXPECT_EQ(settingsSeenByInstaller_[0].rfind("[Install]\r\nPort=IP_10.0.0.5\r\n", 0), 0u);
+  EXPECT_EQ(Installers()[0].parameters, "/I:C:\\Temp\\TempExpandedFiles\\install\\component.isf");
+}
+
+TEST_F(RunInstallTest, MissingPortOptionsStopAfterCleanupAndPause) {
+  Expand("[Install]\r\nPort=CmdLine\r\n");
+  launchOptions.portName = "LPT1:";
+  launchOptions.portGiven = true;
+  EXPECT_FALSE(RunInstall());
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "Error - package is configured for port and address or hostname on cmd line, but",
+                         "these params were not found", "/address: parameter not found or no value was specified",
+                         "Install Failed, Beginning Cleanup...", kCleanupComplete, "Press ENTER to continue"}));
+  EXPECT_TRUE(Installers().empty());
+  EXPECT_FALSE(Exists(kExpansionDirectory));
+  // Removal, then the window to the front, then the prompt and the wait.
+  std::vector<std::string> order;
+  for (const std::string& event : host::Events()) {
+    if (event == "start:C:\\Windows\\system32\\cmd.exe" || event == "foreground" ||
+        event == "line:Press ENTER to continue" || event == "read-input") {
+      order.push_back(event);
+    }
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"start:C:\\Windows\\system32\\cmd.exe", "foreground",
+                                             "line:Press ENTER to continue", "read-input"}));
+}
+
+TEST_F(RunInstallTest, WithoutPortModeThePortOptionsDoNothing) {
+  Expand("[Install]\r\nPort=CmdLine \r\n");
+  launchOptions.portName = "X";
+  launchOptions.portGiven = true;
+  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(settingsSeenByInstaller_[0], "[Install]\r\nPort=CmdLine \r\n");
+}
+
+TEST_F(RunInstallTest, StandaloneRunParameters) {
+  Expand("[Install]\r\nDisplayUI=1\r\n");
+  EXPECT_TRUE(RunInstall());
+  ASSERT_EQ(Installers().size(), 1u);
+  EXPECT_EQ(Installers()[0].parameters, std::nullopt);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...", kCleanupComplete}));
+
+  for (const char* language : {"/l:de", "/L:DE"}) {
+    host::ClearRecords();
+    Expand("[Install]\r\nDisplayUI=1\r\n");
+    launchOptions.languageCode = language;
+    launchOptions.languageGiven = true;
+    EXPECT_TRUE(RunInstall());
+    ASSERT_EQ(Installers().size(), 1u);
+    EXPECT_EQ(Installers()[0].parameters, language);
+  }
+}
+
+TEST_F(RunInstallTest, StandaloneKeys) {
+  struct Case {
+    const char* settings;
+    bool standalone;
+  };
+  for (const Case& c : {Case{"License=1\r\nDisplayUI=0\r\n", true}, Case{"PortRuntimeDiscover=1\n", true},
+                        Case{"DisplayUI=1 \r\n", false}, Case{"displayui=1\r\n", false}, Case{"License=10\r\n", false}}) {
+    WriteFile(kSettingsFile, c.settings);
+    EXPECT_EQ(RequestsStandaloneRun(kSettingsFile), c.standalone) << c.settings;
+  }
+}
+
+TEST_F(RunInstallTest, FirstStandaloneKeyEndsTheLookups) {
+  WriteFile(kSettingsFile, "License=1\r\nDisplayUI=1\r\n");
+  EXPECT_TRUE(RequestsStandaloneRun(kSettingsFile));
+  EXPECT_EQ(EventsStartingWith("open-read:").size(), 1u);
+  host::ClearRecords();
+  WriteFile(kSettingsFile, "DisplayUI=1\r\n");
+  EXPECT_TRUE(RequestsStandaloneRun(kSettingsFile));
+  EXPECT_EQ(EventsStartingWith("open-read:").size(), 3u);
+}
+
+TEST_F(RunInstallTest, StandaloneRunWithPortModeRewritesOnce) {
+  Expand("[Install]\r\nPort=CmdLine\r\nDisplayUI=1\r\n");
+  launchOptions.portName = "IP_1";
+  launchOptions.printerAddress = "1.2.3.4";
+  launchOptions.portGiven = launchOptions.addressGiven = true;
+  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...", kCleanupComplete}));
+  EXPECT_EQ(EventsStartingWith("open-write:").size(), 1u);
+}
+
+TEST_F(RunInstallTest, PortNamedCmdLineIsRewrittenTwiceInTheStandaloneRun) {
+  Expand("[Install]\r\nPort=CmdLine\r\nDisplayUI=1\r\n");
+  launchOptions.portName = "CmdLine";
+  launchOptions.printerAddress = "1.2.3.4";
+  launchOptions.portGiven = launchOptions.addressGiven = true;
+  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(EventsStartingWith("open-write:").size(), 2u);
+}
+
+TEST_F(RunInstallTest, MissingInstallerIsNotWaitedFor) {
+  Expand("[Install]\r\n");
+  std::filesystem::remove(host::HostPath(kInstallerX86));
+  EXPECT_TRUE(RunInstall());
+  std::vector<std::string> afterStart;
+  const auto& events = host::Events();
+  for (std::size_t i = 0; i + 1 < events.size(); ++i) {
+    if (events[i] == std::string("start:") + kInstallerX86) afterStart.push_back(events[i + 1]);
+  }
+  EXPECT_EQ(afterStart, (std::vector<std::string>{"line:Install Complete, Beginning Cleanup..."}));
+}
+
+TEST_F(RunInstallTest, MissingSettingsFileStillGetsTheSettingsRun) {
+  host::SetWow64(true);
+  WriteFile(kInstallerX64, "x64");
+  EXPECT_TRUE(RunInstall());
+  ASSERT_EQ(Installers().size(), 1u);
+  EXPECT_EQ(Installers()[0].file, kInstallerX64);
+  EXPECT_EQ(Installers()[0].parameters, "/I:C:\\Temp\\TempExpandedFiles\\install\\component.isf");
+}
+
+}  // namespace

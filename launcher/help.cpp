@@ -1,0 +1,17 @@
+#include "launcher/help.h"
+
+#include "launcher/console.h"
+#include "platform/platform.h"
+
+void ShowHelp(std::string launcherFileName) {
+  platform::ShowConsoleWindow(platform::kShow);
+  PrintLine("Help Menu for " + launcherFileName);
+  PrintLine("Syntax:\t" + launcherFileName + " /parameter");
+  PrintLine("Parameters: ");
+  PrintLine("\t/?\t- Display Help Menu (This Menu)");
+  PrintLine("   /l:(two letter language code) - force install to display in the specified language");
+  PrintLine("   /address:(IP or network name) - specify IP address of the target printer");
+  PrintLine("   /port:(portname) - specify port name to be created");
+  PrintLine("The /port: and /address: parameters are useable only with");
+  PrintLine("a packge created with Specify Port on Cmd line option.");
+}

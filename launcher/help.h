@@ -1,0 +1,5 @@
+#pragma once
+#include <string>
+
+// Shows the console window and prints the nine-line usage text for launcherFileName.
+void ShowHelp(std::string launcherFileName);

@@ -1,0 +1,6 @@
+#pragma once
+#include <string>
+
+// Returns true when at least two running processes have exactly launcherFileName as their
+// executable name (the launcher is one of them); false when fewer do or the system cannot tell.
+bool IsAnotherInstanceRunning(std::string launcherFileName);

@@ -1,0 +1,32 @@
+#include "launcher/instance_guard.h"
+
+#include "platform/host_test_fixture.h"
+
+namespace {
+
+using IsAnotherInstanceRunningTest = LauncherTest;
+
+TEST_F(IsAnotherInstanceRunningTest, CountsExactNamesAboveOne) {
+  host::SetProcessNames({"explorer.exe", "Setup.exe", "cmd.exe"});
+  EXPECT_FALSE(IsAnotherInstanceRunning("Setup.exe"));
+
+  host::SetProcessNames({"Setup.exe", "explorer.exe", "Setup.exe"});
+  EXPECT_TRUE(IsAnotherInstanceRunning("Setup.exe"));
+
+  host::SetProcessNames({"Setup.exe", "SETUP.EXE", "setup.exe", "Setup.exe "});
+  EXPECT_FALSE(IsAnotherInstanceRunning("Setup.exe"));
+}
+
+TEST_F(IsAnotherInstanceRunningTest, NamesThatMatchNoExecutable) {
+  host::SetProcessNames({"setup.exe", "setup.exe"});
+  EXPECT_FALSE(IsAnotherInstanceRunning("setup"));
+  EXPECT_FALSE(IsAnotherInstanceRunning("C:/pkg/setup.exe"));
+}
+
+TEST_F(IsAnotherInstanceRunningTest, NoSnapshotMeansAlone) {
+  host::SetProcessNames({"Setup.exe", "Setup.exe"});
+  host::SetProcessSnapshotAvailable(false);
+  EXPECT_FALSE(IsAnotherInstanceRunning("Setup.exe"));
+}
+
+}  // namespace

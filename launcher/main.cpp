@@ -1,0 +1,3 @@
+#include "launcher/run_sequence.h"
+
+int main(int argc, char** argv) { return RunLauncher(argc, argv); }

@@ -1,0 +1,4 @@
+#include "launcher/process_state.h"
+
+std::string launcherDirectory;
+LaunchOptions launchOptions;

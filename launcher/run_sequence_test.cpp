@@ -1,0 +1,124 @@
+#include "launcher/run_sequence.h"
+
+#include "launcher/process_state.h"
+#include "platform/host_test_fixture.h"
+
+namespace {
+
+class RunLauncherTest : public LauncherTest {
+ protected:
+  int Run(std::vector<std::string> arguments, const std::string& startedAs = "C:\\pkg\\Setup.exe") {
+    arguments.insert(arguments.begin(), startedAs);
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    return RunLauncher(static_cast<int>(argv.size()), argv.data());
+  }
+
+  static std::vector<std::string> HelpLines() {
+    return {"Help Menu for Setup.exe",
+            "Syntax:\tSetup.exe /parameter",
+            "Parameters: ",
+            "\t/?\t- Display Help Menu (This Menu)",
+            "   /l:(two letter language code) - force install to display in the specified language",
+            "   /address:(IP or network name) - specify IP address of the target printer",
+            "   /port:(portname) - specify port name to be created",
+            "The /port: and /address: parameters are useable only with",
+            "a packge created with Specify Port on Cmd line option."};
+  }
+};
+
+TEST_F(RunLauncherTest, HelpRoad) {
+  EXPECT_EQ(Run({"/?"}), 0);
+  EXPECT_EQ(Lines(), HelpLines());
+  EXPECT_EQ(EventsStartingWith("window:"), (std::vector<std::string>{"window:1", "window:5"}));
+  EXPECT_TRUE(host::StartedPrograms().empty());
+}
+
+TEST_F(RunLauncherTest, InvalidRoadPrintsMessageThenHelp) {
+  EXPECT_EQ(Run({"/port:x", "/bogus"}), 10);
+  std::vector<std::string> expected = {"Invalid Parameters."};
+  for (const std::string& line : HelpLines()) expected.push_back(line);
+  EXPECT_EQ(Lines(), expected);
+  EXPECT_TRUE(host::StartedPrograms().empty());
+  EXPECT_FALSE(Exists(kExpansionDirectory));
+}
+
+TEST_F(RunLauncherTest, SecondCopyRefusesEvenForHelp) {
+  host::SetProcessNames({"Setup.exe", "Setup.exe"});
+  host::SetStandardInput("\n");
+  EXPECT_EQ(Run({"/?"}), 1);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Error : Already another instance is running", "Press ENTER to continue"}));
+  EXPECT_EQ(EventsStartingWith("foreground").size(), 1u);
+  EXPECT_EQ(EventsStartingWith("read-input").size(), 1u);
+  EXPECT_TRUE(host::StartedPrograms().empty());
+}
+
+TEST_F(RunLauncherTest, SecondCopyWithoutConsoleWindowStillPauses) {
+  host::SetProcessNames({"Setup.exe", "Setup.exe"});
+  host::SetConsoleWindow(false);
+  EXPECT_EQ(Run({}), 1);
+  EXPECT_TRUE(EventsStartingWith("foreground").empty());
+  EXPECT_EQ(EventsStartingWith("read-input").size(), 1u);
+}
+
+TEST_F(RunLauncherTest, MissingCabinetNamesTheDerivedCabinet) {
+  EXPECT_EQ(Run({}), 10);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to extract cab:  Setup.cab"}));
+  EXPECT_EQ(EventsStartingWith("window:"), (std::vector<std::string>{"window:1", "window:0", "window:1"}));
+  EXPECT_TRUE(host::StartedPrograms().empty());
+  EXPECT_FALSE(Exists(kExpansionDirectory));
+}
+
+TEST_F(RunLauncherTest, MissingCabinetMessageForOtherNames) {
+  host::SetExecutablePath("C:\\pkg\\setup.x86.exe");
+  EXPECT_EQ(Run({}, "C:\\pkg\\setup.x86.exe"), 10);
+  host::SetExecutablePath("C:\\pkg\\SETUP.EXE");
+  EXPECT_EQ(Run({}, "C:\\pkg\\SETUP.EXE"), 10);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to extract cab:  setup.x86.cab", "Unable to extract cab:  SETUP.cab"}));
+}
+
+TEST_F(RunLauncherTest, InstallRoadEndsWithCodeZeroAndWindowShown) {
+  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+  SetPackageWithSettings("[Install]\r\n");
+  EXPECT_EQ(Run({}), 0);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files...",
+                                               "Running Install...", "Install Complete, Beginning Cleanup...",
+                                               "Cleanup Complete."}));
+  EXPECT_EQ(EventsStartingWith("window:"), (std::vector<std::string>{"window:1", "window:0", "window:1"}));
+  EXPECT_FALSE(Exists(kExpansionDirectory));
+}
+
+TEST(SplitLauncherPath, AtTheLastBackslash) {
+  std::string directory, fileName;
+  SplitLauncherPath("C:\\pkg\\sub\\Setup.exe", &directory, &fileName);
+  EXPECT_EQ(directory, "C:\\pkg\\sub");
+  EXPECT_EQ(fileName, "Setup.exe");
+  SplitLauncherPath("\\Setup.exe", &directory, &fileName);
+  EXPECT_EQ(directory, "");
+  EXPECT_EQ(fileName, "Setup.exe");
+}
+
+using SplitLauncherPathTest = LauncherTest;
+
+TEST_F(SplitLauncherPathTest, BareNameTakesTheExecutablesDirectory) {
+  host::SetExecutablePath("D:\\deploy\\Setup.exe");
+  std::string directory, fileName;
+  SplitLauncherPath("setup", &directory, &fileName);
+  EXPECT_EQ(directory, "D:\\deploy");
+  EXPECT_EQ(fileName, "setup");
+  SplitLauncherPath("D:/deploy/Setup.exe", &directory, &fileName);
+  EXPECT_EQ(directory, "D:\\deploy");
+  EXPECT_EQ(fileName, "D:/deploy/Setup.exe");
+}
+
+TEST(DerivedCabinetName, ReplacesAtMostThreeCharactersAfterTheLastDot) {
+  EXPECT_EQ(DerivedCabinetName("Setup.exe"), "Setup.cab");
+  EXPECT_EQ(DerivedCabinetName("setup.x86.exe"), "setup.x86.cab");
+  EXPECT_EQ(DerivedCabinetName("SETUP.EXE"), "SETUP.cab");
+  EXPECT_EQ(DerivedCabinetName("Setup.ex"), "Setup.cab");
+  EXPECT_EQ(DerivedCabinetName("Setup.exe1"), "Setup.cab1");
+  EXPECT_EQ(DerivedCabinetName("Setup."), "Setup.cab");
+  EXPECT_EQ(DerivedCabinetName("setup"), "setup.cab");
+}
+
+}  // namespace

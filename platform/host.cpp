@@ -1,0 +1,279 @@
+// The native stand-in for the Windows platform: answers come from host_control.h, files live in a
+// test's temporary directory, and programs are recorded instead of started.
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <map>
+
+#include "platform/host_control.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct HostState {
+  std::string root = "/tmp";
+  std::vector<std::string> processNames;
+  bool snapshotAvailable = true;
+  bool consoleWindow = true;
+  std::string executablePath = "C:\\pkg\\Setup.exe";
+  std::string systemDirectory = "C:\\Windows\\system32";
+  std::map<std::string, std::string> shortPaths;
+  bool shortPathsAvailable = true;
+  std::vector<std::pair<std::string, std::string>> environment;
+  bool underWow64 = false;
+  std::string standardInput;
+  std::size_t standardInputRead = 0;
+  std::function<void(const host::StartedProgram&)> programEffect;
+  std::vector<std::string> failOpening;
+  std::vector<std::pair<std::string, std::size_t>> failReading;
+  std::vector<std::pair<std::string, std::size_t>> failWriting;
+  bool failReplacing = false;
+  std::vector<std::string> events;
+  std::string pendingOutput;
+  std::vector<host::StartedProgram> started;
+  int nextProcess = 1;
+};
+
+HostState& State() {
+  static HostState state;
+  return state;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// A stream over a real file that fails once a number of bytes has passed through it.
+struct FaultyStream {
+  std::FILE* real;
+  std::size_t remaining;
+};
+
+ssize_t ReadFaulty(void* cookie, char* buffer, size_t size) {
+  auto* stream = static_cast<FaultyStream*>(cookie);
+  if (stream->remaining == 0) {
+    errno = EIO;
+    return -1;
+  }
+  size = std::min(size, stream->remaining);
+  size_t count = std::fread(buffer, 1, size, stream->real);
+  stream->remaining -= count;
+  return static_cast<ssize_t>(count);
+}
+
+ssize_t WriteFaulty(void* cookie, const char* buffer, size_t size) {
+  auto* stream = static_cast<FaultyStream*>(cookie);
+  if (stream->remaining == 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  size = std::min(size, stream->remaining);
+  size_t count = std::fwrite(buffer, 1, size, stream->real);
+  stream->remaining -= count;
+  return static_cast<ssize_t>(count);
+}
+
+int CloseFaulty(void* cookie) {
+  auto* stream = static_cast<FaultyStream*>(cookie);
+  int result = std::fclose(stream->real);
+  delete stream;
+  return result;
+}
+
+std::FILE* OpenFaulty(std::FILE* real, std::size_t bytes, bool forReading) {
+  cookie_io_functions_t functions = {};
+  if (forReading) {
+    functions.read = ReadFaulty;
+  } else {
+    functions.write = WriteFaulty;
+  }
+  functions.close = CloseFaulty;
+  return fopencookie(new FaultyStream{real, bytes}, forReading ? "r" : "w", functions);
+}
+
+}  // namespace
+
+namespace host {
+
+void Reset(const std::string& root) {
+  State() = HostState();
+  State().root = root;
+}
+
+void ClearRecords() {
+  State().events.clear();
+  State().pendingOutput.clear();
+  State().started.clear();
+}
+
+std::string HostPath(const std::string& windowsPath) {
+  std::string path = windowsPath;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
+    return State().root + "/" + path[0] + path.substr(2);
+  }
+  return path;
+}
+
+void SetProcessNames(const std::vector<std::string>& names) { State().processNames = names; }
+void SetProcessSnapshotAvailable(bool available) { State().snapshotAvailable = available; }
+void SetConsoleWindow(bool present) { State().consoleWindow = present; }
+void SetExecutablePath(const std::string& path) { State().executablePath = path; }
+void SetSystemDirectory(const std::string& path) { State().systemDirectory = path; }
+void SetShortPath(const std::string& longPath, const std::string& shortPath) {
+  State().shortPaths[longPath] = shortPath;
+}
+void SetShortPathsAvailable(bool available) { State().shortPathsAvailable = available; }
+
+void SetEnvironment(const std::string& name, const std::string& value) {
+  UnsetEnvironment(name);
+  State().environment.emplace_back(name, value);
+}
+
+void UnsetEnvironment(const std::string& name) {
+  auto& environment = State().environment;
+  environment.erase(std::remove_if(environment.begin(), environment.end(),
+                                   [&](const auto& entry) { return strcasecmp(entry.first.c_str(), name.c_str()) == 0; }),
+                    environment.end());
+}
+
+void SetWow64(bool underWow64) { State().underWow64 = underWow64; }
+void SetStandardInput(const std::string& text) { State().standardInput = text; }
+void OnProgramStart(std::function<void(const StartedProgram&)> effect) { State().programEffect = std::move(effect); }
+void FailOpening(const std::string& pathSuffix) { State().failOpening.push_back(pathSuffix); }
+void FailReadingAfter(const std::string& pathSuffix, std::size_t bytes) {
+  State().failReading.emplace_back(pathSuffix, bytes);
+}
+void FailWritingAfter(const std::string& pathSuffix, std::size_t bytes) {
+  State().failWriting.emplace_back(pathSuffix, bytes);
+}
+void FailReplacing() { State().failReplacing = true; }
+
+const std::vector<std::string>& Events() { return State().events; }
+
+std::vector<std::string> PrintedLines() {
+  std::vector<std::string> lines;
+  for (const std::string& event : State().events) {
+    if (event.rfind("line:", 0) == 0) lines.push_back(event.substr(5));
+  }
+  return lines;
+}
+
+std::string UnflushedOutput() { return State().pendingOutput; }
+const std::vector<StartedProgram>& StartedPrograms() { return State().started; }
+
+}  // namespace host
+
+namespace platform {
+
+void ShowConsoleWindow(int showCommand) { State().events.push_back("window:" + std::to_string(showCommand)); }
+
+void BringConsoleWindowToForeground() {
+  if (State().consoleWindow) State().events.push_back("foreground");
+}
+
+void WriteStandardOutput(const std::string& text) { State().pendingOutput += text; }
+
+void FlushStandardOutput() {
+  // Each flushed piece that ends in a line end is recorded as lines, so a test sees both the
+  // text and that it was flushed.
+  std::string& pending = State().pendingOutput;
+  std::size_t end;
+  while ((end = pending.find('\n')) != std::string::npos) {
+    State().events.push_back("line:" + pending.substr(0, end));
+    pending.erase(0, end + 1);
+  }
+}
+
+int ReadStandardInputCharacter() {
+  State().events.push_back("read-input");
+  HostState& state = State();
+  if (state.standardInputRead >= state.standardInput.size()) return EOF;
+  return static_cast<unsigned char>(state.standardInput[state.standardInputRead++]);
+}
+
+bool ListProcessNames(std::vector<std::string>* names) {
+  if (!State().snapshotAvailable) return false;
+  *names = State().processNames;
+  return true;
+}
+
+std::string ExecutablePath() { return State().executablePath; }
+
+bool PathExists(const std::string& path) {
+  struct stat status;
+  return stat(host::HostPath(path).c_str(), &status) == 0;
+}
+
+bool IsLinkOrJunction(const std::string& path) {
+  struct stat status;
+  return lstat(host::HostPath(path).c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+unsigned long ShortPathName(const std::string& path, char* buffer, unsigned long size) {
+  if (!State().shortPathsAvailable || !PathExists(path)) return 0;
+  auto known = State().shortPaths.find(path);
+  const std::string& shortPath = known != State().shortPaths.end() ? known->second : path;
+  if (buffer == nullptr || size <= shortPath.size()) return static_cast<unsigned long>(shortPath.size() + 1);
+  std::copy(shortPath.begin(), shortPath.end(), buffer);
+  buffer[shortPath.size()] = '\0';
+  return static_cast<unsigned long>(shortPath.size());
+}
+
+std::string SystemDirectory() { return State().systemDirectory; }
+
+std::optional<std::string> EnvironmentValue(const std::string& name) {
+  for (const auto& entry : State().environment) {
+    if (strcasecmp(entry.first.c_str(), name.c_str()) == 0) return entry.second;
+  }
+  return std::nullopt;
+}
+
+bool MakeDirectory(const std::string& path) { return mkdir(host::HostPath(path).c_str(), 0755) == 0; }
+
+std::FILE* OpenStream(const std::string& path, const char* mode) {
+  HostState& state = State();
+  for (const std::string& suffix : state.failOpening) {
+    if (EndsWith(path, suffix)) return nullptr;
+  }
+  bool forReading = mode[0] == 'r';
+  state.events.push_back(std::string(forReading ? "open-read:" : "open-write:") + path);
+  std::FILE* real = std::fopen(host::HostPath(path).c_str(), mode);
+  if (real == nullptr) return nullptr;
+  for (const auto& [suffix, bytes] : forReading ? state.failReading : state.failWriting) {
+    if (EndsWith(path, suffix)) return OpenFaulty(real, bytes, forReading);
+  }
+  return real;
+}
+
+bool ReplaceFileWith(const std::string& source, const std::string& target) {
+  if (State().failReplacing) return false;
+  return std::rename(host::HostPath(source).c_str(), host::HostPath(target).c_str()) == 0;
+}
+
+bool RemoveFileAt(const std::string& path) { return std::remove(host::HostPath(path).c_str()) == 0; }
+
+ProcessHandle StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
+                                const std::string& workingDirectory, int showCommand) {
+  HostState& state = State();
+  host::StartedProgram program{file, parameters, workingDirectory, showCommand};
+  state.started.push_back(program);
+  state.events.push_back("start:" + file);
+  // As on Windows, only a program that exists on disk starts.
+  if (!PathExists(file)) return ProcessHandle{};
+  if (state.programEffect) state.programEffect(program);
+  return ProcessHandle{reinterpret_cast<void*>(static_cast<std::intptr_t>(state.nextProcess++))};
+}
+
+void WaitForProcessEnd(ProcessHandle) { State().events.push_back("wait"); }
+
+void SleepMilliseconds(unsigned) {}
+
+bool RunsUnderWow64() { return State().underWow64; }
+
+}  // namespace platform

@@ -1,0 +1,60 @@
+#pragma once
+// Steering and records of the native stand-in for the Windows platform (host.cpp). Only the unit
+// tests include this header.
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct StartedProgram {
+  std::string file;
+  std::optional<std::string> parameters;
+  std::string workingDirectory;
+  int showCommand = -1;
+};
+
+// Forgets every answer, failure and record; Windows paths "X:\..." then map to root + "/X/...".
+void Reset(const std::string& root);
+
+// Forgets the records (events, output, started programs) and keeps the answers.
+void ClearRecords();
+
+// Maps a Windows path to the host file it stands for.
+std::string HostPath(const std::string& windowsPath);
+
+// Answers.
+void SetProcessNames(const std::vector<std::string>& names);
+void SetProcessSnapshotAvailable(bool available);
+void SetConsoleWindow(bool present);
+void SetExecutablePath(const std::string& path);
+void SetSystemDirectory(const std::string& path);
+void SetShortPath(const std::string& longPath, const std::string& shortPath);
+void SetShortPathsAvailable(bool available);
+void SetEnvironment(const std::string& name, const std::string& value);
+void UnsetEnvironment(const std::string& name);
+void SetWow64(bool underWow64);
+void SetStandardInput(const std::string& text);
+
+// Called with every program the launcher starts, before the launcher waits for it; lets a test
+// stand in for the program's effect on disk.
+void OnProgramStart(std::function<void(const StartedProgram&)> effect);
+
+// Injected failures, each for the files whose Windows path ends with pathSuffix.
+void FailOpening(const std::string& pathSuffix);
+void FailReadingAfter(const std::string& pathSuffix, std::size_t bytes);
+void FailWritingAfter(const std::string& pathSuffix, std::size_t bytes);
+void FailReplacing();
+
+// Records. Events are, in order: "line:TEXT" for each flushed line of standard output,
+// "window:N" for each ShowWindow, "foreground", "start:FILE", "wait", "read-input",
+// "open-read:PATH" and "open-write:PATH".
+const std::vector<std::string>& Events();
+std::vector<std::string> PrintedLines();
+std::string UnflushedOutput();
+const std::vector<StartedProgram>& StartedPrograms();
+
+}  // namespace host

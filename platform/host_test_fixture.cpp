@@ -1,0 +1,67 @@
+#include "platform/host_test_fixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "launcher/process_state.h"
+
+namespace fs = std::filesystem;
+
+void LauncherTest::SetUp() {
+  char pattern[] = "/tmp/launcher-test-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  root_ = pattern;
+  host::Reset(root_);
+  launcherDirectory = "C:\\pkg";
+  launchOptions = LaunchOptions();
+  host::SetEnvironment("TEMP", "C:\\Temp");
+  MakeDirectories("C:\\Temp");
+  WriteFile("C:\\pkg\\Setup.exe", "launcher");
+  WriteFile("C:\\Windows\\system32\\extrac32.exe", "tool");
+  WriteFile("C:\\Windows\\system32\\cmd.exe", "interpreter");
+  host::OnProgramStart([this](const host::StartedProgram& program) {
+    if (program.file.size() >= 12 && program.file.compare(program.file.size() - 12, 12, "extrac32.exe") == 0) {
+      for (const auto& [relative, bytes] : package_) WriteFile(std::string(kExpansionDirectory) + "\\" + relative, bytes);
+    } else if (program.file.size() >= 14 && program.file.compare(program.file.size() - 14, 14, "InstallGui.exe") == 0) {
+      settingsSeenByInstaller_.push_back(Exists(kSettingsFile) ? ReadFile(kSettingsFile) : "(missing)");
+    } else if (program.file.size() >= 7 && program.file.compare(program.file.size() - 7, 7, "cmd.exe") == 0) {
+      fs::remove_all(host::HostPath(kExpansionDirectory));
+    }
+  });
+}
+
+void LauncherTest::TearDown() {
+  host::OnProgramStart(nullptr);
+  fs::remove_all(root_);
+}
+
+void LauncherTest::MakeDirectories(const std::string& path) { fs::create_directories(host::HostPath(path)); }
+
+void LauncherTest::WriteFile(const std::string& path, const std::string& bytes) {
+  fs::path file = host::HostPath(path);
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
+std::string LauncherTest::ReadFile(const std::string& path) {
+  std::ifstream file(host::HostPath(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool LauncherTest::Exists(const std::string& path) { return fs::exists(host::HostPath(path)); }
+
+void LauncherTest::SetPackageWithSettings(const std::string& settings) {
+  SetPackage({{"install\\component.isf", settings},
+              {"install\\x86\\InstallGui.exe", "x86 installer"},
+              {"install\\x64\\InstallGui.exe", "x64 installer"}});
+}
+
+std::vector<std::string> LauncherTest::EventsStartingWith(const std::string& prefix) {
+  std::vector<std::string> matching;
+  for (const std::string& event : host::Events()) {
+    if (event.rfind(prefix, 0) == 0) matching.push_back(event);
+  }
+  return matching;
+}

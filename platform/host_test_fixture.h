@@ -1,0 +1,47 @@
+#pragma once
+// A fresh stand-in Windows for each unit test: files under a temporary directory ("C:\..." maps
+// into it), TEMP set to C:\Temp, a system directory with extrac32.exe and cmd.exe, the launcher at
+// C:\pkg\Setup.exe, and empty options. Starting extrac32.exe or cmd.exe has their real effect on
+// the expansion directory.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/host_control.h"
+
+class LauncherTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kExpansionDirectory = "C:\\Temp\\TempExpandedFiles";
+  static constexpr const char* kSettingsFile = "C:\\Temp\\TempExpandedFiles\\install\\component.isf";
+
+  void SetUp() override;
+  void TearDown() override;
+
+  // Files, by their Windows paths.
+  void WriteFile(const std::string& path, const std::string& bytes);
+  std::string ReadFile(const std::string& path);
+  bool Exists(const std::string& path);
+  void MakeDirectories(const std::string& path);
+
+  // The package that extrac32.exe expands: relative path to bytes.
+  void SetPackage(const std::map<std::string, std::string>& files) { package_ = files; }
+
+  // A package with this settings file and both installer builds.
+  void SetPackageWithSettings(const std::string& settings);
+
+  // The settings file's bytes each time an installer build was started ("(missing)" without one).
+  std::vector<std::string> settingsSeenByInstaller_;
+
+  // The lines printed so far.
+  std::vector<std::string> Lines() { return host::PrintedLines(); }
+
+  // Events whose text starts with prefix, in order.
+  std::vector<std::string> EventsStartingWith(const std::string& prefix);
+
+ private:
+  std::string root_;
+  std::map<std::string, std::string> package_;
+};

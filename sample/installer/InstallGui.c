@@ -1,0 +1,58 @@
+/* The sample package's graphical installer. Instead of installing a driver it writes a report of
+ * what the launcher gave it (its parameters, its working directory and the settings file it was
+ * pointed at, byte for byte) to InstallGui-report.txt in its working directory. */
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+static const char *SkipProgramName(const char *commandLine) {
+  if (*commandLine == '"') {
+    const char *end = strchr(commandLine + 1, '"');
+    commandLine = end ? end + 1 : commandLine + strlen(commandLine);
+  } else {
+    while (*commandLine && *commandLine != ' ' && *commandLine != '\t') ++commandLine;
+  }
+  while (*commandLine == ' ' || *commandLine == '\t') ++commandLine;
+  return commandLine;
+}
+
+/* The settings file: the path after "/I:", else component.isf one folder above this program. */
+static void FindSettingsFile(const char *parameters, char *path, DWORD size) {
+  if (strncmp(parameters, "/I:", 3) == 0) {
+    lstrcpynA(path, parameters + 3, (int)size);
+    return;
+  }
+  DWORD length = GetModuleFileNameA(NULL, path, size);
+  char *slash = length ? strrchr(path, '\\') : NULL;
+  if (slash) *slash = '\0';
+  slash = strrchr(path, '\\');
+  if (slash) lstrcpynA(slash, "\\component.isf", (int)(size - (DWORD)(slash - path)));
+}
+
+int main(void) {
+  const char *parameters = SkipProgramName(GetCommandLineA());
+  char directory[MAX_PATH] = "";
+  char settingsPath[MAX_PATH] = "";
+  GetCurrentDirectoryA(MAX_PATH, directory);
+  FindSettingsFile(parameters, settingsPath, MAX_PATH);
+
+  FILE *report = fopen("InstallGui-report.txt", "wb");
+  if (!report) return 1;
+  fprintf(report, "Sample installer (%s build)\r\n", sizeof(void *) == 8 ? "x64" : "x86");
+  fprintf(report, "Parameters:        %s\r\n", *parameters ? parameters : "(none)");
+  fprintf(report, "Working directory: %s\r\n", directory);
+  fprintf(report, "Settings file:     %s\r\n", settingsPath);
+  fprintf(report, "---- settings file as received ----\r\n");
+  FILE *settings = fopen(settingsPath, "rb");
+  if (settings) {
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, settings)) > 0) fwrite(buffer, 1, count, report);
+    fclose(settings);
+  } else {
+    fprintf(report, "(not found)\r\n");
+  }
+  fprintf(report, "---- end ----\r\n");
+  fclose(report);
+  return 0;
+}

@@ -1,0 +1,23 @@
+#include "settings/port_mode.h"
+
+#include "launcher/console.h"
+#include "launcher/process_state.h"
+#include "platform/platform.h"
+#include "settings/reader.h"
+
+bool IsPortOnCommandLineMode() { return SettingsFileHasLine("Port=CmdLine", SettingsFilePath()); }
+
+bool ValidatePortOptions() {
+  if (!IsPortOnCommandLineMode()) return true;
+  if (launchOptions.portGiven && launchOptions.addressGiven) return true;
+  // A printer share names its server itself and needs no address.
+  if (launchOptions.portIsNetworkShare) return true;
+
+  platform::ShowConsoleWindow(platform::kShowNormal);
+  launchOptions.installFailed = true;
+  PrintLine("Error - package is configured for port and address or hostname on cmd line, but");
+  PrintLine("these params were not found");
+  if (!launchOptions.portGiven) PrintLine("/port: parameter not found or no value was specified");
+  if (!launchOptions.addressGiven) PrintLine("/address: parameter not found or no value was specified");
+  return false;
+}

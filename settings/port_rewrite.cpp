@@ -1,0 +1,143 @@
+#include "settings/port_rewrite.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "launcher/console.h"
+#include "launcher/process_state.h"
+#include "platform/platform.h"
+#include "settings/line_reader.h"
+#include "settings/reader.h"
+
+namespace {
+
+bool Contains(const std::string& line, const char* text) { return line.find(text) != std::string::npos; }
+
+// Writes text with every LF as CR LF, the bytes the Windows text mode would write, and
+// remembers whether every write succeeded.
+class CrLfWriter {
+ public:
+  explicit CrLfWriter(std::FILE* file) : file_(file) {}
+
+  void Put(const std::string& text) {
+    std::size_t start = 0;
+    std::size_t lineEnd;
+    while ((lineEnd = text.find('\n', start)) != std::string::npos) {
+      Write(text.data() + start, lineEnd - start);
+      Write("\r\n", 2);
+      start = lineEnd + 1;
+    }
+    Write(text.data() + start, text.size() - start);
+  }
+
+  bool Ok() const { return ok_; }
+
+ private:
+  void Write(const char* data, std::size_t size) {
+    if (size > 0 && std::fwrite(data, 1, size, file_) != size) ok_ = false;
+  }
+
+  std::FILE* file_;
+  bool ok_ = true;
+};
+
+struct PortEntry {
+  std::string name;
+  std::string address;
+  bool isShare;
+};
+
+// Copies every line of the settings file, changed where the port configuration asks for it, and
+// appends the sections the port needs.
+void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& port) {
+  const std::string portType = port.isShare ? "=LocalPort" : "=StandardIP";
+  bool installSeen = false;
+  bool installLeft = false;
+  bool portsCountDone = false;
+  bool portsSectionSeen = false;
+  bool twainKeySeen = false;
+  bool twainSectionSeen = false;
+
+  std::string line;
+  while (in.Next(&line)) {
+    if (!(installSeen && installLeft)) {
+      if (installSeen) {
+        if (Contains(line, "[")) {
+          installLeft = true;
+          // The [Install] section ends without a count: give it one, just before its end.
+          if (!portsCountDone) out.Put("Ports=1\n\n");
+          portsCountDone = true;
+        }
+        if (Contains(line, "Ports=")) {
+          line = "Ports=" + std::to_string(ReadCount(line.substr(line.find('=') + 1)) + 1);
+          portsCountDone = true;
+        }
+      }
+      if (Contains(line, "[Install]")) installSeen = true;
+    }
+    if (Contains(line, "Port=CmdLine")) line = "Port=" + port.name;
+    out.Put(line + "\n");
+    if (line == "[Ports]") {
+      portsSectionSeen = true;
+      out.Put(port.name + portType + "\n\n");
+    }
+    if (Contains(line, "Network_Twain=1")) twainKeySeen = true;
+    if (Contains(line, "[Network_Twain]")) twainSectionSeen = true;
+  }
+
+  if (!portsSectionSeen) out.Put("[Ports]\n" + port.name + portType + "\n");
+  out.Put("\n[" + port.name + "]\nName=" + port.name + "\n");
+  if (!port.isShare) out.Put("HostName=" + port.name + "\nIPAddress=" + port.address + "\n");
+  if (twainKeySeen && !twainSectionSeen && !port.isShare) {
+    out.Put("\n[Network_Twain]\nDefaultDevice=" + port.address + "\n");
+  }
+}
+
+bool ReportUnchanged() {
+  PrintLine("Unable to write the port configuration to the settings file; it was left unchanged.");
+  return false;
+}
+
+}  // namespace
+
+long long ReadCount(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value <= INT_MAX) value = value * 10 + (text[i] - '0');
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return value;
+}
+
+bool RewritePortConfiguration(std::string portName, std::string printerAddress) {
+  const std::string settingsPath = SettingsFilePath();
+  const std::string temporaryPath = settingsPath + ".tmp";
+
+  std::FILE* settings = platform::OpenStream(settingsPath, "rb");
+  if (settings == nullptr) return false;
+  std::FILE* temporary = platform::OpenStream(temporaryPath, "wb");
+  if (temporary == nullptr) {
+    std::fclose(settings);
+    return ReportUnchanged();
+  }
+
+  LineReader in(settings);
+  CrLfWriter out(temporary);
+  WritePortConfiguration(in, out, PortEntry{portName, printerAddress, launchOptions.portIsNetworkShare});
+  bool readToEnd = !in.Failed();
+  std::fclose(settings);
+  bool written = out.Ok() && std::fflush(temporary) == 0;
+  written = std::fclose(temporary) == 0 && written;
+
+  if (!readToEnd || !written || !platform::ReplaceFileWith(temporaryPath, settingsPath)) {
+    platform::RemoveFileAt(temporaryPath);
+    return ReportUnchanged();
+  }
+  return true;
+}

@@ -1,0 +1,171 @@
+#include "settings/port_rewrite.h"
+
+#include "launcher/process_state.h"
+#include "platform/host_test_fixture.h"
+
+namespace {
+
+// The bytes the rewrite writes for text written with "\n" line ends.
+std::string Crlf(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c == '\n') result += '\r';
+    result += c;
+  }
+  return result;
+}
+
+class RewritePortConfigurationTest : public LauncherTest {
+ protected:
+  std::string Rewrite(const std::string& settings, const std::string& port = "P", const std::string& address = "A") {
+    WriteFile(kSettingsFile, settings);
+    EXPECT_TRUE(RewritePortConfiguration(port, address));
+    EXPECT_FALSE(Exists(std::string(kSettingsFile) + ".tmp"));
+    return ReadFile(kSettingsFile);
+  }
+
+  // What every rewrite for port P at address A appends after a file without [Ports].
+  static std::string PortTail() { return "[Ports]\nP=StandardIP\n\n[P]\nName=P\nHostName=P\nIPAddress=A\n"; }
+};
+
+TEST_F(RewritePortConfigurationTest, FirstWorkedExample) {
+  std::string result = Rewrite("[Install]\nNetwork_Twain=1\nPort=CmdLine\n\n[Other]\nKey=Value\n", "IP_192.168.1.20",
+                               "192.168.1.20");
+  EXPECT_EQ(result, Crlf("[Install]\n"
+                         "Network_Twain=1\n"
+                         "Port=IP_192.168.1.20\n"
+                         "\n"
+                         "Ports=1\n"
+                         "\n"
+                         "[Other]\n"
+                         "Key=Value\n"
+                         "\n"
+                         "[Ports]\n"
+                         "IP_192.168.1.20=StandardIP\n"
+                         "\n"
+                         "[IP_192.168.1.20]\n"
+                         "Name=IP_192.168.1.20\n"
+                         "HostName=IP_192.168.1.20\n"
+                         "IPAddress=192.168.1.20\n"
+                         "\n"
+                         "[Network_Twain]\n"
+                         "DefaultDevice=192.168.1.20\n"));
+}
+
+TEST_F(RewritePortConfigurationTest, SecondWorkedExamplePrinterShare) {
+  launchOptions.portIsNetworkShare = true;
+  std::string result = Rewrite("[Install]\nPorts=2\nPort=CmdLine\n\n[Ports]\nOtherPort=StandardIP\n",
+                               "\\\\server\\printer", "10.0.0.9");
+  EXPECT_EQ(result, Crlf("[Install]\n"
+                         "Ports=3\n"
+                         "Port=\\\\server\\printer\n"
+                         "\n"
+                         "[Ports]\n"
+                         "\\\\server\\printer=LocalPort\n"
+                         "\n"
+                         "OtherPort=StandardIP\n"
+                         "\n"
+                         "\n"
+                         "[\\\\server\\printer]\n"
+                         "Name=\\\\server\\printer\n"));
+  EXPECT_EQ(result.find("10.0.0.9"), std::string::npos);
+}
+
+TEST_F(RewritePortConfigurationTest, FileShapes) {
+  EXPECT_EQ(Rewrite("[Install]\r\nPort=CmdLine"), Crlf("[Install]\nPort=P\n" + PortTail()));
+  EXPECT_EQ(Rewrite(""), Crlf("\n" + PortTail()));
+  EXPECT_EQ(Rewrite("Port=CmdLine\n"), Crlf("Port=P\n\n" + PortTail()));
+  // Lines the pass does not concern are copied as they stand, a lone CR and Ctrl-Z included.
+  EXPECT_EQ(Rewrite("a\rb\n\x1a\n"), Crlf("a\rb\n\x1a\n\n" + PortTail()));
+}
+
+TEST_F(RewritePortConfigurationTest, PortCountReadsLikeAtoi) {
+  struct Case {
+    const char* line;
+    const char* expected;
+  };
+  for (const Case& c : {Case{"Ports=", "Ports=1"}, Case{"Ports=abc", "Ports=1"}, Case{"Ports=-1", "Ports=0"},
+                        Case{"Ports= 7x", "Ports=8"}, Case{"Ports=+4", "Ports=5"}, Case{"Ports=\t12", "Ports=13"},
+                        Case{"XPorts=2=9", "Ports=3"}, Case{"Ports=99999999999", "Ports=2147483648"}}) {
+    std::string result = Rewrite(std::string("[Install]\n") + c.line + "\n[Next]\n");
+    EXPECT_EQ(result, Crlf(std::string("[Install]\n") + c.expected + "\n[Next]\n\n" + PortTail())) << c.line;
+  }
+}
+
+TEST_F(RewritePortConfigurationTest, CountLinesOnlyInsideInstall) {
+  EXPECT_EQ(Rewrite("[Install]\nPorts=1\nPorts=4\n[Next]\n"),
+            Crlf("[Install]\nPorts=2\nPorts=5\n[Next]\n\n" + PortTail()));
+  EXPECT_EQ(Rewrite("[Other]\nPorts=5\n[Install]\nA=1\n[Z]\nPorts=7\n"),
+            Crlf("[Other]\nPorts=5\n[Install]\nA=1\nPorts=1\n\n[Z]\nPorts=7\n\n" + PortTail()));
+  // [Install] as the last section gets no count line.
+  EXPECT_EQ(Rewrite("[Install]\nA=1\n"), Crlf("[Install]\nA=1\n\n" + PortTail()));
+}
+
+TEST_F(RewritePortConfigurationTest, PortsSectionMustBeTheWholeLine) {
+  EXPECT_EQ(Rewrite("[Ports] \nX=1\n"), Crlf("[Ports] \nX=1\n\n" + PortTail()));
+  EXPECT_EQ(Rewrite("[Ports]\nX=1\n[Ports]\n"),
+            Crlf("[Ports]\nP=StandardIP\n\nX=1\n[Ports]\nP=StandardIP\n\n\n\n[P]\nName=P\nHostName=P\nIPAddress=A\n"));
+}
+
+TEST_F(RewritePortConfigurationTest, NetworkTwainSection) {
+  std::string withoutTwain = Rewrite("Network_Twain=1\n[Network_Twain]\nX=1\n");
+  EXPECT_EQ(withoutTwain.find("DefaultDevice="), std::string::npos);
+  EXPECT_EQ(Rewrite("Network_Twain=0\n").find("[Network_Twain]"), std::string::npos);
+
+  launchOptions.portIsNetworkShare = true;
+  std::string share = Rewrite("Network_Twain=1\n", "\\\\s\\p", "10.1.1.1");
+  EXPECT_EQ(share, Crlf("Network_Twain=1\n\n[Ports]\n\\\\s\\p=LocalPort\n\n[\\\\s\\p]\nName=\\\\s\\p\n"));
+}
+
+TEST_F(RewritePortConfigurationTest, CmdLineReplacedWhereverItStands) {
+  EXPECT_EQ(Rewrite("[X]\nxPort=CmdLine y\n"), Crlf("[X]\nPort=P\n\n" + PortTail()));
+}
+
+class RewriteFailureTest : public RewritePortConfigurationTest {
+ protected:
+  const std::string original_ = "[Install]\r\nPort=CmdLine\r\n\r\n[Other]\r\nKey=Value\r\n";
+  const std::string temporary_ = std::string(kSettingsFile) + ".tmp";
+
+  void ExpectUnchanged() {
+    EXPECT_FALSE(RewritePortConfiguration("P", "A"));
+    EXPECT_EQ(ReadFile(kSettingsFile), original_);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to write the port configuration to the settings file; it was left unchanged."}));
+  }
+  void SetUp() override {
+    RewritePortConfigurationTest::SetUp();
+    WriteFile(kSettingsFile, original_);
+  }
+};
+
+TEST_F(RewriteFailureTest, TemporaryFileCannotBeCreated) {
+  MakeDirectories(temporary_);
+  ExpectUnchanged();
+  EXPECT_TRUE(Exists(temporary_));
+}
+
+TEST_F(RewriteFailureTest, ReplacementFails) {
+  host::FailReplacing();
+  ExpectUnchanged();
+  EXPECT_FALSE(Exists(temporary_));
+}
+
+TEST_F(RewriteFailureTest, ReadFailsMidway) {
+  host::FailReadingAfter("component.isf", 12);
+  ExpectUnchanged();
+  EXPECT_FALSE(Exists(temporary_));
+}
+
+TEST_F(RewriteFailureTest, WriteFailsMidway) {
+  host::FailWritingAfter("component.isf.tmp", 20);
+  ExpectUnchanged();
+  EXPECT_FALSE(Exists(temporary_));
+}
+
+TEST_F(RewriteFailureTest, MissingSettingsFileCreatesNothing) {
+  host::SetEnvironment("TEMP", "C:\\Nowhere");
+  EXPECT_FALSE(RewritePortConfiguration("P", "A"));
+  EXPECT_FALSE(Exists("C:\\Nowhere\\TempExpandedFiles\\install\\component.isf.tmp"));
+  EXPECT_TRUE(Lines().empty());
+}
+
+}  // namespace

@@ -1,0 +1,21 @@
+#include "settings/reader.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "settings/line_reader.h"
+#include "workspace/locations.h"
+
+std::string SettingsFilePath() { return ExpansionDirectory() + "\\install\\component.isf"; }
+
+bool SettingsFileHasLine(std::string key, std::string path) {
+  if (key.empty()) return false;
+  std::FILE* file = platform::OpenStream(path, "rb");
+  if (file == nullptr) return false;
+  LineReader reader(file);
+  bool found = false;
+  bool equal = false;
+  while (!found && reader.NextEquals(key, &equal)) found = equal;
+  std::fclose(file);
+  return found;
+}

@@ -1,0 +1,81 @@
+/* The end-to-end tests' stand-in for the graphical installer. Each start appends what it was given
+ * (command line, parameters, working directory, settings file path) to installer-log.txt in its
+ * working directory and keeps the settings file's bytes at that moment in installer-settings.bin.
+ * A file stub-behaviour.txt in the working directory can make it "sleep MS", "exit N" or "crash". */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+static const char *SkipProgramName(const char *commandLine) {
+  if (*commandLine == '"') {
+    const char *end = strchr(commandLine + 1, '"');
+    commandLine = end ? end + 1 : commandLine + strlen(commandLine);
+  } else {
+    while (*commandLine && *commandLine != ' ' && *commandLine != '\t') ++commandLine;
+  }
+  while (*commandLine == ' ' || *commandLine == '\t') ++commandLine;
+  return commandLine;
+}
+
+static void SettingsPathFor(const char *parameters, char *path, DWORD size) {
+  if (strncmp(parameters, "/I:", 3) == 0) {
+    lstrcpynA(path, parameters + 3, (int)size);
+    return;
+  }
+  DWORD length = GetModuleFileNameA(NULL, path, size);
+  char *slash = length ? strrchr(path, '\\') : NULL;
+  if (slash) *slash = '\0';
+  slash = strrchr(path, '\\');
+  if (slash) lstrcpynA(slash, "\\component.isf", (int)(size - (DWORD)(slash - path)));
+}
+
+static void CopySettings(const char *path) {
+  FILE *in = fopen(path, "rb");
+  FILE *out = fopen("installer-settings.bin", "wb");
+  if (in && out) {
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, in)) > 0) fwrite(buffer, 1, count, out);
+  }
+  if (in) fclose(in);
+  if (out) fclose(out);
+}
+
+static int Behave(void) {
+  char action[64] = "";
+  int value = 0;
+  FILE *behaviour = fopen("stub-behaviour.txt", "rb");
+  if (!behaviour) return 0;
+  if (fscanf(behaviour, "%63s %d", action, &value) < 1) action[0] = '\0';
+  fclose(behaviour);
+  if (strcmp(action, "sleep") == 0) Sleep((DWORD)value);
+  if (strcmp(action, "exit") == 0) return value;
+  if (strcmp(action, "crash") == 0) {
+    volatile int *nowhere = NULL;
+    *nowhere = 1;
+  }
+  return 0;
+}
+
+int main(void) {
+  const char *commandLine = GetCommandLineA();
+  const char *parameters = SkipProgramName(commandLine);
+  char directory[MAX_PATH] = "";
+  char settingsPath[MAX_PATH] = "";
+  GetCurrentDirectoryA(MAX_PATH, directory);
+  SettingsPathFor(parameters, settingsPath, MAX_PATH);
+
+  FILE *log = fopen("installer-log.txt", "ab");
+  if (log) {
+    fprintf(log, "build=%s\n", sizeof(void *) == 8 ? "x64" : "x86");
+    fprintf(log, "command-line=%s\n", commandLine);
+    fprintf(log, "parameters=%s\n", parameters);
+    fprintf(log, "directory=%s\n", directory);
+    fprintf(log, "settings=%s\n", settingsPath);
+    fprintf(log, "end\n");
+    fclose(log);
+  }
+  CopySettings(settingsPath);
+  return Behave();
+}

@@ -1,0 +1,86 @@
+#include "workspace/locations.h"
+
+#include <vector>
+
+#include "launcher/process_state.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char kExpansionFolder[] = "\\TempExpandedFiles";
+
+bool IsAbsoluteWindowsPath(const std::string& path) {
+  bool driveRooted = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+                     path[1] == ':' && path[2] == '\\';
+  bool uncRooted = path.size() > 2 && path[0] == '\\' && path[1] == '\\' && path[2] != '\\';
+  return driveRooted || uncRooted;
+}
+
+// Characters no Windows path holds, and "%", which the command interpreter expands even inside
+// the quoted removal path and which could so aim the removal at another directory.
+bool HoldsForbiddenCharacter(const std::string& path) {
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (c < 32 || c == '"' || c == '<' || c == '>' || c == '|' || c == '*' || c == '?' || c == '%') {
+      return true;
+    }
+    if (c == ':' && i != 1) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string ExpansionDirectory() {
+  std::optional<std::string> temp = platform::EnvironmentValue("temp");
+  if (!temp) return "";
+  return *temp + kExpansionFolder;
+}
+
+std::string TemporaryDirectoryProblem() {
+  const std::string prefix = "Unable to use the temporary directory: ";
+  std::optional<std::string> temp = platform::EnvironmentValue("temp");
+  if (!temp || temp->empty()) return prefix + "the TEMP environment variable is not set.";
+  if (HoldsForbiddenCharacter(*temp)) return prefix + "TEMP holds characters that the launcher does not accept in a path.";
+  if (!IsAbsoluteWindowsPath(*temp)) return prefix + "TEMP is not a full path.";
+  if (platform::IsLinkOrJunction(*temp + kExpansionFolder)) {
+    return prefix + "TempExpandedFiles in it is a link or junction.";
+  }
+  return "";
+}
+
+std::string ExtractionToolPath() {
+  std::string systemDirectory = platform::SystemDirectory();
+  return systemDirectory.empty() ? "" : systemDirectory + "\\extrac32.exe";
+}
+
+std::string CommandInterpreterPath() {
+  std::string systemDirectory = platform::SystemDirectory();
+  return systemDirectory.empty() ? "C:\\windows\\system32\\cmd.exe" : systemDirectory + "\\cmd.exe";
+}
+
+std::string ShortPathOf(const std::string& path) {
+  unsigned long size = platform::ShortPathName(path, nullptr, 0);
+  if (size == 0) return "";
+  std::vector<char> buffer(size);
+  unsigned long length = platform::ShortPathName(path, buffer.data(), size);
+  // A length that no longer fits means the path changed between the two calls.
+  if (length == 0 || length >= size) return "";
+  return std::string(buffer.data(), length);
+}
+
+std::string ReplaceExtensionWithCab(const std::string& path) {
+  std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos) return "";
+  std::string result = path;
+  result.replace(dot + 1, 3, "cab");
+  return result;
+}
+
+std::string FindPackageCabinet() {
+  std::string ownCabinet = ReplaceExtensionWithCab(platform::ExecutablePath());
+  if (!ownCabinet.empty() && platform::PathExists(ownCabinet)) return ShortPathOf(ownCabinet);
+  std::string sharedCabinet = launcherDirectory + "\\InstallFiles.cab";
+  if (!platform::PathExists(sharedCabinet)) return "";
+  return ShortPathOf(sharedCabinet);
+}

@@ -1,0 +1,121 @@
+#include "workspace/locations.h"
+
+#include "launcher/process_state.h"
+#include "platform/host_test_fixture.h"
+
+namespace {
+
+using FindPackageCabinetTest = LauncherTest;
+
+TEST_F(FindPackageCabinetTest, OwnNameComesBeforeInstallFiles) {
+  WriteFile("C:\\pkg\\Setup.cab", "a");
+  WriteFile("C:\\pkg\\InstallFiles.cab", "b");
+  EXPECT_EQ(FindPackageCabinet(), "C:\\pkg\\Setup.cab");
+}
+
+TEST_F(FindPackageCabinetTest, InstallFilesIsFoundThroughTheLauncherDirectory) {
+  launcherDirectory = "C:\\other";
+  WriteFile("C:\\other\\InstallFiles.cab", "b");
+  EXPECT_EQ(FindPackageCabinet(), "C:\\other\\InstallFiles.cab");
+}
+
+TEST_F(FindPackageCabinetTest, NeitherCabinetGivesEmpty) { EXPECT_EQ(FindPackageCabinet(), ""); }
+
+TEST_F(FindPackageCabinetTest, DirectoryCountsAsFound) {
+  MakeDirectories("C:\\pkg\\Setup.cab");
+  EXPECT_EQ(FindPackageCabinet(), "C:\\pkg\\Setup.cab");
+}
+
+TEST_F(FindPackageCabinetTest, ShortFormIsReturned) {
+  WriteFile("C:\\pkg\\Long Folder\\Setup.cab", "a");
+  host::SetExecutablePath("C:\\pkg\\Long Folder\\Setup.exe");
+  host::SetShortPath("C:\\pkg\\Long Folder\\Setup.cab", "C:\\pkg\\LONGFO~1\\Setup.cab");
+  EXPECT_EQ(FindPackageCabinet(), "C:\\pkg\\LONGFO~1\\Setup.cab");
+}
+
+TEST_F(FindPackageCabinetTest, NoShortFormMeansNotFoundWithoutTryingTheSecond) {
+  WriteFile("C:\\pkg\\Setup.cab", "a");
+  WriteFile("C:\\pkg\\InstallFiles.cab", "b");
+  host::SetShortPathsAvailable(false);
+  EXPECT_EQ(FindPackageCabinet(), "");
+}
+
+TEST_F(FindPackageCabinetTest, DotInAFolderNameOnly) {
+  host::SetExecutablePath("C:\\pkg.v2\\Setup");
+  launcherDirectory = "C:\\pkg.v2";
+  WriteFile("C:\\pkg.v2\\InstallFiles.cab", "b");
+  EXPECT_EQ(FindPackageCabinet(), "C:\\pkg.v2\\InstallFiles.cab");
+}
+
+TEST_F(FindPackageCabinetTest, NoExecutablePathFallsBackToInstallFiles) {
+  host::SetExecutablePath("");
+  WriteFile("C:\\pkg\\InstallFiles.cab", "b");
+  EXPECT_EQ(FindPackageCabinet(), "C:\\pkg\\InstallFiles.cab");
+}
+
+TEST(ReplaceExtensionWithCab, Table) {
+  EXPECT_EQ(ReplaceExtensionWithCab("C:\\Pkg\\Setup.exe"), "C:\\Pkg\\Setup.cab");
+  EXPECT_EQ(ReplaceExtensionWithCab("Setup.ex"), "Setup.cab");
+  EXPECT_EQ(ReplaceExtensionWithCab("Setup.exe1"), "Setup.cab1");
+  EXPECT_EQ(ReplaceExtensionWithCab("C:\\a.b\\Setup"), "C:\\a.cabetup");
+  EXPECT_EQ(ReplaceExtensionWithCab("Setup"), "");
+}
+
+using ExpansionDirectoryTest = LauncherTest;
+
+TEST_F(ExpansionDirectoryTest, TempNameInAnyCaseAndValueUnchanged) {
+  host::UnsetEnvironment("TEMP");
+  host::SetEnvironment("Temp", "D:\\T\\");
+  EXPECT_EQ(ExpansionDirectory(), "D:\\T\\\\TempExpandedFiles");
+  EXPECT_EQ(TemporaryDirectoryProblem(), "");
+}
+
+TEST_F(ExpansionDirectoryTest, UnusableTemporaryDirectories) {
+  const std::string prefix = "Unable to use the temporary directory: ";
+  struct Case {
+    const char* temp;
+    const char* reason;
+  };
+  for (const Case& c : {Case{"", "the TEMP environment variable is not set."},
+                        Case{"Temp", "TEMP is not a full path."},
+                        Case{"\\Temp", "TEMP is not a full path."},
+                        Case{"C:Temp", "TEMP is not a full path."},
+                        Case{"C:\\Te\"mp", "TEMP holds characters that the launcher does not accept in a path."},
+                        Case{"C:\\a<b", "TEMP holds characters that the launcher does not accept in a path."},
+                        Case{"C:\\a|b", "TEMP holds characters that the launcher does not accept in a path."},
+                        Case{"C:\\a\tb", "TEMP holds characters that the launcher does not accept in a path."},
+                        Case{"C:\\%PATH%", "TEMP holds characters that the launcher does not accept in a path."},
+                        Case{"C:\\a:b", "TEMP holds characters that the launcher does not accept in a path."}}) {
+    host::SetEnvironment("TEMP", c.temp);
+    EXPECT_EQ(TemporaryDirectoryProblem(), prefix + c.reason) << "temp: " << c.temp;
+  }
+  host::UnsetEnvironment("TEMP");
+  EXPECT_EQ(TemporaryDirectoryProblem(), prefix + "the TEMP environment variable is not set.");
+  EXPECT_EQ(ExpansionDirectory(), "");
+}
+
+TEST_F(ExpansionDirectoryTest, UsableTemporaryDirectories) {
+  for (const char* temp : {"C:\\Users\\John Smith\\AppData\\Local\\Temp", "\\\\server\\share\\temp", "c:\\Temp!1"}) {
+    host::SetEnvironment("TEMP", temp);
+    EXPECT_EQ(TemporaryDirectoryProblem(), "") << "temp: " << temp;
+  }
+}
+
+TEST_F(ExpansionDirectoryTest, LinkedExpansionDirectoryIsUnusable) {
+  MakeDirectories("C:\\Elsewhere");
+  ASSERT_EQ(symlink(host::HostPath("C:\\Elsewhere").c_str(), host::HostPath(kExpansionDirectory).c_str()), 0);
+  EXPECT_EQ(TemporaryDirectoryProblem(), "Unable to use the temporary directory: TempExpandedFiles in it is a link or junction.");
+}
+
+using SystemProgramPathsTest = LauncherTest;
+
+TEST_F(SystemProgramPathsTest, FromTheSystemDirectory) {
+  host::SetSystemDirectory("D:\\WINNT\\system32");
+  EXPECT_EQ(ExtractionToolPath(), "D:\\WINNT\\system32\\extrac32.exe");
+  EXPECT_EQ(CommandInterpreterPath(), "D:\\WINNT\\system32\\cmd.exe");
+  host::SetSystemDirectory("");
+  EXPECT_EQ(ExtractionToolPath(), "");
+  EXPECT_EQ(CommandInterpreterPath(), "C:\\windows\\system32\\cmd.exe");
+}
+
+}  // namespace

@@ -1,0 +1,10 @@
+#include "workspace/process_runner.h"
+
+#include "launcher/process_state.h"
+#include "platform/platform.h"
+
+void RunAndWait(const std::string& file, const std::optional<std::string>& parameters, int showCommand) {
+  platform::ProcessHandle process = platform::StartThroughShell(file, parameters, launcherDirectory, showCommand);
+  if (process) platform::WaitForProcessEnd(process);
+  platform::SleepMilliseconds(2);
+}
