@@ -3,7 +3,7 @@
 #include "launcher/console.h"
 #include "platform/platform.h"
 
-void ShowHelp(std::string launcherFileName) {
+void ShowHelp(const std::string& launcherFileName) {
   platform::ShowConsoleWindow(platform::kShow);
   PrintLine("Help Menu for " + launcherFileName);
   PrintLine("Syntax:\t" + launcherFileName + " /parameter");

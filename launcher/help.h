@@ -2,4 +2,4 @@
 #include <string>
 
 // Shows the console window and prints the nine-line usage text for launcherFileName.
-void ShowHelp(std::string launcherFileName);
+void ShowHelp(const std::string& launcherFileName);

@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 
-bool IsAnotherInstanceRunning(std::string launcherFileName) {
+bool IsAnotherInstanceRunning(const std::string& launcherFileName) {
   std::vector<std::string> names;
   if (!platform::ListProcessNames(&names)) return false;
   // The list holds the launcher itself, so one match means it is alone. Names are compared

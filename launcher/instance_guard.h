@@ -3,4 +3,4 @@
 
 // Returns true when at least two running processes have exactly launcherFileName as their
 // executable name (the launcher is one of them); false when fewer do or the system cannot tell.
-bool IsAnotherInstanceRunning(std::string launcherFileName);
+bool IsAnotherInstanceRunning(const std::string& launcherFileName);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -36,7 +37,6 @@ struct HostState {
   std::vector<std::string> events;
   std::string pendingOutput;
   std::vector<host::StartedProgram> started;
-  int nextProcess = 1;
 };
 
 HostState& State() {
@@ -267,7 +267,8 @@ ProcessHandle StartThroughShell(const std::string& file, const std::optional<std
   // As on Windows, only a program that exists on disk starts.
   if (!PathExists(file)) return ProcessHandle{};
   if (state.programEffect) state.programEffect(program);
-  return ProcessHandle{reinterpret_cast<void*>(static_cast<std::intptr_t>(state.nextProcess++))};
+  static char startedProcess;  // any non-null handle will do: the stand-in has nothing to wait on
+  return ProcessHandle{&startedProcess};
 }
 
 void WaitForProcessEnd(ProcessHandle) { State().events.push_back("wait"); }

@@ -1,7 +1,7 @@
 #include "settings/line_reader.h"
 
 namespace {
-constexpr std::size_t kChunkSize = 64 * 1024;
+constexpr std::size_t kChunkSize = std::size_t{64} * 1024;
 }
 
 LineReader::LineReader(std::FILE* file) : file_(file), buffer_(kChunkSize) {}

@@ -115,7 +115,7 @@ long long ReadCount(const std::string& text) {
   return value;
 }
 
-bool RewritePortConfiguration(std::string portName, std::string printerAddress) {
+bool RewritePortConfiguration(const std::string& portName, const std::string& printerAddress) {
   const std::string settingsPath = SettingsFilePath();
   const std::string temporaryPath = settingsPath + ".tmp";
 

@@ -8,7 +8,7 @@
 // The new text goes to "component.isf.tmp", which replaces the settings file only once it is
 // completely written; on any failure the settings file stays exactly as it was, the .tmp file is
 // removed, one line is printed, and the result is false.
-bool RewritePortConfiguration(std::string portName, std::string printerAddress);
+bool RewritePortConfiguration(const std::string& portName, const std::string& printerAddress);
 
 // Returns the number that atoi reads from text: leading white space, an optional sign, then the
 // digits up to the first other character; 0 without digits. Saturates at the int range.

@@ -8,7 +8,7 @@
 
 std::string SettingsFilePath() { return ExpansionDirectory() + "\\install\\component.isf"; }
 
-bool SettingsFileHasLine(std::string key, std::string path) {
+bool SettingsFileHasLine(const std::string& key, const std::string& path) {
   if (key.empty()) return false;
   std::FILE* file = platform::OpenStream(path, "rb");
   if (file == nullptr) return false;

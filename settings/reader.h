@@ -7,4 +7,4 @@ std::string SettingsFilePath();
 
 // Returns true when some line of the file at path equals key exactly (bytes, letter case and
 // blanks included); false for an empty key, a file that cannot be opened, or no such line.
-bool SettingsFileHasLine(std::string key, std::string path);
+bool SettingsFileHasLine(const std::string& key, const std::string& path);

@@ -1,2 +1,552 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: build/windows/Setup.exe run for real under Wine.
+
+Each scenario gets a directory of its own under build/windows/e2e-work: the launcher copied under
+the scenario's file name, a cabinet built with gcab from a package folder, the tests' stub
+installer, and a temporary directory that reaches the launcher through run_launcher.exe (Wine
+overrides TEMP from the Unix environment for the programs it starts itself).
+
+    e2e.py --list | --make-prefixes | --stop-wine | SCENARIO
+"""
+
+import os
+import shutil
+import subprocess
 import sys
-if "--list" in sys.argv: pass
+import time
+from pathlib import Path
+
+BUILD = Path(os.environ.get("LAUNCHER_BUILD", Path(__file__).resolve().parents[2] / "build" / "windows")).resolve()
+SOURCE = Path(os.environ.get("LAUNCHER_SOURCE", Path(__file__).resolve().parents[2]))
+PROGRAMS = BUILD / "e2e-programs"
+WORK = BUILD / "e2e-work"
+PREFIXES = {"win64": BUILD / "wine" / "win64", "win32": BUILD / "wine" / "win32"}
+
+HELP_LINES = [
+    "Help Menu for Setup.exe",
+    "Syntax:\tSetup.exe /parameter",
+    "Parameters: ",
+    "\t/?\t- Display Help Menu (This Menu)",
+    "   /l:(two letter language code) - force install to display in the specified language",
+    "   /address:(IP or network name) - specify IP address of the target printer",
+    "   /port:(portname) - specify port name to be created",
+    "The /port: and /address: parameters are useable only with",
+    "a packge created with Specify Port on Cmd line option.",
+]
+CLEANUP_OK = ["Install Complete, Beginning Cleanup...", "Cleanup Complete."]
+EXPANSION = ["Creating Temporary Directory...", "Expanding Install Files..."]
+SETTINGS_RUN = EXPANSION + ["Running Install..."] + CLEANUP_OK
+MISSING_OPTIONS = [
+    "Error - package is configured for port and address or hostname on cmd line, but",
+    "these params were not found",
+]
+FIRST_EXAMPLE_IN = b"[Install]\nNetwork_Twain=1\nPort=CmdLine\n\n[Other]\nKey=Value\n"
+FIRST_EXAMPLE_OUT = (
+    b"[Install]\r\nNetwork_Twain=1\r\nPort=IP_192.168.1.20\r\n\r\nPorts=1\r\n\r\n[Other]\r\nKey=Value\r\n\r\n"
+    b"[Ports]\r\nIP_192.168.1.20=StandardIP\r\n\r\n[IP_192.168.1.20]\r\nName=IP_192.168.1.20\r\n"
+    b"HostName=IP_192.168.1.20\r\nIPAddress=192.168.1.20\r\n\r\n[Network_Twain]\r\nDefaultDevice=192.168.1.20\r\n"
+)
+SECOND_EXAMPLE_IN = b"[Install]\nPorts=2\nPort=CmdLine\n\n[Ports]\nOtherPort=StandardIP\n"
+SECOND_EXAMPLE_OUT = (
+    b"[Install]\r\nPorts=3\r\nPort=\\\\server\\printer\r\n\r\n[Ports]\r\n\\\\server\\printer=LocalPort\r\n\r\n"
+    b"OtherPort=StandardIP\r\n\r\n\r\n[\\\\server\\printer]\r\nName=\\\\server\\printer\r\n"
+)
+
+
+class Failure(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def expect_equal(actual, expected, what):
+    if actual != expected:
+        raise Failure(f"{what}:\n  expected {expected!r}\n  actual   {actual!r}")
+
+
+def wine_environment(prefix_name):
+    environment = dict(os.environ, WINEPREFIX=str(PREFIXES[prefix_name]), WINEDEBUG="-all")
+    environment.pop("DISPLAY", None)
+    if prefix_name == "win32":
+        environment["WINEARCH"] = "win32"
+    return environment
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def make_prefixes():
+    for name, prefix in PREFIXES.items():
+        if (prefix / "system.reg").exists():
+            continue
+        prefix.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["wineboot", "-i"], env=wine_environment(name), check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        subprocess.run(["wineserver", "-w"], env=wine_environment(name), timeout=300)
+
+
+def stop_wine():
+    for name in PREFIXES:
+        subprocess.run(["wineserver", "-k"], env=wine_environment(name),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def build_cabinet(package_dir, cabinet):
+    """Builds a cabinet from every file below package_dir, keeping the relative folders."""
+    files = sorted(str(p.relative_to(package_dir)) for p in package_dir.rglob("*") if p.is_file())
+    subprocess.run(["gcab", "-c", "-z", str(cabinet)] + files, cwd=package_dir, check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def make_package(package_dir, out_dir, name=None):
+    completed = subprocess.run([str(SOURCE / "scripts" / "make-package"), str(package_dir), str(out_dir)] +
+                               ([name] if name else []), env=dict(os.environ, LAUNCHER_EXE=str(BUILD / "Setup.exe")),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return completed.returncode, completed.stderr.decode()
+
+
+class Result:
+    def __init__(self, output, exit_code):
+        self.output = output
+        self.exit_code = exit_code
+        self.lines = output.decode("latin-1").split("\r\n")
+        if self.lines and self.lines[-1] == "":
+            self.lines.pop()
+
+
+class Scenario:
+    """One scenario directory: launcher folder (pkg), temporary directory (temp), package source."""
+
+    def __init__(self, name, prefix="win64"):
+        self.prefix = prefix
+        self.root = WORK / f"{name}-{prefix}"
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.launcher_dir = self.root / "pkg"
+        self.temp = self.root / "temp"
+        self.package_dir = self.root / "package"
+        for directory in (self.launcher_dir, self.temp, self.package_dir):
+            directory.mkdir(parents=True)
+        self.temp_value = windows_path(self.temp)
+
+    @property
+    def expansion_dir(self):
+        return self.temp / "TempExpandedFiles"
+
+    def package(self, settings, builds=("x86", "x64"), cabinet="Setup.cab", extra=None):
+        """Writes the package folder and builds its cabinet beside the launcher."""
+        shutil.rmtree(self.package_dir)
+        install = self.package_dir / "install"
+        install.mkdir(parents=True)
+        (install / "component.isf").write_bytes(settings)
+        for build in builds:
+            (install / build).mkdir()
+            shutil.copy(PROGRAMS / build / "InstallGui.exe", install / build / "InstallGui.exe")
+        for relative, data in (extra or {}).items():
+            (self.package_dir / relative).parent.mkdir(parents=True, exist_ok=True)
+            (self.package_dir / relative).write_bytes(data)
+        if len(builds) == 2:
+            # A complete package is made the way administrators make one.
+            make_package(self.package_dir, self.launcher_dir, cabinet[:-len(".cab")])
+        else:
+            build_cabinet(self.package_dir, self.launcher_dir / cabinet)
+
+    def run(self, arguments="", name="Setup.exe", temp="default", stdin=subprocess.DEVNULL, timeout=120):
+        """Runs the launcher as NAME with the exact argument text; temp None unsets TEMP."""
+        exe = self.launcher_dir / name
+        if not exe.exists():
+            shutil.copy(BUILD / "Setup.exe", exe)
+        spec = []
+        if temp is None:
+            spec += ["unset TEMP", "unset TMP"]
+        else:
+            spec.append("set TEMP=" + (self.temp_value if temp == "default" else temp))
+        spec.append(f'run "{windows_path(exe)}"' + (" " + arguments if arguments else ""))
+        spec_file = self.root / "spec.txt"
+        spec_file.write_bytes("\n".join(spec).encode("latin-1") + b"\n")
+        exit_file = self.root / "exit.txt"
+        exit_file.unlink(missing_ok=True)
+        completed = subprocess.run(
+            ["wine", str(PROGRAMS / "run_launcher.exe"), windows_path(exit_file), windows_path(spec_file)],
+            cwd=self.launcher_dir, env=wine_environment(self.prefix), stdin=stdin,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        expect(exit_file.exists(), f"run_launcher wrote no exit code: {completed.stderr.decode(errors='replace')}")
+        return Result(completed.stdout, int(exit_file.read_text().strip(), 16))
+
+    def installer_runs(self):
+        """The stub installer's log, one dictionary per start."""
+        log = self.launcher_dir / "installer-log.txt"
+        if not log.exists():
+            return []
+        runs, current = [], {}
+        for line in log.read_bytes().decode("latin-1").split("\n"):
+            if line == "end":
+                runs.append(current)
+                current = {}
+            elif "=" in line:
+                key, value = line.split("=", 1)
+                current[key] = value
+        return runs
+
+    def settings_seen(self):
+        return (self.launcher_dir / "installer-settings.bin").read_bytes()
+
+
+def expect_run(result, lines, exit_code):
+    expect_equal(result.lines, lines, "console lines")
+    expect_equal(result.output, "".join(line + "\r\n" for line in lines).encode("latin-1"), "console bytes")
+    expect_equal(result.exit_code, exit_code, "exit code")
+
+
+def expect_one_installer(scenario, parameters, build="x64"):
+    runs = scenario.installer_runs()
+    expect_equal(len(runs), 1, "installer starts")
+    expect_equal(runs[0]["parameters"], parameters, "installer parameters")
+    expect_equal(runs[0]["build"], build, "installer build")
+    expect_equal(runs[0]["directory"], windows_path(scenario.launcher_dir), "installer working directory")
+    return runs[0]
+
+
+def settings_path(scenario):
+    return scenario.temp_value + "\\TempExpandedFiles\\install\\component.isf"
+
+
+SCENARIOS = {}
+
+
+def scenario(function):
+    SCENARIOS[function.__name__.replace("_", "-")] = function
+    return function
+
+
+# ---- launcher control ----
+
+@scenario
+def help_screen():
+    s = Scenario("help")
+    expect_run(s.run("/?"), HELP_LINES, 0)
+    expect_run(s.run("/PORT:x /?"), HELP_LINES, 0)
+
+
+@scenario
+def invalid_argument():
+    s = Scenario("invalid")
+    expect_run(s.run("/bogus"), ["Invalid Parameters."] + HELP_LINES, 10)
+    expect_run(s.run('/port:x ""'), ["Invalid Parameters."] + HELP_LINES, 10)
+    expect(not s.expansion_dir.exists(), "nothing is expanded for a bad argument")
+
+
+@scenario
+def second_instance():
+    s = Scenario("instance")
+    first = s.root / "first"
+    first.mkdir()
+    shutil.copy(PROGRAMS / "sleeper.exe", first / "Setup.exe")
+    sleeper = subprocess.Popen(["wine", str(first / "Setup.exe"), "60"], env=wine_environment(s.prefix),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.time() + 60
+        result = s.run("/?")
+        while result.exit_code != 1 and time.time() < deadline:
+            time.sleep(0.5)
+            result = s.run("/?")
+        expect_run(result, ["Error : Already another instance is running", "Press ENTER to continue"], 1)
+        # Another file name is not a copy of this launcher.
+        expect_run(s.run("/?", name="Other.exe"), [line.replace("Setup.exe", "Other.exe") for line in HELP_LINES], 0)
+    finally:
+        sleeper.kill()
+        sleeper.wait()
+    time.sleep(1)
+    expect_run(s.run("/?"), HELP_LINES, 0)
+
+
+def pe_resources(data, type_id):
+    """The data of every resource of one type in a PE file."""
+    u16 = lambda at: int.from_bytes(data[at:at + 2], "little")
+    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")
+    header = u32(0x3C)
+    sections_at = header + 24 + u16(header + 20)
+    optional = header + 24
+    resource_rva = u32(optional + 96 + 2 * 8)
+    sections = [(u32(at + 12), u32(at + 8), u32(at + 20)) for at in
+                (sections_at + 40 * i for i in range(u16(header + 6)))]
+
+    def offset(rva):
+        for address, size, raw in sections:
+            if address <= rva < address + size:
+                return raw + rva - address
+        raise Failure(f"RVA {rva:#x} outside every section")
+
+    base = offset(resource_rva)
+
+    def entries(directory):
+        count = u16(base + directory + 12) + u16(base + directory + 14)
+        return [(u32(base + directory + 16 + 8 * i), u32(base + directory + 20 + 8 * i)) for i in range(count)]
+
+    found = []
+    for identifier, target in entries(0):
+        if identifier != type_id:
+            continue
+        for _, names in entries(target & 0x7FFFFFFF):
+            for _, leaf in entries(names & 0x7FFFFFFF):
+                found.append(data[offset(u32(base + leaf)):offset(u32(base + leaf)) + u32(base + leaf + 4)])
+    return found
+
+
+@scenario
+def executable_file():
+    exe = BUILD / "Setup.exe"
+    headers = subprocess.run(["i686-w64-mingw32-objdump", "-p", str(exe)], check=True,
+                             stdout=subprocess.PIPE).stdout.decode()
+    expect("file format pei-i386" in headers, "PE32 for i386")
+    expect("(Windows CUI)" in headers, "console subsystem")
+    dlls = sorted(line.split(":")[1].strip().lower() for line in headers.splitlines() if "DLL Name:" in line)
+    expect_equal(dlls, ["kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"], "imported DLLs")
+    expect("IsWow64Process" not in headers, "IsWow64Process is looked up at run time, not imported")
+
+    data = exe.read_bytes()
+    manifests = pe_resources(data, 24)
+    expect_equal(len(manifests), 1, "manifests")
+    manifest = manifests[0].decode()
+    for field in ['<assemblyIdentity name="Installer Application" version="10.5.0.0" processorArchitecture="x86" type="win32"/>',
+                  "<description>Installer Core File</description>",
+                  '<assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0" '
+                  'processorArchitecture="x86" publicKeyToken="6595b64144ccf1df" language="*"/>',
+                  '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>',
+                  '<supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"/>',
+                  '<supportedOS Id="{e2011457-1546-43c5-a5fe-008deee3d3f0}"/>']:
+        expect(field in manifest, f"manifest field {field}")
+
+    versions = pe_resources(data, 16)
+    expect_equal(len(versions), 1, "version resources")
+    fixed = versions[0].find((0xFEEF04BD).to_bytes(4, "little"))
+    numbers = [int.from_bytes(versions[0][fixed + at:fixed + at + 4], "little") for at in (8, 12, 16, 20)]
+    expect_equal(numbers, [10 << 16 | 5, 0, 10 << 16 | 5, 0], "file and product version 10.5.0.0")
+    for text in ["Installer Core File", "10.5.0.0"]:
+        expect(text.encode("utf-16-le") in versions[0], f"version string {text}")
+
+
+# ---- package expansion and workspace ----
+
+@scenario
+def expansion_and_cleanup():
+    s = Scenario("expansion")
+    s.package(b"[Install]\r\nKey=1\r\n", extra={"install/docs/readme.txt": b"nested"})
+    expect_run(s.run(), SETTINGS_RUN, 0)
+    run = expect_one_installer(s, "/I:" + settings_path(s))
+    expect_equal(run["expansion-root"], "install;", "expanded folders")
+    expect_equal(s.settings_seen(), b"[Install]\r\nKey=1\r\n", "settings file as expanded")
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
+    expect_equal(sorted(p.name for p in s.temp.iterdir()), [], "temporary directory left as it was")
+
+
+@scenario
+def own_cabinet_preferred():
+    s = Scenario("cabinets")
+    s.package(b"shared\r\n", cabinet="InstallFiles.cab")
+    s.package(b"own\r\n", cabinet="Setup.cab")
+    expect_run(s.run(), SETTINGS_RUN, 0)
+    expect_equal(s.settings_seen(), b"own\r\n", "settings from Setup.cab")
+    (s.launcher_dir / "Setup.cab").unlink()
+    (s.launcher_dir / "installer-log.txt").unlink()
+    expect_run(s.run(), SETTINGS_RUN, 0)
+    expect_equal(s.settings_seen(), b"shared\r\n", "settings from InstallFiles.cab")
+    expect_equal(len(s.installer_runs()), 1, "installer starts")
+
+
+@scenario
+def no_cabinet():
+    s = Scenario("nocab")
+    expect_run(s.run(), ["Unable to extract cab:  Setup.cab"], 10)
+    expect_run(s.run(name="setup.x86.exe"), ["Unable to extract cab:  setup.x86.cab"], 10)
+    expect_equal(list(s.temp.iterdir()), [], "nothing created")
+
+
+@scenario
+def leftover_directory_reused():
+    s = Scenario("leftover")
+    s.package(b"[Install]\r\n")
+    s.expansion_dir.mkdir()
+    (s.expansion_dir / "leftover.txt").write_bytes(b"from an earlier run")
+    expect_run(s.run(), SETTINGS_RUN, 0)
+    run = expect_one_installer(s, "/I:" + settings_path(s))
+    expect_equal(run["expansion-root"], "install;leftover.txt;", "leftover reused, not emptied")
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
+
+
+@scenario
+def blank_in_temp():
+    s = Scenario("blank")
+    s.package(b"[Install]\r\n")
+    sibling = s.root / "John"
+    (sibling / "Documents").mkdir(parents=True)
+    (sibling / "Documents" / "keep.txt").write_bytes(b"precious")
+    temp = s.root / "John Smith" / "Temp"
+    temp.mkdir(parents=True)
+    expect_run(s.run(temp=windows_path(temp)), SETTINGS_RUN, 0)
+    expect_one_installer(s, "/I:" + windows_path(temp) + "\\TempExpandedFiles\\install\\component.isf")
+    expect(not (temp / "TempExpandedFiles").exists(), "expansion directory removed")
+    expect(temp.exists(), "temporary directory kept")
+    expect_equal((sibling / "Documents" / "keep.txt").read_bytes(), b"precious", "sibling folder untouched")
+
+
+@scenario
+def unusable_temp():
+    s = Scenario("badtemp")
+    s.package(b"[Install]\r\n")
+    prefix = "Unable to use the temporary directory: "
+    for temp, reason in [(None, "the TEMP environment variable is not set."),
+                         ("relative\\temp", "TEMP is not a full path."),
+                         (s.temp_value + '" & echo', "TEMP holds characters that the launcher does not accept in a path.")]:
+        expect_run(s.run(temp=temp), [prefix + reason, "Unable to extract cab:  Setup.cab"], 10)
+    expect_equal(list(s.temp.iterdir()), [], "nothing created")
+    expect_equal(sorted(p.name for p in s.launcher_dir.iterdir()), ["Setup.cab", "Setup.exe"], "nothing created beside the launcher")
+
+
+@scenario
+def linked_expansion_directory():
+    s = Scenario("linked")
+    s.package(b"[Install]\r\n")
+    elsewhere = s.root / "elsewhere"
+    elsewhere.mkdir()
+    (elsewhere / "keep.txt").write_bytes(b"precious")
+    s.expansion_dir.symlink_to(elsewhere, target_is_directory=True)
+    expect_run(s.run(), ["Unable to use the temporary directory: TempExpandedFiles in it is a link or junction.",
+                         "Unable to extract cab:  Setup.cab"], 10)
+    expect_equal(sorted(p.name for p in elsewhere.iterdir()), ["keep.txt"], "link target untouched")
+
+
+# ---- installer hand-off ----
+
+def settings_run(prefix, build):
+    s = Scenario("settings-run", prefix)
+    s.package(b"[Install]\r\nDisplayUI=0\r\n")
+    expect_run(s.run("/port:ignored /address:ignored"), SETTINGS_RUN, 0)
+    expect_one_installer(s, "/I:" + settings_path(s), build)
+    expect_equal(s.settings_seen(), b"[Install]\r\nDisplayUI=0\r\n", "settings file unchanged")
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
+
+
+@scenario
+def settings_run_64():
+    settings_run("win64", "x64")
+
+
+@scenario
+def settings_run_32():
+    settings_run("win32", "x86")
+
+
+@scenario
+def port_from_command_line():
+    for prefix, build in (("win64", "x64"), ("win32", "x86")):
+        s = Scenario("port", prefix)
+        s.package(FIRST_EXAMPLE_IN)
+        expect_run(s.run("/port:IP_192.168.1.20 /address:192.168.1.20"), SETTINGS_RUN, 0)
+        expect_one_installer(s, "/I:" + settings_path(s), build)
+        expect_equal(s.settings_seen(), FIRST_EXAMPLE_OUT, "rewritten settings file")
+
+
+@scenario
+def printer_share_port():
+    s = Scenario("share")
+    s.package(SECOND_EXAMPLE_IN)
+    expect_run(s.run(r"/port:\\server\printer"), SETTINGS_RUN, 0)
+    expect_equal(s.settings_seen(), SECOND_EXAMPLE_OUT, "rewritten settings file")
+
+
+@scenario
+def port_options_missing():
+    s = Scenario("missing")
+    s.package(FIRST_EXAMPLE_IN)
+    failed = ["Install Failed, Beginning Cleanup...", "Cleanup Complete.", "Press ENTER to continue"]
+    expect_run(s.run("/port:LPT1:"), EXPANSION + MISSING_OPTIONS +
+               ["/address: parameter not found or no value was specified"] + failed, 10)
+    expect_run(s.run("/address:10.0.0.1 /port:"), EXPANSION + MISSING_OPTIONS +
+               ["/port: parameter not found or no value was specified"] + failed, 10)
+    expect_equal(s.installer_runs(), [], "installer never started")
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
+
+
+@scenario
+def standalone_run():
+    s = Scenario("standalone")
+    for settings, arguments, parameters in [(b"[Install]\r\nDisplayUI=1\r\n", "", ""),
+                                            (b"[Install]\r\nDisplayUI=1\r\n", "/l:de", "/l:de"),
+                                            (b"[Install]\r\nDisplayUI=1\r\n", "/L:DE", "/L:DE"),
+                                            (b"License=1\r\nDisplayUI=0\r\n", "/l:fr", "/l:fr"),
+                                            (b"DisplayUI=1 \r\n", "/l:fr", "/I:" + settings_path(s))]:
+        (s.launcher_dir / "installer-log.txt").unlink(missing_ok=True)
+        s.package(settings)
+        expect_run(s.run(arguments), SETTINGS_RUN, 0)
+        run = expect_one_installer(s, parameters)
+        if not parameters:
+            expect(run["command-line"].endswith('InstallGui.exe"') or run["command-line"].endswith("InstallGui.exe"),
+                   f"no parameters at all: {run['command-line']!r}")
+
+
+@scenario
+def standalone_run_with_port():
+    s = Scenario("standalone-port")
+    s.package(b"[Install]\r\nPort=CmdLine\r\nDisplayUI=1\r\n")
+    expect_run(s.run("/port:IP_1 /address:10.0.0.1"), SETTINGS_RUN, 0)
+    expect_one_installer(s, "")
+    expect_equal(s.settings_seen(),
+                 b"[Install]\r\nPort=IP_1\r\nDisplayUI=1\r\n\r\n[Ports]\r\nIP_1=StandardIP\r\n\r\n[IP_1]\r\n"
+                 b"Name=IP_1\r\nHostName=IP_1\r\nIPAddress=10.0.0.1\r\n", "rewritten once")
+
+
+@scenario
+def missing_installer_build():
+    s = Scenario("nobuild")
+    s.package(b"[Install]\r\n", builds=("x86",))
+    expect_run(s.run(), SETTINGS_RUN, 0)
+    expect_equal(s.installer_runs(), [], "no installer ran")
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
+
+
+@scenario
+def package_tool():
+    s = Scenario("make-package")
+    s.package(b"[Install]\r\n", cabinet="Branch Office.cab")
+    expect_equal(sorted(p.name for p in s.launcher_dir.iterdir()), ["Branch Office.cab", "Branch Office.exe"], "package files")
+    expect_run(s.run(name="Branch Office.exe"), SETTINGS_RUN, 0)
+    expect_one_installer(s, "/I:" + settings_path(s))
+
+    out = s.root / "refused"
+    (s.package_dir / "install" / "x64" / "InstallGui.exe").unlink()
+    code, message = make_package(s.package_dir, out)
+    expect(code != 0 and "install/x64/InstallGui.exe" in message, f"refuses a missing build: {message!r}")
+    (s.package_dir / "install" / "component.isf").unlink()
+    code, message = make_package(s.package_dir, out)
+    expect(code != 0 and "install/component.isf" in message, f"refuses a missing settings file: {message!r}")
+    expect(not out.exists() or not any(out.iterdir()), "nothing written for a refused package")
+
+
+def main(arguments):
+    if arguments == ["--list"]:
+        print("\n".join(SCENARIOS))
+        return 0
+    if arguments == ["--make-prefixes"]:
+        make_prefixes()
+        return 0
+    if arguments == ["--stop-wine"]:
+        stop_wine()
+        return 0
+    if len(arguments) != 1 or arguments[0] not in SCENARIOS:
+        print(__doc__, file=sys.stderr)
+        return 2
+    try:
+        SCENARIOS[arguments[0]]()
+    except Failure as failure:
+        print(f"FAILED {arguments[0]}: {failure}")
+        return 1
+    print(f"passed {arguments[0]}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -30,6 +30,29 @@ static void SettingsPathFor(const char *parameters, char *path, DWORD size) {
   if (slash) lstrcpynA(slash, "\\component.isf", (int)(size - (DWORD)(slash - path)));
 }
 
+/* Names in the expansion directory, two folders above this program, so a test sees what the
+ * directory held while the installer ran. */
+static void LogExpansionRoot(FILE *log) {
+  char pattern[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, pattern, MAX_PATH);
+  for (int i = 0; i < 3 && length; ++i) {
+    char *slash = strrchr(pattern, '\\');
+    if (!slash) return;
+    *slash = '\0';
+  }
+  lstrcatA(pattern, "\\*");
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  fprintf(log, "expansion-root=");
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..")) fprintf(log, "%s;", found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  fprintf(log, "\n");
+}
+
 static void CopySettings(const char *path) {
   FILE *in = fopen(path, "rb");
   FILE *out = fopen("installer-settings.bin", "wb");
@@ -73,6 +96,7 @@ int main(void) {
     fprintf(log, "parameters=%s\n", parameters);
     fprintf(log, "directory=%s\n", directory);
     fprintf(log, "settings=%s\n", settingsPath);
+    LogExpansionRoot(log);
     fprintf(log, "end\n");
     fclose(log);
   }

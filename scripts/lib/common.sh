@@ -1,0 +1,29 @@
+# Shared by the scripts: the project root, and the one place that installs what the build and the
+# tests need on a fresh Debian machine.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# Debian packages: the host build with GoogleTest, the mingw-w64 cross compilers (the launcher is
+# i686; the sample and test installers also come as x86_64), Wine with its 32-bit part, gcab.
+REQUIRED_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 clang-tidy
+  gcc-mingw-w64-i686 g++-mingw-w64-i686 binutils-mingw-w64-i686 gcc-mingw-w64-x86-64
+  wine wine64 wine32:i386 gcab)
+
+install_requirements() {
+  local missing=()
+  for package in "${REQUIRED_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then $sudo dpkg --add-architecture i386; fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build_windows() {
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows
+}
