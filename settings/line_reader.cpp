@@ -1,57 +1,92 @@
 #include "settings/line_reader.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 constexpr std::size_t kChunkSize = std::size_t{64} * 1024;
 }
 
 LineReader::LineReader(std::FILE* file) : file_(file), buffer_(kChunkSize) {}
 
-int LineReader::NextByte() {
-  if (position_ == end_) {
-    end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-    position_ = 0;
-    if (end_ == 0) {
-      failed_ = std::ferror(file_) != 0;
-      return EOF;
-    }
-  }
-  return static_cast<unsigned char>(buffer_[position_++]);
+bool LineReader::Refill() {
+  end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  position_ = 0;
+  if (end_ == 0) failed_ = std::ferror(file_) != 0;
+  return end_ > 0;
 }
 
-bool LineReader::Next(std::string* line) {
+template <typename Consume>
+bool LineReader::ReadLine(Consume consume, bool* endedByLineFeed) {
   if (finished_) return false;
-  line->clear();
-  for (int c = NextByte(); c != EOF; c = NextByte()) {
-    if (c == '\n') {
-      if (!line->empty() && line->back() == '\r') line->pop_back();
+  while (position_ < end_ || Refill()) {
+    const char* start = buffer_.data() + position_;
+    std::size_t available = end_ - position_;
+    const void* lineFeed = std::memchr(start, '\n', available);
+    std::size_t length = lineFeed ? static_cast<std::size_t>(static_cast<const char*>(lineFeed) - start) : available;
+    consume(start, length);
+    position_ += length;
+    if (lineFeed) {
+      ++position_;
+      *endedByLineFeed = true;
       return true;
     }
-    line->push_back(static_cast<char>(c));
   }
   finished_ = true;
+  *endedByLineFeed = false;
+  return true;
+}
+
+bool LineReader::Next(std::string_view* line) {
+  if (finished_) return false;
+  // Most lines lie whole in the buffer and are handed out where they stand; a line that crosses
+  // a refill is gathered in spill_ before the refill overwrites its start.
+  bool spilled = false;
+  spill_.clear();
+  while (position_ < end_ || Refill()) {
+    const char* start = buffer_.data() + position_;
+    std::size_t available = end_ - position_;
+    const void* lineFeed = std::memchr(start, '\n', available);
+    if (lineFeed == nullptr) {
+      spill_.append(start, available);
+      spilled = true;
+      position_ = end_;
+      continue;
+    }
+    std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lineFeed) - start);
+    position_ += length + 1;
+    if (spilled) {
+      spill_.append(start, length);
+      *line = spill_;
+    } else {
+      *line = std::string_view(start, length);
+    }
+    if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
+    return true;
+  }
+  finished_ = true;
+  *line = spill_;
   return true;
 }
 
 bool LineReader::NextEquals(const std::string& key, bool* equal) {
-  if (finished_) return false;
-  std::size_t matched = 0;
-  bool stillEqual = true;
-  bool pendingReturn = false;  // a CR that belongs to the line unless LF follows it
-  auto feed = [&](char c) {
-    stillEqual = stillEqual && matched < key.size() && key[matched] == c;
-    if (stillEqual) ++matched;
-  };
-  for (int c = NextByte(); c != EOF; c = NextByte()) {
-    if (c == '\n') {
-      *equal = stillEqual && matched == key.size();
-      return true;
+  // Compares the raw bytes with key as they pass, keeping only the count and the last byte: the
+  // line equals key when the bytes are key itself, or key and the CR of a CR LF line end.
+  std::size_t length = 0;
+  bool prefixEqual = true;
+  char last = '\0';
+  auto compare = [&](const char* piece, std::size_t size) {
+    if (size == 0) return;
+    if (prefixEqual && length < key.size()) {
+      std::size_t overlap = std::min(size, key.size() - length);
+      prefixEqual = std::memcmp(piece, key.data() + length, overlap) == 0;
     }
-    if (pendingReturn) feed('\r');
-    pendingReturn = c == '\r';
-    if (!pendingReturn) feed(static_cast<char>(c));
-  }
-  if (pendingReturn) feed('\r');
-  finished_ = true;
-  *equal = stillEqual && matched == key.size();
+    length += size;
+    last = piece[size - 1];
+  };
+  bool endedByLineFeed = false;
+  if (!ReadLine(compare, &endedByLineFeed)) return false;
+  bool crLfLine = endedByLineFeed && length == key.size() + 1 && last == '\r';
+  *equal = prefixEqual && (length == key.size() || crLfLine);
   return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Reads a settings file line by line. A line ends at LF; a CR right before the LF is not part of
@@ -11,8 +12,9 @@ class LineReader {
  public:
   explicit LineReader(std::FILE* file);
 
-  // Reads the next line into *line; returns false when every line has been read.
-  bool Next(std::string* line);
+  // Points *line at the next line, valid until the next call; returns false when every line has
+  // been read.
+  bool Next(std::string_view* line);
 
   // Reads the next line without keeping it and sets *equal to whether it equals key; returns
   // false when every line has been read. Memory does not grow with the line.
@@ -22,7 +24,12 @@ class LineReader {
   bool Failed() const { return failed_; }
 
  private:
-  int NextByte();
+  // Hands the bytes of the next line, LF excluded and CR kept, to consume in one or more pieces.
+  // Sets *endedByLineFeed. Returns false when every line has been read.
+  template <typename Consume>
+  bool ReadLine(Consume consume, bool* endedByLineFeed);
+
+  bool Refill();
 
   std::FILE* file_;
   std::vector<char> buffer_;
@@ -30,4 +37,5 @@ class LineReader {
   std::size_t end_ = 0;
   bool finished_ = false;
   bool failed_ = false;
+  std::string spill_;  // a line that crosses the end of the buffer
 };

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <string_view>
 
 #include "launcher/console.h"
 #include "launcher/process_state.h"
@@ -11,33 +12,45 @@
 
 namespace {
 
-bool Contains(const std::string& line, const char* text) { return line.find(text) != std::string::npos; }
+bool Contains(std::string_view line, std::string_view text) { return line.find(text) != std::string_view::npos; }
 
 // Writes text with every LF as CR LF, the bytes the Windows text mode would write, and
-// remembers whether every write succeeded.
+// remembers whether every write succeeded. Collects output in its own buffer, so that a file of
+// short lines costs one write per 64 KB rather than two a line.
 class CrLfWriter {
  public:
-  explicit CrLfWriter(std::FILE* file) : file_(file) {}
+  explicit CrLfWriter(std::FILE* file) : file_(file) { pending_.reserve(kFlushSize + 4096); }
 
-  void Put(const std::string& text) {
-    std::size_t start = 0;
+  void Put(std::string_view text) {
     std::size_t lineEnd;
-    while ((lineEnd = text.find('\n', start)) != std::string::npos) {
-      Write(text.data() + start, lineEnd - start);
-      Write("\r\n", 2);
-      start = lineEnd + 1;
+    while ((lineEnd = text.find('\n')) != std::string_view::npos) {
+      pending_.append(text.data(), lineEnd);
+      pending_.append("\r\n", 2);
+      text.remove_prefix(lineEnd + 1);
     }
-    Write(text.data() + start, text.size() - start);
+    pending_.append(text.data(), text.size());
+    if (pending_.size() >= kFlushSize) Flush();
   }
 
-  bool Ok() const { return ok_; }
+  // Writes a line read from the settings file, which holds no LF, and a line end.
+  void PutLine(std::string_view line) {
+    pending_.append(line.data(), line.size());
+    pending_.append("\r\n", 2);
+    if (pending_.size() >= kFlushSize) Flush();
+  }
+
+  // Writes what is collected; returns whether every write so far succeeded.
+  bool Flush() {
+    if (!pending_.empty() && std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) ok_ = false;
+    pending_.clear();
+    return ok_;
+  }
 
  private:
-  void Write(const char* data, std::size_t size) {
-    if (size > 0 && std::fwrite(data, 1, size, file_) != size) ok_ = false;
-  }
+  static constexpr std::size_t kFlushSize = std::size_t{64} * 1024;
 
   std::FILE* file_;
+  std::string pending_;
   bool ok_ = true;
 };
 
@@ -58,7 +71,8 @@ void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& po
   bool twainKeySeen = false;
   bool twainSectionSeen = false;
 
-  std::string line;
+  std::string replaced;  // holds a line the pass has changed
+  std::string_view line;
   while (in.Next(&line)) {
     if (!(installSeen && installLeft)) {
       if (installSeen) {
@@ -69,14 +83,18 @@ void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& po
           portsCountDone = true;
         }
         if (Contains(line, "Ports=")) {
-          line = "Ports=" + std::to_string(ReadCount(line.substr(line.find('=') + 1)) + 1);
+          replaced = "Ports=" + std::to_string(ReadCount(line.substr(line.find('=') + 1)) + 1);
+          line = replaced;
           portsCountDone = true;
         }
       }
       if (Contains(line, "[Install]")) installSeen = true;
     }
-    if (Contains(line, "Port=CmdLine")) line = "Port=" + port.name;
-    out.Put(line + "\n");
+    if (Contains(line, "Port=CmdLine")) {
+      replaced = "Port=" + port.name;
+      line = replaced;
+    }
+    out.PutLine(line);
     if (line == "[Ports]") {
       portsSectionSeen = true;
       out.Put(port.name + portType + "\n\n");
@@ -100,7 +118,7 @@ bool ReportUnchanged() {
 
 }  // namespace
 
-long long ReadCount(const std::string& text) {
+long long ReadCount(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
   bool negative = false;
@@ -132,7 +150,7 @@ bool RewritePortConfiguration(const std::string& portName, const std::string& pr
   WritePortConfiguration(in, out, PortEntry{portName, printerAddress, launchOptions.portIsNetworkShare});
   bool readToEnd = !in.Failed();
   std::fclose(settings);
-  bool written = out.Ok() && std::fflush(temporary) == 0;
+  bool written = out.Flush() && std::fflush(temporary) == 0;
   written = std::fclose(temporary) == 0 && written;
 
   if (!readToEnd || !written || !platform::ReplaceFileWith(temporaryPath, settingsPath)) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <string_view>
 
 // Enters the port from the command line into the settings file in one pass: "Port=CmdLine"
 // becomes "Port=" + portName, the [Install] port count rises by one (or "Ports=1" is added), the
@@ -12,4 +13,4 @@ bool RewritePortConfiguration(const std::string& portName, const std::string& pr
 
 // Returns the number that atoi reads from text: leading white space, an optional sign, then the
 // digits up to the first other character; 0 without digits. Saturates at the int range.
-long long ReadCount(const std::string& text);
+long long ReadCount(std::string_view text);

@@ -79,6 +79,15 @@ TEST_F(RewritePortConfigurationTest, FileShapes) {
   EXPECT_EQ(Rewrite("a\rb\n\x1a\n"), Crlf("a\rb\n\x1a\n\n" + PortTail()));
 }
 
+TEST_F(RewritePortConfigurationTest, LinesAcrossTheReadBufferAreCopiedWhole) {
+  std::string longLine(100000, 'x');
+  std::string manyLines;
+  for (int i = 0; i < 20000; ++i) manyLines += "Key" + std::to_string(i) + "=Value\n";
+  std::string input = "[Install]\n" + longLine + "\r\nPort=CmdLine\n" + manyLines + longLine;
+  std::string expected = "[Install]\n" + longLine + "\nPort=P\n" + manyLines + longLine + "\n" + PortTail();
+  EXPECT_EQ(Rewrite(input), Crlf(expected));
+}
+
 TEST_F(RewritePortConfigurationTest, PortCountReadsLikeAtoi) {
   struct Case {
     const char* line;
