@@ -107,9 +107,13 @@ def whole_run():
         subprocess.run(["hyperfine", "-N", "--warmup", "2", "--runs", "20", "--export-json", str(report),
                         "-n", "launcher", "wine Setup.exe", "-n", "batch file", "wine cmd /c peer.cmd"],
                        cwd=out, env=environment, check=True)
+        left = list((memory / "Temp").iterdir())
     finally:
         subprocess.run(["wineserver", "-k"], env=environment)
         shutil.rmtree(memory, ignore_errors=True)
+    if left:
+        failures.append("cleanup")
+        print(f"  the runs left {[p.name for p in left]} in the temporary directory")
     results = {r["command"]: r for r in json.loads(report.read_text())["results"]}
     launcher, peer = results["launcher"]["median"], results["batch file"]["median"]
     print(f"  median: launcher {launcher:.3f} s, batch file {peer:.3f} s")

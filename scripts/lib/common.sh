@@ -3,11 +3,11 @@
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
-# Debian packages: the host build with GoogleTest, the mingw-w64 cross compilers (the launcher is
+# Debian packages: the host build with GoogleTest, clang with libFuzzer, the mingw-w64 cross compilers (the launcher is
 # i686; the sample and test installers also come as x86_64), Wine with its 32-bit part, gcab.
-REQUIRED_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 clang-tidy
+REQUIRED_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 clang-tidy clang libclang-rt-14-dev
   gcc-mingw-w64-i686 g++-mingw-w64-i686 binutils-mingw-w64-i686 gcc-mingw-w64-x86-64
-  wine wine64 wine32:i386 gcab)
+  wine wine64 wine32:i386 gcab osslsigncode openssl)
 
 install_requirements() {
   local missing=()

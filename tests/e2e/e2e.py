@@ -13,6 +13,7 @@ import os
 import shutil
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -524,6 +525,194 @@ def package_tool():
     code, message = make_package(s.package_dir, out)
     expect(code != 0 and "install/component.isf" in message, f"refuses a missing settings file: {message!r}")
     expect(not out.exists() or not any(out.iterdir()), "nothing written for a refused package")
+
+
+# ---- signed packages ----
+
+def make_test_certificate(directory, password):
+    """A throwaway self-signed code-signing certificate: cert.pem and cert.pfx."""
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=Launcher Test Signer/O=End-to-end tests",
+                    "-keyout", str(directory / "key.pem"), "-out", str(directory / "cert.pem")],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    (directory / "password.txt").write_text(password)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(directory / "key.pem"),
+                    "-in", str(directory / "cert.pem"), "-out", str(directory / "cert.pfx"),
+                    "-passout", "file:" + str(directory / "password.txt")], check=True)
+
+
+def run_package_tool(*arguments, password=None):
+    environment = dict(os.environ, LAUNCHER_EXE=str(BUILD / "Setup.exe"))
+    environment.pop("SIGN_PASSWORD", None)
+    if password is not None:
+        environment["SIGN_PASSWORD"] = password
+    completed = subprocess.run([str(SOURCE / "scripts" / "make-package")] + [str(a) for a in arguments],
+                               env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return completed.returncode, completed.stdout.decode() + completed.stderr.decode()
+
+
+@scenario
+def signed_package():
+    s = Scenario("signed")
+    keys = s.root / "keys"
+    keys.mkdir()
+    make_test_certificate(keys, "test password")
+    s.package(b"[Install]\r\n")
+    signed = s.root / "signed"
+    code, output = run_package_tool("--sign", keys / "cert.pfx", "--password-file", keys / "password.txt",
+                                s.package_dir, signed)
+    expect_equal(code, 0, f"signing: {output}")
+    code, output = run_package_tool("--verify", "--ca", keys / "cert.pem", signed)
+    expect_equal(code, 0, f"verify: {output}")
+    expect("Setup.exe: signed by /CN=Launcher Test Signer/O=End-to-end tests; the signature verifies" in output,
+           f"verify names the signer: {output}")
+    for required in ("install/component.isf", "install/x86/InstallGui.exe", "install/x64/InstallGui.exe"):
+        expect(f"Setup.cab: holds {required}" in output, f"verify lists {required}")
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(keys / "cert.pem"), "-in", str(signed / "Setup.exe")],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    expect(verified.returncode == 0 and b"Signature verification: ok" in verified.stdout, "osslsigncode verifies it")
+
+    data = (signed / "Setup.exe").read_bytes()
+    expect_equal(len(pe_resources(data, 24)), 1, "manifests after signing")
+    expect_equal(len(pe_resources(data, 16)), 1, "version resources after signing")
+
+    for name in ("Setup.exe", "Setup.cab"):
+        shutil.copy(signed / name, s.launcher_dir / name)
+    expect_run(s.run("/?"), HELP_LINES, 0)
+    expect_run(s.run(), SETTINGS_RUN, 0)
+    expect_one_installer(s, "/I:" + settings_path(s))
+
+    # The signature from the environment, and the failure roads: nothing is left behind.
+    code, output = run_package_tool("--sign", keys / "cert.pfx", s.package_dir, s.root / "from-environment",
+                                password="test password")
+    expect_equal(code, 0, f"password from SIGN_PASSWORD: {output}")
+    for arguments, password, message in [
+            (["--sign", keys / "cert.pfx"], "wrong password", "signing failed"),
+            (["--sign", keys / "missing.pfx", "--password-file", keys / "password.txt"], None, "no certificate file"),
+            (["--sign", keys / "cert.pfx"], None, "needs the certificate's password"),
+            (["--sign", keys / "cert.pfx", "--password", "test password"], None, "never taken on the command line")]:
+        out = s.root / "refused"
+        code, output = run_package_tool(*arguments, s.package_dir, out, password=password)
+        expect(code != 0 and message in output, f"{message}: {output}")
+        expect(not out.exists(), f"nothing written for: {message}")
+    code, output = run_package_tool("--verify", s.launcher_dir.parent / "refused-missing")
+    expect(code != 0, "verify of a missing package fails")
+    unsigned = s.root / "unsigned"
+    run_package_tool(s.package_dir, unsigned)
+    code, output = run_package_tool("--verify", unsigned)
+    expect(code != 0 and "Setup.exe: not signed" in output, f"verify reports an unsigned launcher: {output}")
+
+
+# ---- fault runs ----
+
+def with_sentinels(s):
+    """Files beside the expansion directory and the launcher that no run may touch."""
+    sentinels = {s.temp / "beside.txt": b"temp", s.root / "outside" / "keep.txt": b"outside"}
+    for path, data in sentinels.items():
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+    return sentinels
+
+
+def expect_sentinels(sentinels):
+    for path, data in sentinels.items():
+        expect(path.exists() and path.read_bytes() == data, f"{path} untouched")
+
+
+@scenario
+def damaged_cabinet():
+    s = Scenario("damaged")
+    sentinels = with_sentinels(s)
+    s.package(b"[Install]\r\n", extra={f"install/data/file{i}.bin": os.urandom(64 * 1024) for i in range(8)})
+    cabinet = s.launcher_dir / "Setup.cab"
+    cabinet.write_bytes(cabinet.read_bytes()[:cabinet.stat().st_size // 2])
+    # The expansion's outcome is not examined: the run goes on to the install and the cleanup.
+    expect_run(s.run(), SETTINGS_RUN, 0)
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
+    expect_sentinels(sentinels)
+
+
+@scenario
+def installer_fails():
+    s = Scenario("installer-fails")
+    sentinels = with_sentinels(s)
+    s.package(b"[Install]\r\n")
+    for behaviour in ("exit 5", "crash"):
+        (s.launcher_dir / "installer-log.txt").unlink(missing_ok=True)
+        (s.launcher_dir / "stub-behaviour.txt").write_text(behaviour)
+        expect_run(s.run(), SETTINGS_RUN, 0)
+        expect_one_installer(s, "/I:" + settings_path(s))
+        expect(not s.expansion_dir.exists(), "expansion directory removed")
+    expect_sentinels(sentinels)
+
+
+def cpu_ticks(fragment):
+    """User and system clock ticks of the running Setup.exe whose command line holds fragment."""
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text().rsplit(")", 1)
+            command = (stat.parent / "cmdline").read_bytes().decode("latin-1")
+        except OSError:
+            continue
+        if fields[0].endswith("(Setup.exe") and fragment in command:
+            values = fields[1].split()
+            return int(values[11]) + int(values[12])
+    return None
+
+
+@scenario
+def long_installer_waited_for_idle():
+    s = Scenario("long-installer")
+    s.package(b"[Install]\r\n")
+    (s.launcher_dir / "stub-behaviour.txt").write_text("sleep 6000")
+    outcome = {}
+    runner = threading.Thread(target=lambda: outcome.update(result=s.run(), ended=time.time()))
+    started = time.time()
+    runner.start()
+    time.sleep(3)
+    first = cpu_ticks(s.root.name)
+    time.sleep(2.5)
+    second = cpu_ticks(s.root.name)
+    runner.join()
+    expect(first is not None and second is not None, "the launcher was running while the installer ran")
+    expect(second - first <= 3, f"the launcher used {(second - first) * 10} ms of CPU in 2.5 s of waiting")
+    expect(outcome["ended"] - started >= 6, "the launcher waited for the installer")
+    expect_run(outcome["result"], SETTINGS_RUN, 0)
+
+
+@scenario
+def unusual_arguments():
+    s = Scenario("arguments")
+    s.package(b"[Install]\r\nPort=CmdLine\r\n")
+    expect_run(s.run("/port:" + "A" * 9994 + " /address:" + "9" * 300), SETTINGS_RUN, 0)
+    seen = s.settings_seen()
+    expect(b"\r\nPort=" + b"A" * 255 + b"\r\n" in seen, "port name cut to 255 characters")
+    expect(b"IPAddress=" + b"9" * 255 + b"\r\n" in seen, "address cut to 255 characters")
+    expect_run(s.run("/port:Drucker-B\xfcro-\xe9 /address:imprimante-\xe7"), SETTINGS_RUN, 0)
+    seen = s.settings_seen()
+    expect(b"Port=Drucker-B\xfcro-\xe9\r\n" in seen, f"bytes above 127 reach the settings file: {seen!r}")
+    expect(b"IPAddress=imprimante-\xe7\r\n" in seen, "bytes above 127 in the address")
+    expect_run(s.run("/l:\xe9\xe9 /bogus\xff"), ["Invalid Parameters."] + HELP_LINES, 10)
+
+
+@scenario
+def cleanup_of_locked_files():
+    s = Scenario("locked")
+    sentinels = with_sentinels(s)
+    s.package(b"[Install]\r\n")
+    (s.launcher_dir / "stub-behaviour.txt").write_text("readonly")
+    expect_run(s.run(), SETTINGS_RUN, 0)
+    expect(not s.expansion_dir.exists(), "rmdir /S /Q removes a read-only file too")
+    # A file held open without delete sharing stays, and so does its folder; the launcher still
+    # reports the cleanup and ends with 0, and the next run reuses and removes what was left.
+    (s.launcher_dir / "stub-behaviour.txt").write_text("hold 4000")
+    expect_run(s.run(), SETTINGS_RUN, 0)
+    expect((s.expansion_dir / "install" / "component.isf").exists(), "the held file is left")
+    time.sleep(4)
+    (s.launcher_dir / "stub-behaviour.txt").unlink()
+    expect_run(s.run(), SETTINGS_RUN, 0)
+    expect(not s.expansion_dir.exists(), "the next run removes what was left")
+    expect_sentinels(sentinels)
 
 
 def main(arguments):

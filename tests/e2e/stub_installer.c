@@ -1,7 +1,9 @@
 /* The end-to-end tests' stand-in for the graphical installer. Each start appends what it was given
  * (command line, parameters, working directory, settings file path) to installer-log.txt in its
  * working directory and keeps the settings file's bytes at that moment in installer-settings.bin.
- * A file stub-behaviour.txt in the working directory can make it "sleep MS", "exit N" or "crash". */
+ * A file stub-behaviour.txt in the working directory can make it "sleep MS", "exit N", "crash",
+ * "readonly" (leave its settings file read-only) or "hold MS" (leave a process behind that holds
+ * the settings file open, without delete sharing, for MS milliseconds). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -65,7 +67,31 @@ static void CopySettings(const char *path) {
   if (out) fclose(out);
 }
 
-static int Behave(void) {
+/* The process that "hold" leaves behind: "--hold PATH MS". */
+static int Hold(const char *path, int milliseconds) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  Sleep((DWORD)milliseconds);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return 0;
+}
+
+static void LeaveHolder(const char *settingsPath, int milliseconds) {
+  char program[MAX_PATH];
+  char commandLine[3 * MAX_PATH];
+  GetModuleFileNameA(NULL, program, MAX_PATH);
+  snprintf(commandLine, sizeof commandLine, "\"%s\" --hold \"%s\" %d", program, settingsPath, milliseconds);
+  STARTUPINFOA startup;
+  PROCESS_INFORMATION process;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  if (CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    Sleep(500); /* until the holder has opened the file */
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+}
+
+static int Behave(const char *settingsPath) {
   char action[64] = "";
   int value = 0;
   FILE *behaviour = fopen("stub-behaviour.txt", "rb");
@@ -73,6 +99,8 @@ static int Behave(void) {
   if (fscanf(behaviour, "%63s %d", action, &value) < 1) action[0] = '\0';
   fclose(behaviour);
   if (strcmp(action, "sleep") == 0) Sleep((DWORD)value);
+  if (strcmp(action, "readonly") == 0) SetFileAttributesA(settingsPath, FILE_ATTRIBUTE_READONLY);
+  if (strcmp(action, "hold") == 0) LeaveHolder(settingsPath, value);
   if (strcmp(action, "exit") == 0) return value;
   if (strcmp(action, "crash") == 0) {
     volatile int *nowhere = NULL;
@@ -81,7 +109,8 @@ static int Behave(void) {
   return 0;
 }
 
-int main(void) {
+int main(int argc, char **argv) {
+  if (argc == 4 && strcmp(argv[1], "--hold") == 0) return Hold(argv[2], atoi(argv[3]));
   const char *commandLine = GetCommandLineA();
   const char *parameters = SkipProgramName(commandLine);
   char directory[MAX_PATH] = "";
@@ -101,5 +130,5 @@ int main(void) {
     fclose(log);
   }
   CopySettings(settingsPath);
-  return Behave();
+  return Behave(settingsPath);
 }
