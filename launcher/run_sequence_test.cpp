@@ -1,5 +1,6 @@
 #include "launcher/run_sequence.h"
 
+#include "launcher/help_test.h"
 #include "launcher/process_state.h"
 #include "platform/host_test_fixture.h"
 
@@ -13,23 +14,11 @@ class RunLauncherTest : public LauncherTest {
     for (const std::string& argument : arguments) argv.push_back(argument.c_str());
     return RunLauncher(static_cast<int>(argv.size()), argv.data());
   }
-
-  static std::vector<std::string> HelpLines() {
-    return {"Help Menu for Setup.exe",
-            "Syntax:\tSetup.exe /parameter",
-            "Parameters: ",
-            "\t/?\t- Display Help Menu (This Menu)",
-            "   /l:(two letter language code) - force install to display in the specified language",
-            "   /address:(IP or network name) - specify IP address of the target printer",
-            "   /port:(portname) - specify port name to be created",
-            "The /port: and /address: parameters are useable only with",
-            "a packge created with Specify Port on Cmd line option."};
-  }
 };
 
 TEST_F(RunLauncherTest, HelpRoad) {
   EXPECT_EQ(Run({"/?"}), 0);
-  EXPECT_EQ(Lines(), HelpLines());
+  EXPECT_EQ(Lines(), HelpScreenForSetupExe());
   EXPECT_EQ(EventsStartingWith("window:"), (std::vector<std::string>{"window:1", "window:5"}));
   EXPECT_TRUE(host::StartedPrograms().empty());
 }
@@ -37,7 +26,7 @@ TEST_F(RunLauncherTest, HelpRoad) {
 TEST_F(RunLauncherTest, InvalidRoadPrintsMessageThenHelp) {
   EXPECT_EQ(Run({"/port:x", "/bogus"}), 10);
   std::vector<std::string> expected = {"Invalid Parameters."};
-  for (const std::string& line : HelpLines()) expected.push_back(line);
+  for (const std::string& line : HelpScreenForSetupExe()) expected.push_back(line);
   EXPECT_EQ(Lines(), expected);
   EXPECT_TRUE(host::StartedPrograms().empty());
   EXPECT_FALSE(Exists(kExpansionDirectory));

@@ -5,29 +5,7 @@
 #include <string.h>
 #include <windows.h>
 
-static const char *SkipProgramName(const char *commandLine) {
-  if (*commandLine == '"') {
-    const char *end = strchr(commandLine + 1, '"');
-    commandLine = end ? end + 1 : commandLine + strlen(commandLine);
-  } else {
-    while (*commandLine && *commandLine != ' ' && *commandLine != '\t') ++commandLine;
-  }
-  while (*commandLine == ' ' || *commandLine == '\t') ++commandLine;
-  return commandLine;
-}
-
-/* The settings file: the path after "/I:", else component.isf one folder above this program. */
-static void FindSettingsFile(const char *parameters, char *path, DWORD size) {
-  if (strncmp(parameters, "/I:", 3) == 0) {
-    lstrcpynA(path, parameters + 3, (int)size);
-    return;
-  }
-  DWORD length = GetModuleFileNameA(NULL, path, size);
-  char *slash = length ? strrchr(path, '\\') : NULL;
-  if (slash) *slash = '\0';
-  slash = strrchr(path, '\\');
-  if (slash) lstrcpynA(slash, "\\component.isf", (int)(size - (DWORD)(slash - path)));
-}
+#include "installer_command_line.h"
 
 int main(void) {
   const char *parameters = SkipProgramName(GetCommandLineA());

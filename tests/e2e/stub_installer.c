@@ -9,28 +9,7 @@
 #include <string.h>
 #include <windows.h>
 
-static const char *SkipProgramName(const char *commandLine) {
-  if (*commandLine == '"') {
-    const char *end = strchr(commandLine + 1, '"');
-    commandLine = end ? end + 1 : commandLine + strlen(commandLine);
-  } else {
-    while (*commandLine && *commandLine != ' ' && *commandLine != '\t') ++commandLine;
-  }
-  while (*commandLine == ' ' || *commandLine == '\t') ++commandLine;
-  return commandLine;
-}
-
-static void SettingsPathFor(const char *parameters, char *path, DWORD size) {
-  if (strncmp(parameters, "/I:", 3) == 0) {
-    lstrcpynA(path, parameters + 3, (int)size);
-    return;
-  }
-  DWORD length = GetModuleFileNameA(NULL, path, size);
-  char *slash = length ? strrchr(path, '\\') : NULL;
-  if (slash) *slash = '\0';
-  slash = strrchr(path, '\\');
-  if (slash) lstrcpynA(slash, "\\component.isf", (int)(size - (DWORD)(slash - path)));
-}
+#include "../../sample/installer/installer_command_line.h"
 
 /* Names in the expansion directory, two folders above this program, so a test sees what the
  * directory held while the installer ran. */
@@ -116,7 +95,7 @@ int main(int argc, char **argv) {
   char directory[MAX_PATH] = "";
   char settingsPath[MAX_PATH] = "";
   GetCurrentDirectoryA(MAX_PATH, directory);
-  SettingsPathFor(parameters, settingsPath, MAX_PATH);
+  FindSettingsFile(parameters, settingsPath, MAX_PATH);
 
   FILE *log = fopen("installer-log.txt", "ab");
   if (log) {
