@@ -1,5 +1,6 @@
 /* What a package's graphical installer reads from its start: the parameters after its own name,
- * and the settings file they point it at. Shared by the sample installer and the tests' stub. */
+ * and the settings file they point it at. Shared by the sample installer and the tests' recording
+ * installer. */
 #pragma once
 #include <string.h>
 #include <windows.h>
