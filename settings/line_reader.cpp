@@ -24,7 +24,7 @@ bool LineReader::ReadLine(Consume consume, bool* endedByLineFeed) {
     std::size_t available = end_ - position_;
     const void* lineFeed = std::memchr(start, '\n', available);
     std::size_t length = lineFeed ? static_cast<std::size_t>(static_cast<const char*>(lineFeed) - start) : available;
-    consume(start, length);
+    consume(start, length, lineFeed != nullptr);
     position_ += length;
     if (lineFeed) {
       ++position_;
@@ -38,34 +38,24 @@ bool LineReader::ReadLine(Consume consume, bool* endedByLineFeed) {
 }
 
 bool LineReader::Next(std::string_view* line) {
-  if (finished_) return false;
   // Most lines lie whole in the buffer and are handed out where they stand; a line that crosses
-  // a refill is gathered in spill_ before the refill overwrites its start.
+  // a refill is gathered in spill_, each piece before the refill overwrites it.
   bool spilled = false;
+  std::string_view whole;
   spill_.clear();
-  while (position_ < end_ || Refill()) {
-    const char* start = buffer_.data() + position_;
-    std::size_t available = end_ - position_;
-    const void* lineFeed = std::memchr(start, '\n', available);
-    if (lineFeed == nullptr) {
-      spill_.append(start, available);
-      spilled = true;
-      position_ = end_;
-      continue;
+  auto gather = [&](const char* piece, std::size_t size, bool endsLine) {
+    if (endsLine && !spilled) {
+      whole = std::string_view(piece, size);
+      return;
     }
-    std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lineFeed) - start);
-    position_ += length + 1;
-    if (spilled) {
-      spill_.append(start, length);
-      *line = spill_;
-    } else {
-      *line = std::string_view(start, length);
-    }
-    if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
-    return true;
-  }
-  finished_ = true;
-  *line = spill_;
+    spill_.append(piece, size);
+    spilled = true;
+    if (endsLine) whole = spill_;
+  };
+  bool endedByLineFeed = false;
+  if (!ReadLine(gather, &endedByLineFeed)) return false;
+  *line = endedByLineFeed ? whole : std::string_view(spill_);
+  if (endedByLineFeed && !line->empty() && line->back() == '\r') line->remove_suffix(1);
   return true;
 }
 
@@ -75,7 +65,7 @@ bool LineReader::NextEquals(const std::string& key, bool* equal) {
   std::size_t length = 0;
   bool prefixEqual = true;
   char last = '\0';
-  auto compare = [&](const char* piece, std::size_t size) {
+  auto compare = [&](const char* piece, std::size_t size, bool /*endsLine*/) {
     if (size == 0) return;
     if (prefixEqual && length < key.size()) {
       std::size_t overlap = std::min(size, key.size() - length);

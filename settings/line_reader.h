@@ -24,8 +24,9 @@ class LineReader {
   bool Failed() const { return failed_; }
 
  private:
-  // Hands the bytes of the next line, LF excluded and CR kept, to consume in one or more pieces.
-  // Sets *endedByLineFeed. Returns false when every line has been read.
+  // Hands the bytes of the next line, LF excluded and CR kept, to consume(piece, size, endsLine)
+  // in one or more pieces, each before the buffer is refilled; endsLine is true for the piece
+  // that an LF follows. Sets *endedByLineFeed. Returns false when every line has been read.
   template <typename Consume>
   bool ReadLine(Consume consume, bool* endedByLineFeed);
 
