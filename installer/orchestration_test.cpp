@@ -1,8 +1,12 @@
 #include "installer/orchestration.h"
 
+#include <algorithm>
 #include <filesystem>
 
+#include "installer/selection.h"
 #include "launcher/process_state.h"
+#include "settings/reader.h"
+#include "workspace/locations.h"
 #include "platform/host_test_fixture.h"
 
 namespace {
@@ -140,7 +144,7 @@ TEST_F(RunInstallTest, StandaloneRunWithPortModeRewritesOnce) {
   launchOptions.portGiven = launchOptions.addressGiven = true;
   EXPECT_TRUE(RunInstall());
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...", kCleanupComplete}));
-  EXPECT_EQ(EventsStartingWith("open-write:").size(), 1u);
+  EXPECT_EQ(EventsStartingWith("create-new:").size(), 1u);
 }
 
 TEST_F(RunInstallTest, PortNamedCmdLineIsRewrittenTwiceInTheStandaloneRun) {
@@ -149,7 +153,7 @@ TEST_F(RunInstallTest, PortNamedCmdLineIsRewrittenTwiceInTheStandaloneRun) {
   launchOptions.printerAddress = "1.2.3.4";
   launchOptions.portGiven = launchOptions.addressGiven = true;
   EXPECT_TRUE(RunInstall());
-  EXPECT_EQ(EventsStartingWith("open-write:").size(), 2u);
+  EXPECT_EQ(EventsStartingWith("create-new:").size(), 2u);
 }
 
 TEST_F(RunInstallTest, MissingInstallerIsNotWaitedFor) {
@@ -171,6 +175,24 @@ TEST_F(RunInstallTest, MissingSettingsFileStillGetsTheSettingsRun) {
   ASSERT_EQ(Installers().size(), 1u);
   EXPECT_EQ(Installers()[0].file, kInstallerX64);
   EXPECT_EQ(Installers()[0].parameters, "/I:C:\\Temp\\TempExpandedFiles\\install\\component.isf");
+}
+
+TEST_F(RunInstallTest, TempIsRefusedExactlyWhenAFormedPathWouldPassMaxPath) {
+  // The longest paths a run forms: the installer, and the rewrite's temporary file.
+  auto longest = [] {
+    return std::max(GetInstallerPath().size(), (SettingsFilePath() + ".tmp").size());
+  };
+  for (bool underWow64 : {false, true}) {
+    host::SetWow64(underWow64);
+    std::string temp = "C:\\" + std::string(211, 't');
+    host::SetEnvironment("TEMP", temp);
+    EXPECT_EQ(temp.size(), 214u);
+    EXPECT_EQ(TemporaryDirectoryProblem(), "");
+    EXPECT_EQ(longest(), 259u);  // 260 with the terminating zero
+    host::SetEnvironment("TEMP", temp + "t");
+    EXPECT_EQ(TemporaryDirectoryProblem(),
+              "Unable to use the temporary directory: TEMP is too long for the paths the launcher forms in it.");
+  }
 }
 
 }  // namespace

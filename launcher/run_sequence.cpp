@@ -41,10 +41,17 @@ int RefuseSecondCopy() {
 
 int RunInstallRoad(const std::string& launcherFileName) {
   platform::ShowConsoleWindow(platform::kHide);
-  if (!ExpandPackage()) {
-    platform::ShowConsoleWindow(platform::kShowNormal);
-    PrintLine("Unable to extract cab:  " + DerivedCabinetName(launcherFileName));
-    return kExitFailure;
+  switch (ExpandPackage()) {
+    case Expansion::Done:
+      break;
+    case Expansion::InUse:
+      // Another launcher, of whatever file name, works in the same expansion directory.
+      platform::ShowConsoleWindow(platform::kShowNormal);
+      return RefuseSecondCopy();
+    case Expansion::NotStarted:
+      platform::ShowConsoleWindow(platform::kShowNormal);
+      PrintLine("Unable to extract cab:  " + DerivedCabinetName(launcherFileName));
+      return kExitFailure;
   }
   // A failed port validation has already shown the window, cleaned up and paused.
   if (!RunInstall()) return kExitFailure;

@@ -77,6 +77,20 @@ TEST_F(RunLauncherTest, InstallRoadEndsWithCodeZeroAndWindowShown) {
   EXPECT_FALSE(Exists(kExpansionDirectory));
 }
 
+TEST_F(RunLauncherTest, ExpansionDirectoryInUseGivesTheGuardsAnswer) {
+  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+  SetPackageWithSettings("[Install]\r\n");
+  WriteFile("C:\\Temp\\TempExpandedFiles\\install\\component.isf", "another run's");
+  host::HoldLockElsewhere("Global\\C:/TEMP/TEMPEXPANDEDFILES");
+  EXPECT_EQ(Run({}, "C:\\pkg\\Setup2.exe"), 1);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Error : Already another instance is running", "Press ENTER to continue"}));
+  EXPECT_EQ(EventsStartingWith("window:"), (std::vector<std::string>{"window:1", "window:0", "window:1"}));
+  EXPECT_EQ(EventsStartingWith("foreground").size(), 1u);
+  EXPECT_EQ(EventsStartingWith("read-input").size(), 1u);
+  EXPECT_TRUE(host::StartedPrograms().empty());
+  EXPECT_EQ(ReadFile(kSettingsFile), "another run's");
+}
+
 TEST(SplitLauncherPath, AtTheLastBackslash) {
   std::string directory, fileName;
   SplitLauncherPath("C:\\pkg\\sub\\Setup.exe", &directory, &fileName);

@@ -34,6 +34,12 @@ struct HostState {
   std::vector<std::pair<std::string, std::size_t>> failReading;
   std::vector<std::pair<std::string, std::size_t>> failWriting;
   bool failReplacing = false;
+  bool failRenaming = false;
+  std::function<void(const std::string&)> beforeCreatingDirectory;
+  std::string account = "S-1-5-21-0-0-0-1000";
+  std::map<std::string, platform::DirectorySecurity> security;
+  std::vector<std::string> locksHeldElsewhere;
+  unsigned long uniqueNumber = 0x5EED;
   std::vector<std::string> events;
   std::string pendingOutput;
   std::vector<host::StartedProgram> started;
@@ -153,6 +159,17 @@ void FailWritingAfter(const std::string& pathSuffix, std::size_t bytes) {
   State().failWriting.emplace_back(pathSuffix, bytes);
 }
 void FailReplacing() { State().failReplacing = true; }
+void FailRenaming() { State().failRenaming = true; }
+void BeforeCreatingDirectory(std::function<void(const std::string&)> effect) {
+  State().beforeCreatingDirectory = std::move(effect);
+}
+
+void SetCurrentAccount(const std::string& sid) { State().account = sid; }
+void SetDirectorySecurity(const std::string& path, const platform::DirectorySecurity& security) {
+  State().security[HostPath(path)] = security;
+}
+void HoldLockElsewhere(const std::string& name) { State().locksHeldElsewhere.push_back(name); }
+void SetUniqueNumber(unsigned long number) { State().uniqueNumber = number; }
 
 const std::vector<std::string>& Events() { return State().events; }
 
@@ -210,10 +227,30 @@ bool PathExists(const std::string& path) {
   return stat(host::HostPath(path).c_str(), &status) == 0;
 }
 
-bool IsLinkOrJunction(const std::string& path) {
+PathKind KindOf(const std::string& path) {
   struct stat status;
-  return lstat(host::HostPath(path).c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+  if (lstat(host::HostPath(path).c_str(), &status) != 0) return PathKind::Missing;
+  if (S_ISLNK(status.st_mode)) return PathKind::Link;
+  return S_ISDIR(status.st_mode) ? PathKind::Directory : PathKind::File;
 }
+
+bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security) {
+  if (KindOf(path) != PathKind::Directory) return false;
+  auto known = State().security.find(host::HostPath(path));
+  if (known != State().security.end()) {
+    *security = known->second;
+    return true;
+  }
+  // As Wine reads back Unix mode bits: a folder that others may enter names Everyone too.
+  struct stat status;
+  if (stat(host::HostPath(path).c_str(), &status) != 0) return false;
+  const std::string& account = State().account;
+  *security = (status.st_mode & 0007) != 0 ? DirectorySecurity{account, {account, "S-1-1-0"}, true}
+                                           : DirectorySecurity{account, {"S-1-5-18", account}, true};
+  return true;
+}
+
+std::string CurrentAccountSid() { return State().account; }
 
 unsigned long ShortPathName(const std::string& path, char* buffer, unsigned long size) {
   if (!State().shortPathsAvailable || !PathExists(path)) return 0;
@@ -234,21 +271,71 @@ std::optional<std::string> EnvironmentValue(const std::string& name) {
   return std::nullopt;
 }
 
-bool MakeDirectory(const std::string& path) { return mkdir(host::HostPath(path).c_str(), 0755) == 0; }
+bool MakeDirectoryWithSecurity(const std::string& path, const std::string& sddl) {
+  HostState& state = State();
+  state.events.push_back("mkdir:" + path + " " + sddl);
+  if (state.beforeCreatingDirectory) state.beforeCreatingDirectory(path);
+  // Mode 0700 stands for a descriptor that names no one but SYSTEM, administrators and the account.
+  if (mkdir(host::HostPath(path).c_str(), 0700) != 0) return false;
+  state.security.erase(host::HostPath(path));
+  return true;
+}
 
-std::FILE* OpenStream(const std::string& path, const char* mode) {
+bool RenamePath(const std::string& oldPath, const std::string& newPath) {
+  HostState& state = State();
+  state.events.push_back("rename:" + oldPath + " -> " + newPath);
+  if (state.failRenaming || KindOf(newPath) != PathKind::Missing) return false;
+  if (std::rename(host::HostPath(oldPath).c_str(), host::HostPath(newPath).c_str()) != 0) return false;
+  // A security set by a test travels with its directory.
+  auto moved = state.security.extract(host::HostPath(oldPath));
+  state.security.erase(host::HostPath(newPath));
+  if (moved) {
+    moved.key() = host::HostPath(newPath);
+    state.security.insert(std::move(moved));
+  }
+  return true;
+}
+
+unsigned long UniqueNumber() { return State().uniqueNumber; }
+
+bool HoldSystemWideLock(const std::string& name, const std::string& sddl) {
+  State().events.push_back("lock:" + name + " " + sddl);
+  const auto& elsewhere = State().locksHeldElsewhere;
+  return std::find(elsewhere.begin(), elsewhere.end(), name) == elsewhere.end();
+}
+
+namespace {
+
+// Opens path through open(2) with flags, with the injected failures for its name.
+std::FILE* OpenWithFaults(const std::string& path, int flags, const char* mode, const char* event) {
   HostState& state = State();
   for (const std::string& suffix : state.failOpening) {
     if (EndsWith(path, suffix)) return nullptr;
   }
   bool forReading = mode[0] == 'r';
-  state.events.push_back(std::string(forReading ? "open-read:" : "open-write:") + path);
-  std::FILE* real = std::fopen(host::HostPath(path).c_str(), mode);
-  if (real == nullptr) return nullptr;
+  state.events.push_back(event + path);
+  int descriptor = open(host::HostPath(path).c_str(), flags, 0644);
+  std::FILE* real = descriptor == -1 ? nullptr : fdopen(descriptor, mode);
+  if (real == nullptr) {
+    if (descriptor != -1) close(descriptor);
+    return nullptr;
+  }
   for (const auto& [suffix, bytes] : forReading ? state.failReading : state.failWriting) {
     if (EndsWith(path, suffix)) return OpenFaulty(real, bytes, forReading);
   }
   return real;
+}
+
+}  // namespace
+
+std::FILE* OpenStream(const std::string& path, const char* mode) {
+  bool forReading = mode[0] == 'r';
+  int flags = forReading ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
+  return OpenWithFaults(path, flags, mode, forReading ? "open-read:" : "open-write:");
+}
+
+std::FILE* CreateNewFile(const std::string& path) {
+  return OpenWithFaults(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, "wb", "create-new:");
 }
 
 bool ReplaceFileWith(const std::string& source, const std::string& target) {
@@ -274,6 +361,8 @@ ProcessHandle StartThroughShell(const std::string& file, const std::optional<std
 void WaitForProcessEnd(ProcessHandle) { State().events.push_back("wait"); }
 
 void SleepMilliseconds(unsigned) {}
+
+void RestrictDllSearchToSystemDirectory() { State().events.push_back("dll-search:system"); }
 
 bool RunsUnderWow64() { return State().underWow64; }
 

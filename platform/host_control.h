@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace host {
 
 struct StartedProgram {
@@ -39,6 +41,19 @@ void UnsetEnvironment(const std::string& name);
 void SetWow64(bool underWow64);
 void SetStandardInput(const std::string& text);
 
+// Security: the account the launcher runs as (Wine's user by default), and the owner and entries
+// a directory reads back with. Otherwise a directory reads back as Wine reads mode bits: the
+// account and Everyone when others may enter it, SYSTEM and the account when not (mode 0700, as
+// the launcher's directories are made).
+void SetCurrentAccount(const std::string& sid);
+void SetDirectorySecurity(const std::string& path, const platform::DirectorySecurity& security);
+
+// Makes the system-wide lock of that name taken by another process.
+void HoldLockElsewhere(const std::string& name);
+
+// The number behind names that others cannot foresee.
+void SetUniqueNumber(unsigned long number);
+
 // Called with every program the launcher starts, before the launcher waits for it; lets a test
 // stand in for the program's effect on disk.
 void OnProgramStart(std::function<void(const StartedProgram&)> effect);
@@ -48,10 +63,15 @@ void FailOpening(const std::string& pathSuffix);
 void FailReadingAfter(const std::string& pathSuffix, std::size_t bytes);
 void FailWritingAfter(const std::string& pathSuffix, std::size_t bytes);
 void FailReplacing();
+void FailRenaming();
+
+// Called with the path just before a directory is created: lets a test race the creation.
+void BeforeCreatingDirectory(std::function<void(const std::string&)> effect);
 
 // Records. Events are, in order: "line:TEXT" for each flushed line of standard output,
 // "window:N" for each ShowWindow, "foreground", "start:FILE", "wait", "read-input",
-// "open-read:PATH" and "open-write:PATH".
+// "open-read:PATH", "open-write:PATH", "create-new:PATH", "mkdir:PATH SDDL", "rename:OLD -> NEW",
+// "lock:NAME SDDL" and "dll-search:system".
 const std::vector<std::string>& Events();
 std::vector<std::string> PrintedLines();
 std::string UnflushedOutput();

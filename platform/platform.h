@@ -40,8 +40,26 @@ std::string ExecutablePath();
 // Returns true when a file-system object (file or directory) exists at path.
 bool PathExists(const std::string& path);
 
-// Returns true when path exists and is a junction or symbolic link (a reparse point).
-bool IsLinkOrJunction(const std::string& path);
+// What a path names, as its attributes tell without following a link.
+enum class PathKind { Missing, File, Directory, Link };
+
+// Returns what path names; a junction or symbolic link (any reparse point) is a Link.
+PathKind KindOf(const std::string& path);
+
+// The owner and the accounts that the access-control entries of a directory name, as SID strings
+// ("S-1-5-18"); an entry the launcher cannot read names "?".
+struct DirectorySecurity {
+  std::string owner;
+  std::vector<std::string> entries;
+  bool hasDacl = false;
+};
+
+// Reads the owner and DACL of the directory at path through one handle that does not follow a
+// link. Returns false when path is not a real directory or its security cannot be read.
+bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security);
+
+// Returns the SID string of the account the launcher runs as, or "" when it cannot be read.
+std::string CurrentAccountSid();
 
 // Mirrors GetShortPathNameA: with a buffer large enough, writes the short form and returns its
 // length; otherwise returns the size needed, terminating zero included; returns 0 on failure.
@@ -54,11 +72,27 @@ std::string SystemDirectory();
 // Returns nothing when it is not set.
 std::optional<std::string> EnvironmentValue(const std::string& name);
 
-// Creates one directory whose parent exists; returns false when it was not created.
-bool MakeDirectory(const std::string& path);
+// Creates one directory whose parent exists, with the security descriptor sddl; returns false
+// when it was not created, among others when anything of that name exists already.
+bool MakeDirectoryWithSecurity(const std::string& path, const std::string& sddl);
+
+// Renames a file, directory or link (never a link's target); returns false when nothing was
+// renamed, among others when newPath exists.
+bool RenamePath(const std::string& oldPath, const std::string& newPath);
+
+// Returns a number that differs from run to run, for names that others cannot foresee.
+unsigned long UniqueNumber();
+
+// Takes the system-wide lock called name, created with the security descriptor sddl, and holds it
+// until the process ends. Returns false when another process holds it or it cannot be taken.
+bool HoldSystemWideLock(const std::string& name, const std::string& sddl);
 
 // Opens a file with an fopen mode; returns null when it cannot be opened.
 std::FILE* OpenStream(const std::string& path, const char* mode);
+
+// Creates a new file and opens it for binary writing; returns null when anything of that name
+// exists (a link included, which is never followed) or the file cannot be created.
+std::FILE* CreateNewFile(const std::string& path);
 
 // Replaces target by source in one step (target is never missing meanwhile); false on failure,
 // in which case both files are left as they were.
@@ -83,6 +117,10 @@ void WaitForProcessEnd(ProcessHandle process);
 
 // Pauses the launcher.
 void SleepMilliseconds(unsigned milliseconds);
+
+// Makes DLLs loaded by name come from the system directory only, never from the launcher's own
+// directory or the working directory.
+void RestrictDllSearchToSystemDirectory();
 
 // Returns true when this 32-bit process runs on 64-bit Windows (under WOW64).
 bool RunsUnderWow64();

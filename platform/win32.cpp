@@ -1,11 +1,17 @@
 // The real Win32 calls behind platform.h. The only file that includes <windows.h>.
 #include <windows.h>
+// The headers below need the definitions of <windows.h>.
+#include <aclapi.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -54,9 +60,74 @@ bool PathExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool IsLinkOrJunction(const std::string& path) {
+PathKind KindOf(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::Link;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::File;
+}
+
+namespace {
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (sid == nullptr || !ConvertSidToStringSidA(sid, &text)) return "?";
+  std::string result(text);
+  LocalFree(text);
+  return result;
+}
+
+}  // namespace
+
+bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security) {
+  // One handle for the kind and the security, so that a link swapped in between cannot lend its
+  // target's security; OPEN_REPARSE_POINT opens a link itself, which then fails the test below.
+  HANDLE directory = CreateFileA(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  bool realDirectory = GetFileInformationByHandle(directory, &information) &&
+                       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                       (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  bool read = realDirectory && GetSecurityInfo(directory, SE_FILE_OBJECT,
+                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                               nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS;
+  CloseHandle(directory);
+  if (!read) return false;
+  security->owner = SidText(owner);
+  security->hasDacl = dacl != nullptr;
+  security->entries.clear();
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, i, &entry)) {
+      security->entries.push_back("?");
+      continue;
+    }
+    // Allowed and denied entries share one layout; any other kind is not one the launcher made.
+    BYTE type = static_cast<ACE_HEADER*>(entry)->AceType;
+    bool plain = type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_DENIED_ACE_TYPE;
+    security->entries.push_back(plain ? SidText(&static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart) : "?");
+  }
+  LocalFree(descriptor);
+  return true;
+}
+
+std::string CurrentAccountSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::string result;
+  std::vector<char> buffer(size);
+  if (size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+    result = SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+  }
+  CloseHandle(token);
+  return result == "?" ? "" : result;
 }
 
 unsigned long ShortPathName(const std::string& path, char* buffer, unsigned long size) {
@@ -77,9 +148,77 @@ std::optional<std::string> EnvironmentValue(const std::string& name) {
   return std::string(value);
 }
 
-bool MakeDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+namespace {
+
+// A descriptor from its SDDL text, released when it goes out of scope.
+class SecurityFromText {
+ public:
+  explicit SecurityFromText(const std::string& sddl) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor_, nullptr)) {
+      descriptor_ = nullptr;
+    }
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = descriptor_;
+    attributes_.bInheritHandle = FALSE;
+  }
+  ~SecurityFromText() { LocalFree(descriptor_); }
+  SecurityFromText(const SecurityFromText&) = delete;
+  SecurityFromText& operator=(const SecurityFromText&) = delete;
+
+  // Null when the text was not a descriptor: the caller must then create nothing.
+  SECURITY_ATTRIBUTES* Attributes() { return descriptor_ != nullptr ? &attributes_ : nullptr; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_ = {};
+};
+
+}  // namespace
+
+bool MakeDirectoryWithSecurity(const std::string& path, const std::string& sddl) {
+  SecurityFromText security(sddl);
+  return security.Attributes() != nullptr && CreateDirectoryA(path.c_str(), security.Attributes()) != 0;
+}
+
+bool RenamePath(const std::string& oldPath, const std::string& newPath) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when newPath exists; a link is moved as itself.
+  return MoveFileExA(oldPath.c_str(), newPath.c_str(), 0) != 0;
+}
+
+unsigned long UniqueNumber() {
+  LARGE_INTEGER counter = {};
+  QueryPerformanceCounter(&counter);
+  return static_cast<unsigned long>(counter.LowPart) ^ (GetCurrentProcessId() << 16) ^ GetTickCount();
+}
+
+bool HoldSystemWideLock(const std::string& name, const std::string& sddl) {
+  SecurityFromText security(sddl);
+  if (security.Attributes() == nullptr) return false;
+  HANDLE lock = CreateMutexA(security.Attributes(), FALSE, name.c_str());
+  if (lock == nullptr) return false;  // among others: someone else's object that denies us access
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(lock);
+    return false;
+  }
+  // The handle stays open on purpose: the system releases the lock when the process ends, however it ends.
+  return true;
+}
 
 std::FILE* OpenStream(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+std::FILE* CreateNewFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+  if (descriptor == -1) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(descriptor, "wb");
+  if (stream == nullptr) _close(descriptor);
+  return stream;
+}
 
 bool ReplaceFileWith(const std::string& source, const std::string& target) {
   return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
@@ -107,6 +246,18 @@ void WaitForProcessEnd(ProcessHandle process) {
 }
 
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+
+void RestrictDllSearchToSystemDirectory() {
+  // Looked up at run time: Windows 7 without update KB2533623 lacks it. SetDllDirectoryA("") then
+  // at least takes the working directory out of the search.
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32");
+  FARPROC address = kernel != nullptr ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (address == nullptr ||
+      !reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(address))(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    SetDllDirectoryA("");
+  }
+}
 
 bool RunsUnderWow64() {
   // Looked up at run time, so that the launcher still starts on a kernel32 without it.

@@ -139,7 +139,9 @@ bool RewritePortConfiguration(const std::string& portName, const std::string& pr
 
   std::FILE* settings = platform::OpenStream(settingsPath, "rb");
   if (settings == nullptr) return false;
-  std::FILE* temporary = platform::OpenStream(temporaryPath, "wb");
+  // Never one that exists: whatever stands under that name (the cabinet may hold one) is not the
+  // launcher's to write through or replace.
+  std::FILE* temporary = platform::CreateNewFile(temporaryPath);
   if (temporary == nullptr) {
     std::fclose(settings);
     return ReportUnchanged();

@@ -1,5 +1,9 @@
 #include "settings/port_rewrite.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "launcher/process_state.h"
 #include "platform/host_test_fixture.h"
 
@@ -150,6 +154,26 @@ TEST_F(RewriteFailureTest, TemporaryFileCannotBeCreated) {
   MakeDirectories(temporary_);
   ExpectUnchanged();
   EXPECT_TRUE(Exists(temporary_));
+}
+
+TEST_F(RewriteFailureTest, TemporaryNameTakenIsNeitherReusedNorFollowed) {
+  // A file of that name (the cabinet may hold one) keeps its bytes and stays.
+  WriteFile(temporary_, "from the cabinet, longer than the rewrite would be");
+  ExpectUnchanged();
+  EXPECT_EQ(ReadFile(temporary_), "from the cabinet, longer than the rewrite would be");
+  std::filesystem::remove(host::HostPath(temporary_));
+  host::ClearRecords();
+  // A link to a file elsewhere, and one that points nowhere yet: nothing is written through them.
+  WriteFile("C:\\Elsewhere\\keep.txt", "precious");
+  ASSERT_EQ(symlink(host::HostPath("C:\\Elsewhere\\keep.txt").c_str(), host::HostPath(temporary_).c_str()), 0);
+  ExpectUnchanged();
+  EXPECT_EQ(ReadFile("C:\\Elsewhere\\keep.txt"), "precious");
+  EXPECT_TRUE(std::filesystem::is_symlink(host::HostPath(temporary_)));
+  std::filesystem::remove(host::HostPath(temporary_));
+  host::ClearRecords();
+  ASSERT_EQ(symlink(host::HostPath("C:\\Elsewhere\\new.txt").c_str(), host::HostPath(temporary_).c_str()), 0);
+  ExpectUnchanged();
+  EXPECT_FALSE(Exists("C:\\Elsewhere\\new.txt"));
 }
 
 TEST_F(RewriteFailureTest, ReplacementFails) {

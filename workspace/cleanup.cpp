@@ -14,12 +14,13 @@ std::string RemovalParameters(const std::string& expansionDirectory) {
 
 void CleanUpWorkspace() {
   PrintLine(launchOptions.installFailed ? "Install Failed, Beginning Cleanup..." : "Install Complete, Beginning Cleanup...");
-  // Checked again: a link planted in the temporary directory since the expansion is not followed.
-  std::string problem = TemporaryDirectoryProblem();
-  if (problem.empty()) {
-    RunAndWait(CommandInterpreterPath(), RemovalParameters(ExpansionDirectory()), platform::kHide);
+  // The removal follows links below the path it is given, so a link that stands in the
+  // directory's place since the expansion is left alone.
+  std::string expansionDirectory = ExpansionDirectory();
+  if (platform::KindOf(expansionDirectory) == platform::PathKind::Link) {
+    PrintLine("Unable to use the temporary directory: TempExpandedFiles in it is a link or junction.");
   } else {
-    PrintLine(problem);
+    RunAndWait(CommandInterpreterPath(), RemovalParameters(expansionDirectory), platform::kHide);
   }
   PrintLine("Cleanup Complete.");
 }

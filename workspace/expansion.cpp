@@ -2,6 +2,7 @@
 
 #include "launcher/console.h"
 #include "platform/platform.h"
+#include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
 #include "workspace/process_runner.h"
 
@@ -9,25 +10,29 @@ std::string ExtractionParameters(const std::string& expansionDirectory, const st
   return "/Y /A /E /L \"" + expansionDirectory + "\" \"" + cabinetPath + "\"";
 }
 
-bool ExpandPackage() {
+Expansion ExpandPackage() {
   std::string expansionDirectory = ExpansionDirectory();
   std::string cabinetPath = FindPackageCabinet();
   std::string toolPath = ExtractionToolPath();
   if (toolPath.empty()) {
     PrintLine("Unable to locate the extrac32.exe utility.");
-    return false;
+    return Expansion::NotStarted;
   }
-  if (cabinetPath.empty()) return false;
+  if (cabinetPath.empty()) return Expansion::NotStarted;
   std::string problem = TemporaryDirectoryProblem();
   if (!problem.empty()) {
     PrintLine(problem);
-    return false;
+    return Expansion::NotStarted;
   }
+  if (!ClaimExpansionDirectory(expansionDirectory)) return Expansion::InUse;
 
   PrintLine("Creating Temporary Directory...");
-  // A directory left by an earlier run is reused with what it holds.
-  platform::MakeDirectory(expansionDirectory);
+  problem = CreateFreshExpansionDirectory(expansionDirectory);
+  if (!problem.empty()) {
+    PrintLine(problem);
+    return Expansion::NotStarted;
+  }
   PrintLine("Expanding Install Files...");
   RunAndWait(toolPath, ExtractionParameters(expansionDirectory, cabinetPath), platform::kHide);
-  return true;
+  return Expansion::Done;
 }

@@ -9,7 +9,7 @@ using ExpandPackageTest = LauncherTest;
 TEST_F(ExpandPackageTest, CreatesTheDirectoryAndRunsTheToolHidden) {
   WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   SetPackage({{"install\\component.isf", "x"}});
-  EXPECT_TRUE(ExpandPackage());
+  EXPECT_EQ(ExpandPackage(), Expansion::Done);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files..."}));
   ASSERT_EQ(host::StartedPrograms().size(), 1u);
   const host::StartedProgram& tool = host::StartedPrograms()[0];
@@ -23,15 +23,8 @@ TEST_F(ExpandPackageTest, CreatesTheDirectoryAndRunsTheToolHidden) {
   EXPECT_EQ(host::Events()[host::Events().size() - 2], "start:C:\\Windows\\system32\\extrac32.exe");
 }
 
-TEST_F(ExpandPackageTest, LeftoverDirectoryIsReused) {
-  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
-  WriteFile("C:\\Temp\\TempExpandedFiles\\old.txt", "old");
-  EXPECT_TRUE(ExpandPackage());
-  EXPECT_EQ(ReadFile("C:\\Temp\\TempExpandedFiles\\old.txt"), "old");
-}
-
 TEST_F(ExpandPackageTest, NoCabinetIsSilent) {
-  EXPECT_FALSE(ExpandPackage());
+  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
   EXPECT_TRUE(Lines().empty());
   EXPECT_TRUE(host::StartedPrograms().empty());
   EXPECT_FALSE(Exists(kExpansionDirectory));
@@ -40,7 +33,7 @@ TEST_F(ExpandPackageTest, NoCabinetIsSilent) {
 TEST_F(ExpandPackageTest, NoSystemDirectoryIsReportedEvenWithACabinet) {
   WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   host::SetSystemDirectory("");
-  EXPECT_FALSE(ExpandPackage());
+  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to locate the extrac32.exe utility."}));
   EXPECT_FALSE(Exists(kExpansionDirectory));
 }
@@ -48,7 +41,7 @@ TEST_F(ExpandPackageTest, NoSystemDirectoryIsReportedEvenWithACabinet) {
 TEST_F(ExpandPackageTest, UnusableTempCreatesNothing) {
   WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   host::SetEnvironment("TEMP", "Temp");
-  EXPECT_FALSE(ExpandPackage());
+  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to use the temporary directory: TEMP is not a full path."}));
   EXPECT_TRUE(host::StartedPrograms().empty());
 }

@@ -9,6 +9,15 @@ namespace {
 
 const char kExpansionFolder[] = "\\TempExpandedFiles";
 
+// Windows' MAX_PATH, the terminating zero included. Beyond it the installer does not start and the
+// command interpreter's rmdir removes files in its working directory, the launcher's own.
+constexpr std::size_t kMaxPath = 260;
+
+// The longest path a run forms in "temp": the installer, "\TempExpandedFiles\install\x64\InstallGui.exe"
+// (45 characters); the rewrite's "...\install\component.isf.tmp" is one shorter, a leftover's
+// aside name and the removal's path shorter still.
+constexpr std::size_t kLongestPathBelowTemp = 45;
+
 bool IsAbsoluteWindowsPath(const std::string& path) {
   bool driveRooted = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
                      path[1] == ':' && path[2] == '\\';
@@ -43,8 +52,8 @@ std::string TemporaryDirectoryProblem() {
   if (!temp || temp->empty()) return prefix + "the TEMP environment variable is not set.";
   if (HoldsForbiddenCharacter(*temp)) return prefix + "TEMP holds characters that the launcher does not accept in a path.";
   if (!IsAbsoluteWindowsPath(*temp)) return prefix + "TEMP is not a full path.";
-  if (platform::IsLinkOrJunction(*temp + kExpansionFolder)) {
-    return prefix + "TempExpandedFiles in it is a link or junction.";
+  if (temp->size() + kLongestPathBelowTemp >= kMaxPath) {
+    return prefix + "TEMP is too long for the paths the launcher forms in it.";
   }
   return "";
 }

@@ -7,7 +7,7 @@ std::string ExpansionDirectory();
 
 // Returns "" when the expansion directory may be created, filled and removed; otherwise one line
 // that says why the temporary directory is unusable ("temp" unset, empty, not absolute, holding
-// characters that no path may hold, or an expansion directory that is a link or junction).
+// characters that no path may hold, or so long that a path formed in it would pass MAX_PATH).
 std::string TemporaryDirectoryProblem();
 
 // Returns the system directory followed by "\extrac32.exe", or "" without a system directory.

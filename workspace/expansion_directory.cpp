@@ -1,0 +1,89 @@
+#include "workspace/expansion_directory.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "workspace/cleanup.h"
+#include "workspace/locations.h"
+#include "workspace/process_runner.h"
+
+const char kExpansionDirectorySecurity[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+const char kExpansionLockSecurity[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+namespace {
+
+const char kLocalSystem[] = "S-1-5-18";
+const char kAdministrators[] = "S-1-5-32-544";
+
+// A leftover name that a standard user guessed and took already costs one more try, not the run.
+constexpr int kAsideAttempts = 16;
+
+bool MoveAside(const std::string& expansionDirectory) {
+  unsigned long number = platform::UniqueNumber();
+  for (int attempt = 0; attempt < kAsideAttempts; ++attempt) {
+    if (platform::RenamePath(expansionDirectory, AsideName(expansionDirectory, number + attempt))) return true;
+  }
+  return false;
+}
+
+bool IsOwnLeftoverAt(const std::string& path) {
+  platform::DirectorySecurity security;
+  return platform::ReadDirectorySecurity(path, &security) && IsOwnLeftover(security, platform::CurrentAccountSid());
+}
+
+}  // namespace
+
+std::string ExpansionLockName(const std::string& expansionDirectory) {
+  std::string name = "Global\\";
+  for (char c : expansionDirectory) {
+    if (c == '\\') c = '/';
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    name += c;
+  }
+  return name;
+}
+
+bool ClaimExpansionDirectory(const std::string& expansionDirectory) {
+  return platform::HoldSystemWideLock(ExpansionLockName(expansionDirectory), kExpansionLockSecurity);
+}
+
+bool IsOwnLeftover(const platform::DirectorySecurity& security, const std::string& account) {
+  // No DACL at all grants everyone everything.
+  if (!security.hasDacl) return false;
+  auto trusted = [&](const std::string& sid) {
+    return sid == kLocalSystem || sid == kAdministrators || (!account.empty() && sid == account);
+  };
+  if (!trusted(security.owner)) return false;
+  for (const std::string& entry : security.entries) {
+    if (!trusted(entry)) return false;
+  }
+  return true;
+}
+
+std::string AsideName(const std::string& expansionDirectory, unsigned long number) {
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08lx", number & 0xFFFFFFFFUL);
+  return expansionDirectory + "." + digits;
+}
+
+std::string CreateFreshExpansionDirectory(const std::string& expansionDirectory) {
+  const std::string prefix = "Unable to use the temporary directory: ";
+  platform::PathKind kind = platform::KindOf(expansionDirectory);
+  if (kind == platform::PathKind::Directory && IsOwnLeftoverAt(expansionDirectory)) {
+    // Only SYSTEM and administrators could have shaped what is below it, so the removal may
+    // follow it down; the run that left it ended without its cleanup.
+    RunAndWait(CommandInterpreterPath(), RemovalParameters(expansionDirectory), platform::kHide);
+    kind = platform::KindOf(expansionDirectory);
+  }
+  // Anything else of that name (a link, a file, a folder a standard user could write to) is
+  // never entered, written or removed: renamed, it no longer stands in the launcher's way.
+  if (kind != platform::PathKind::Missing && !MoveAside(expansionDirectory)) {
+    return prefix + "TempExpandedFiles in it could not be removed or moved aside.";
+  }
+  // Fails when anything of the name appeared since: the launcher runs nothing from a directory
+  // that it did not create itself.
+  if (!platform::MakeDirectoryWithSecurity(expansionDirectory, kExpansionDirectorySecurity)) {
+    return prefix + "TempExpandedFiles in it could not be created.";
+  }
+  return "";
+}

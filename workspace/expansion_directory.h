@@ -1,0 +1,38 @@
+#pragma once
+// The expansion directory's protection: it is created fresh in every run with a descriptor that
+// only SYSTEM and the Administrators group can write through, it is never reused, and one
+// launcher at a time works in it.
+
+#include <string>
+
+#include "platform/platform.h"
+
+// The expansion directory's descriptor: a protected DACL (nothing inherited from "temp", where
+// standard users may create files) that gives SYSTEM and the Administrators group full control
+// of it and everything below it, and no one else anything.
+extern const char kExpansionDirectorySecurity[];
+
+// The descriptor of the lock that keeps a second launcher out of the expansion directory.
+extern const char kExpansionLockSecurity[];
+
+// Returns the name of the system-wide lock of one expansion directory: "Global\" followed by the
+// path with its ASCII letters in capitals and "/" for "\" (Windows paths ignore letter case).
+std::string ExpansionLockName(const std::string& expansionDirectory);
+
+// Takes the lock of the expansion directory for the rest of the run. Returns false when another
+// launcher holds it, or when it cannot be taken.
+bool ClaimExpansionDirectory(const std::string& expansionDirectory);
+
+// Returns true when the owner and every DACL entry name SYSTEM, the Administrators group or
+// account, and nothing else: a directory that only this launcher's kind of run could have made.
+bool IsOwnLeftover(const platform::DirectorySecurity& security, const std::string& account);
+
+// Returns the name that a leftover is moved aside to: expansionDirectory, ".", and number as
+// eight hexadecimal digits.
+std::string AsideName(const std::string& expansionDirectory, unsigned long number);
+
+// Creates the expansion directory afresh with kExpansionDirectorySecurity. A leftover of an
+// earlier run of this launcher is removed first; anything else of that name is moved aside
+// unopened. Returns "" on success, otherwise the "Unable to use the temporary directory: " line
+// that says why, with no new directory created.
+std::string CreateFreshExpansionDirectory(const std::string& expansionDirectory);

@@ -1,0 +1,195 @@
+#include "workspace/expansion_directory.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "platform/host_test_fixture.h"
+#include "workspace/expansion.h"
+
+namespace {
+
+const std::string kAccount = "S-1-5-21-0-0-0-1000";
+const std::string kAside = "C:\\Temp\\TempExpandedFiles.00005eed";
+const std::string kCreated = std::string("mkdir:C:\\Temp\\TempExpandedFiles ") + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+const std::string kRemoval = "/D /V:OFF /C rmdir /S /Q \"C:\\Temp\\TempExpandedFiles\"";
+
+class FreshExpansionDirectoryTest : public LauncherTest {
+ protected:
+  void SetUp() override {
+    LauncherTest::SetUp();
+    WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+    SetPackageWithSettings("[Install]\r\n");
+    WriteFile("C:\\Elsewhere\\keep.txt", "precious");
+  }
+
+  // A leftover whose owner and entries are those given, holding a stale settings file.
+  void PlantLeftover(const std::string& owner, const std::vector<std::string>& entries) {
+    WriteFile(std::string(kExpansionDirectory) + "\\install\\component.isf", "[Install]\r\nstale and longer\r\n");
+    WriteFile(std::string(kExpansionDirectory) + "\\install\\x64\\InstallGui.exe", "old build");
+    host::SetDirectorySecurity(kExpansionDirectory, platform::DirectorySecurity{owner, entries, true});
+  }
+
+  void PlantLinkToElsewhere(const std::string& path) {
+    ASSERT_EQ(symlink(host::HostPath("C:\\Elsewhere").c_str(), host::HostPath(path).c_str()), 0);
+  }
+
+  std::vector<std::string> Removals() {
+    std::vector<std::string> removals;
+    for (const host::StartedProgram& program : host::StartedPrograms()) {
+      if (program.file == "C:\\Windows\\system32\\cmd.exe") removals.push_back(*program.parameters);
+    }
+    return removals;
+  }
+
+  void ExpectFreshPackageOnly() {
+    EXPECT_EQ(ReadFile(kSettingsFile), "[Install]\r\n");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(host::HostPath(kExpansionDirectory))) {
+      names.push_back(entry.path().filename());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"install"}));
+    EXPECT_EQ(ReadFile("C:\\Elsewhere\\keep.txt"), "precious");
+  }
+
+  const std::vector<std::string> kRefused = {"Creating Temporary Directory..."};
+};
+
+TEST(IsOwnLeftover, OnlySystemAdministratorsAndTheAccount) {
+  using S = platform::DirectorySecurity;
+  const std::string sy = "S-1-5-18";
+  const std::string ba = "S-1-5-32-544";
+  EXPECT_TRUE(IsOwnLeftover(S{sy, {sy, ba}, true}, kAccount));
+  EXPECT_TRUE(IsOwnLeftover(S{ba, {sy, ba}, true}, kAccount));
+  EXPECT_TRUE(IsOwnLeftover(S{kAccount, {sy, kAccount}, true}, kAccount));  // as Wine reads it back
+  EXPECT_TRUE(IsOwnLeftover(S{sy, {}, true}, kAccount));
+  for (const S& foreign : {S{sy, {sy, ba}, false},                       // no DACL: everyone may write
+                           S{"S-1-5-21-9-9-9-1001", {sy, ba}, true},     // another account's
+                           S{sy, {sy, ba, "S-1-1-0"}, true},             // Everyone
+                           S{sy, {sy, "S-1-5-32-545"}, true},            // Users
+                           S{sy, {sy, "S-1-3-0"}, true},                 // CREATOR OWNER
+                           S{sy, {sy, "?"}, true},                       // an entry of another kind
+                           S{"", {sy}, true}}) {
+    EXPECT_FALSE(IsOwnLeftover(foreign, kAccount)) << foreign.owner << " with " << foreign.entries.size() << " entries";
+  }
+  // Without a known account only SYSTEM and the Administrators group count.
+  EXPECT_FALSE(IsOwnLeftover(S{"", {sy, ""}, true}, ""));
+}
+
+TEST(ExpansionLockName, SamePathInAnyCaseGivesOneName) {
+  EXPECT_EQ(ExpansionLockName("C:\\Windows\\Temp\\TempExpandedFiles"), "Global\\C:/WINDOWS/TEMP/TEMPEXPANDEDFILES");
+  EXPECT_EQ(ExpansionLockName("c:\\windows\\TEMP\\TempExpandedFiles"), ExpansionLockName("C:\\Windows\\Temp\\TempExpandedFiles"));
+  EXPECT_EQ(AsideName("C:\\T\\TempExpandedFiles", 0xABC), "C:\\T\\TempExpandedFiles.00000abc");
+}
+
+TEST_F(FreshExpansionDirectoryTest, CreatedFreshWithTheProtectedDescriptorAfterTakingTheLock) {
+  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  EXPECT_EQ(EventsStartingWith("lock:"),
+            (std::vector<std::string>{"lock:Global\\C:/TEMP/TEMPEXPANDEDFILES D:P(A;;GA;;;SY)(A;;GA;;;BA)"}));
+  EXPECT_EQ(EventsStartingWith("mkdir:"), (std::vector<std::string>{kCreated}));
+  // The lock comes before any line, the directory after the first.
+  std::vector<std::string> order;
+  for (const std::string& event : host::Events()) {
+    if (event.rfind("lock:", 0) == 0 || event.rfind("mkdir:", 0) == 0 || event.rfind("line:", 0) == 0) {
+      order.push_back(event.substr(0, event.find(':')));
+    }
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"lock", "line", "mkdir", "line"}));
+  EXPECT_TRUE(Removals().empty());
+}
+
+TEST_F(FreshExpansionDirectoryTest, OwnLeftoverIsRemovedWithoutLinesThenCreatedAnew) {
+  PlantLeftover(kAccount, {"S-1-5-18", kAccount});
+  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files..."}));
+  EXPECT_EQ(Removals(), (std::vector<std::string>{kRemoval}));
+  EXPECT_EQ(EventsStartingWith("mkdir:"), (std::vector<std::string>{kCreated}));
+  EXPECT_TRUE(EventsStartingWith("rename:").empty());
+  EXPECT_EQ(ReadFile(kSettingsFile), "[Install]\r\n");
+  EXPECT_EQ(ReadFile(std::string(kExpansionDirectory) + "\\install\\x64\\InstallGui.exe"), "x64 installer");
+}
+
+TEST_F(FreshExpansionDirectoryTest, OwnLeftoverThatResistsRemovalIsMovedAside) {
+  PlantLeftover(kAccount, {"S-1-5-18", kAccount});
+  host::OnProgramStart([](const host::StartedProgram&) {});  // the removal achieves nothing
+  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  EXPECT_EQ(Removals().size(), 1u);
+  EXPECT_EQ(ReadFile(kAside + "\\install\\component.isf"), "[Install]\r\nstale and longer\r\n");
+  EXPECT_EQ(EventsStartingWith("mkdir:"), (std::vector<std::string>{kCreated}));
+}
+
+TEST_F(FreshExpansionDirectoryTest, ForeignLeftoversAreMovedAsideUnopened) {
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"a folder Everyone may write to", [&] { PlantLeftover(kAccount, {kAccount, "S-1-1-0"}); }},
+           {"a folder of another account", [&] { PlantLeftover("S-1-5-21-9-9-9-1001", {"S-1-5-18"}); }},
+           {"a folder made without a descriptor", [&] { WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x"); }},
+           {"a link to a folder elsewhere", [&] { PlantLinkToElsewhere(kExpansionDirectory); }},
+           {"a file", [&] { WriteFile(kExpansionDirectory, "file"); }}}) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(host::HostPath("C:\\Temp"));
+    MakeDirectories("C:\\Temp");
+    host::ClearRecords();
+    c.plant();
+    std::filesystem::path planted = host::HostPath(kExpansionDirectory);
+    auto before = std::filesystem::symlink_status(planted).type();
+    EXPECT_EQ(ExpandPackage(), Expansion::Done);
+    EXPECT_TRUE(Removals().empty());
+    EXPECT_EQ(EventsStartingWith("rename:"),
+              (std::vector<std::string>{"rename:C:\\Temp\\TempExpandedFiles -> " + kAside}));
+    EXPECT_EQ(std::filesystem::symlink_status(host::HostPath(kAside)).type(), before);
+    ExpectFreshPackageOnly();
+  }
+  EXPECT_EQ(ReadFile("C:\\Elsewhere\\keep.txt"), "precious");
+  EXPECT_FALSE(Exists("C:\\Elsewhere\\install"));
+}
+
+TEST_F(FreshExpansionDirectoryTest, AsideNameTakenAlreadyTriesTheNext) {
+  WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x");
+  MakeDirectories(kAside);
+  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  EXPECT_TRUE(Exists("C:\\Temp\\TempExpandedFiles.00005eee\\extra.txt"));
+}
+
+TEST_F(FreshExpansionDirectoryTest, NeitherRemovedNorRenamedStopsOnTheTemporaryDirectoryRoad) {
+  WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x");
+  host::FailRenaming();
+  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "Creating Temporary Directory...",
+                         "Unable to use the temporary directory: TempExpandedFiles in it could not be removed or moved aside."}));
+  EXPECT_EQ(EventsStartingWith("rename:").size(), 16u);
+  EXPECT_TRUE(EventsStartingWith("mkdir:").empty());
+  EXPECT_TRUE(host::StartedPrograms().empty());
+  EXPECT_EQ(ReadFile(std::string(kExpansionDirectory) + "\\extra.txt"), "x");
+}
+
+TEST_F(FreshExpansionDirectoryTest, CreationRacedByALinkStopsTheRun) {
+  PlantLeftover(kAccount, {"S-1-5-18", kAccount});
+  // A standard user's link takes the name after the leftover is gone and before the creation.
+  host::BeforeCreatingDirectory([this](const std::string& path) { PlantLinkToElsewhere(path); });
+  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "Creating Temporary Directory...",
+                         "Unable to use the temporary directory: TempExpandedFiles in it could not be created."}));
+  EXPECT_EQ(Removals(), (std::vector<std::string>{kRemoval}));
+  EXPECT_EQ(host::StartedPrograms().size(), 1u);  // the removal, and no extrac32.exe
+  EXPECT_FALSE(Exists("C:\\Elsewhere\\install"));
+  EXPECT_EQ(ReadFile("C:\\Elsewhere\\keep.txt"), "precious");
+}
+
+TEST_F(FreshExpansionDirectoryTest, InUseByAnotherLauncherTouchesNothing) {
+  PlantLeftover(kAccount, {"S-1-5-18", kAccount});
+  host::HoldLockElsewhere("Global\\C:/TEMP/TEMPEXPANDEDFILES");
+  EXPECT_EQ(ExpandPackage(), Expansion::InUse);
+  EXPECT_TRUE(Lines().empty());
+  EXPECT_TRUE(host::StartedPrograms().empty());
+  EXPECT_TRUE(EventsStartingWith("rename:").empty());
+  EXPECT_EQ(ReadFile(kSettingsFile), "[Install]\r\nstale and longer\r\n");
+}
+
+}  // namespace
