@@ -181,8 +181,32 @@ bool MakeDirectoryWithSecurity(const std::string& path, const std::string& sddl)
 }
 
 bool RenamePath(const std::string& oldPath, const std::string& newPath) {
-  // Without MOVEFILE_REPLACE_EXISTING the move fails when newPath exists; a link is moved as itself.
-  return MoveFileExA(oldPath.c_str(), newPath.c_str(), 0) != 0;
+  // Renamed through a handle of the object itself, so that the check and the rename concern one
+  // object. Where a link cannot be opened as itself (Wine follows it), the handle would rename
+  // its target instead: that is refused.
+  DWORD attributes = GetFileAttributesA(oldPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  HANDLE object = CreateFileA(oldPath.c_str(), DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (object == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  bool itself = GetFileInformationByHandle(object, &information) &&
+                ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+                 (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+  bool renamed = false;
+  int length = itself ? MultiByteToWideChar(CP_ACP, 0, newPath.c_str(), -1, nullptr, 0) : 0;
+  if (length > 0) {
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + static_cast<std::size_t>(length) * sizeof(WCHAR));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;  // fails when newPath exists
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
+    MultiByteToWideChar(CP_ACP, 0, newPath.c_str(), -1, rename->FileName, length);
+    renamed = SetFileInformationByHandle(object, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != 0;
+  }
+  CloseHandle(object);
+  return renamed;
 }
 
 unsigned long UniqueNumber() {

@@ -9,6 +9,7 @@ overrides TEMP from the Unix environment for the programs it starts itself).
     e2e.py --list | --make-prefixes | --stop-wine | SCENARIO
 """
 
+import itertools
 import os
 import shutil
 import subprocess
@@ -52,6 +53,9 @@ SECOND_EXAMPLE_OUT = (
     b"[Install]\r\nPorts=3\r\nPort=\\\\server\\printer\r\n\r\n[Ports]\r\n\\\\server\\printer=LocalPort\r\n\r\n"
     b"OtherPort=StandardIP\r\n\r\n\r\n[\\\\server\\printer]\r\nName=\\\\server\\printer\r\n"
 )
+
+
+RUN_NUMBERS = itertools.count()
 
 
 class Failure(Exception):
@@ -166,9 +170,11 @@ class Scenario:
         else:
             spec.append("set TEMP=" + (self.temp_value if temp == "default" else temp))
         spec.append(f'run "{windows_path(exe)}"' + (" " + arguments if arguments else ""))
-        spec_file = self.root / "spec.txt"
+        # Files of their own for each run, so that runs may overlap.
+        run_number = next(RUN_NUMBERS)
+        spec_file = self.root / f"spec-{run_number}.txt"
         spec_file.write_bytes("\n".join(spec).encode("latin-1") + b"\n")
-        exit_file = self.root / "exit.txt"
+        exit_file = self.root / f"exit-{run_number}.txt"
         exit_file.unlink(missing_ok=True)
         completed = subprocess.run(
             ["wine", str(PROGRAMS / "run_launcher.exe"), windows_path(exit_file), windows_path(spec_file)],
@@ -305,8 +311,9 @@ def executable_file():
     expect("file format pei-i386" in headers, "PE32 for i386")
     expect("(Windows CUI)" in headers, "console subsystem")
     dlls = sorted(line.split(":")[1].strip().lower() for line in headers.splitlines() if "DLL Name:" in line)
-    expect_equal(dlls, ["kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"], "imported DLLs")
-    expect("IsWow64Process" not in headers, "IsWow64Process is looked up at run time, not imported")
+    expect_equal(dlls, ["advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"], "imported DLLs")
+    for function in ("IsWow64Process", "SetDefaultDllDirectories"):
+        expect(function not in headers, f"{function} is looked up at run time, not imported")
 
     data = exe.read_bytes()
     manifests = pe_resources(data, 24)
@@ -328,6 +335,42 @@ def executable_file():
     expect_equal(numbers, [10 << 16 | 5, 0, 10 << 16 | 5, 0], "file and product version 10.5.0.0")
     for text in ["Installer Core File", "10.5.0.0"]:
         expect(text.encode("utf-16-le") in versions[0], f"version string {text}")
+
+
+@scenario
+def dll_search_restricted_first():
+    # Wine's relay trace lists every call the launcher makes, in order: the DLL search is restricted
+    # to the system directory before the launcher's own work starts, and before any DLL is loaded
+    # by name. (Under Wine, shell32's delayed imports still look beside the launcher; on Windows
+    # they are known DLLs, which always come from the system directory.)
+    s = Scenario("dll-search")
+    shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup.exe")
+    environment = wine_environment(s.prefix)
+    key = "HKCU\\Software\\Wine\\Debug"
+    quiet = dict(env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wine", "reg", "add", key, "/v", "RelayFromInclude", "/t", "REG_SZ", "/d", "Setup.exe", "/f"],
+                   check=True, **quiet)
+    try:
+        traced = subprocess.run(["wine", str(s.launcher_dir / "Setup.exe"), "/?"], env=dict(environment, WINEDEBUG="+relay"),
+                                cwd=s.launcher_dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=120)
+    finally:
+        subprocess.run(["wine", "reg", "delete", key, "/v", "RelayFromInclude", "/f"], **quiet)
+    # The launcher's own calls: those that return into its image (loaded at 0x400000).
+    calls = []
+    for line in traced.stderr.decode("latin-1").splitlines():
+        if ":Call " in line and " ret=" in line:
+            call = line.split(":Call ", 1)[1]
+            if 0x400000 <= int(call.rsplit(" ret=", 1)[1], 16) < 0x500000:
+                calls.append(call)
+    restricted = [i for i, call in enumerate(calls) if call.startswith("KERNEL32.SetDefaultDllDirectories(00000800)")]
+    expect(restricted, f"SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) is called: {calls[:80]}")
+    before = calls[:restricted[0]]
+    expect(not any("LoadLibrary" in call for call in before), f"no DLL loaded by name before it: {before}")
+    expect(all(call.startswith(("msvcrt.", "KERNEL32.", "ntdll.")) for call in before),
+           f"only the C runtime's start-up before it: {before}")
+    expect(any(call.startswith("msvcrt.__getmainargs") for call in before), "the trace holds the start-up")
+    expect(any(call.startswith("KERNEL32.GetConsoleWindow") for call in calls[restricted[0]:]), "the run goes on after it")
 
 
 # ---- package expansion and workspace ----
@@ -366,16 +409,173 @@ def no_cabinet():
     expect_equal(list(s.temp.iterdir()), [], "nothing created")
 
 
+def aside_directories(s):
+    """The leftovers the launcher moved aside in the temporary directory."""
+    return sorted(p for p in s.temp.iterdir() if p.name.startswith("TempExpandedFiles."))
+
+
+def expect_package_only(s, run):
+    expect_equal(run["expansion-root"], "install;", "the installer saw the package's files only")
+    expect_equal(s.settings_seen(), b"[Install]\r\n", "the package's settings bytes, without an old tail")
+
+
+def tree(directory):
+    """Every path below directory with its bytes (links as their target), to show nothing changed."""
+    return {str(p.relative_to(directory)): (os.readlink(p) if p.is_symlink() else p.read_bytes() if p.is_file() else None)
+            for p in sorted(directory.rglob("*"))}
+
+
 @scenario
-def leftover_directory_reused():
+def leftover_directory_moved_aside():
+    # A folder made without the launcher's descriptor reads back under Wine with Everyone in it,
+    # as one that a standard user made in C:\Windows\Temp would: never entered, renamed aside.
     s = Scenario("leftover")
-    s.package(b"[Install]\r\n")
-    s.expansion_dir.mkdir()
+    s.package(b"[Install]\r\n", builds=("x86",))
+    (s.expansion_dir / "install" / "x64").mkdir(parents=True)
+    (s.expansion_dir / "install" / "x64" / "InstallGui.exe").write_bytes((PROGRAMS / "x64" / "InstallGui.exe").read_bytes())
+    (s.expansion_dir / "install" / "component.isf").write_bytes(b"[Install]\r\nfrom an older and longer package\r\n")
     (s.expansion_dir / "leftover.txt").write_bytes(b"from an earlier run")
+    before = tree(s.expansion_dir)
     expect_run(s.run(), SETTINGS_RUN, 0)
-    run = expect_one_installer(s, "/I:" + settings_path(s))
-    expect_equal(run["expansion-root"], "install;leftover.txt;", "leftover reused, not emptied")
+    expect_equal(s.installer_runs(), [], "the old x64 build was not started")
+    aside = aside_directories(s)
+    expect_equal(len(aside), 1, "one leftover moved aside")
+    expect_equal(tree(aside[0]), before, "the leftover moved aside untouched")
     expect(not s.expansion_dir.exists(), "expansion directory removed")
+
+    # On the 32-bit side the new x86 build runs, with the new settings bytes only.
+    s32 = Scenario("leftover", "win32")
+    s32.package(b"[Install]\r\n")
+    s32.expansion_dir.mkdir()
+    (s32.expansion_dir / "install").mkdir()
+    (s32.expansion_dir / "install" / "component.isf").write_bytes(b"[Install]\r\nfrom an older and longer package\r\n")
+    expect_run(s32.run(), SETTINGS_RUN, 0)
+    expect_package_only(s32, expect_one_installer(s32, "/I:" + settings_path(s32), "x86"))
+
+
+@scenario
+def leftover_with_links_outside():
+    # A leftover whose "install" is a link to a folder elsewhere, and a leftover that is itself a
+    # link: the expansion writes through neither, and no removal reaches what they point at.
+    for shape in ("install-link", "directory-link"):
+        s = Scenario("links-" + shape)
+        sentinels = with_sentinels(s)
+        s.package(b"[Install]\r\n")
+        elsewhere = s.root / "outside"
+        (elsewhere / "x64").mkdir(parents=True)
+        (elsewhere / "x64" / "keep.dll").write_bytes(b"precious")
+        before = tree(elsewhere)
+        if shape == "install-link":
+            s.expansion_dir.mkdir()
+            (s.expansion_dir / "install").symlink_to(elsewhere, target_is_directory=True)
+            expect_run(s.run(), SETTINGS_RUN, 0)
+            expect_package_only(s, expect_one_installer(s, "/I:" + settings_path(s)))
+            expect_equal(len(aside_directories(s)), 1, "the leftover is moved aside")
+            expect(not s.expansion_dir.exists(), "expansion directory removed")
+        else:
+            # Windows renames a link as itself; Wine 8 opens and renames its target instead, so the
+            # launcher cannot move it aside here and stops on the temporary-directory road.
+            s.expansion_dir.symlink_to(elsewhere, target_is_directory=True)
+            expect_run(s.run(), ["Creating Temporary Directory...",
+                                 "Unable to use the temporary directory: TempExpandedFiles in it could not be removed "
+                                 "or moved aside.", "Unable to extract cab:  Setup.cab"], 10)
+            expect(s.expansion_dir.is_symlink(), "the link is left where it was")
+            expect_equal(aside_directories(s), [], "nothing moved aside")
+            expect_equal(s.installer_runs(), [], "nothing started")
+        expect_equal(tree(elsewhere), before, f"{shape}: the folder outside is whole")
+        expect_sentinels(sentinels)
+
+
+@scenario
+def leftover_temporary_settings_link():
+    # A leftover .tmp that links to a file outside: the leftover is moved aside whole. A package
+    # whose cabinet holds a .tmp of its own: it is not reused, and the settings file stays as it was.
+    s = Scenario("tmp-link")
+    outside = s.root / "outside.txt"
+    outside.write_bytes(b"precious")
+    s.package(FIRST_EXAMPLE_IN)
+    (s.expansion_dir / "install").mkdir(parents=True)
+    (s.expansion_dir / "install" / "component.isf.tmp").symlink_to(outside)
+    expect_run(s.run("/port:IP_192.168.1.20 /address:192.168.1.20"), SETTINGS_RUN, 0)
+    expect_equal(s.settings_seen(), FIRST_EXAMPLE_OUT, "rewritten settings file")
+    expect_equal(outside.read_bytes(), b"precious", "the linked file is unchanged")
+
+    s.package(FIRST_EXAMPLE_IN, extra={"install/component.isf.tmp": b"from the cabinet"})
+    (s.launcher_dir / "installer-log.txt").unlink()
+    expect_run(s.run("/port:IP_192.168.1.20 /address:192.168.1.20"), EXPANSION + [
+        "Unable to write the port configuration to the settings file; it was left unchanged.",
+        "Running Install..."] + CLEANUP_OK, 0)
+    expect_equal(s.settings_seen(), FIRST_EXAMPLE_IN, "settings file left as the cabinet held it")
+    expect_equal(outside.read_bytes(), b"precious", "the linked file is unchanged")
+
+
+def temp_of_length(s, length):
+    """A temporary directory whose Windows path is exactly length characters long."""
+    base = s.root / "t"
+    padding = length - len(windows_path(base)) - 1
+    expect(padding > 0, "scenario root short enough")
+    temp = base / ("p" * padding)
+    temp.mkdir(parents=True)
+    expect_equal(len(windows_path(temp)), length, "temp length")
+    return temp
+
+
+@scenario
+def temp_near_the_length_limit():
+    s = Scenario("long-temp")
+    sentinels = with_sentinels(s)
+    s.package(b"[Install]\r\n")
+    launcher_files = tree(s.launcher_dir)
+    refused = ["Unable to use the temporary directory: TEMP is too long for the paths the launcher forms in it.",
+               "Unable to extract cab:  Setup.cab"]
+    for length in (215, 234, 238, 250):
+        temp = temp_of_length(s, length)
+        expect_run(s.run(temp=windows_path(temp)), refused, 10)
+        expect_equal(list(temp.iterdir()), [], f"nothing created in a temp of {length}")
+        shutil.rmtree(s.root / "t")
+    expect_equal(tree(s.launcher_dir), launcher_files, "nothing beside the launcher changed")
+    temp = temp_of_length(s, 214)
+    expect_run(s.run(temp=windows_path(temp)), SETTINGS_RUN, 0)
+    expect_one_installer(s, "/I:" + windows_path(temp) + "\\TempExpandedFiles\\install\\component.isf")
+    expect_equal(list(temp.iterdir()), [], "expansion directory removed")
+    launcher_files["installer-log.txt"] = (s.launcher_dir / "installer-log.txt").read_bytes()
+    launcher_files["installer-settings.bin"] = b"[Install]\r\n"
+    expect_equal(tree(s.launcher_dir), launcher_files, "only the stub installer's records beside the launcher")
+    expect_sentinels(sentinels)
+
+
+@scenario
+def second_launcher_of_another_name():
+    s = Scenario("other-name")
+    s.package(b"[Install]\r\n")
+    (s.launcher_dir / "stub-behaviour.txt").write_text("sleep 8000")
+    shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup2.exe")
+    shutil.copy(s.launcher_dir / "Setup.cab", s.launcher_dir / "Setup2.cab")
+    outcome = {}
+    first = threading.Thread(target=lambda: outcome.update(result=s.run()))
+    first.start()
+    try:
+        deadline = time.time() + 60
+        while not s.installer_runs() and time.time() < deadline:
+            time.sleep(0.2)
+        expect(s.installer_runs(), "the first run's installer started")
+        during = tree(s.expansion_dir)
+        # What Wine keeps of the protected descriptor: no permission bits for others.
+        expect_equal(s.expansion_dir.stat().st_mode & 0o007, 0, "no access for others")
+        expect_run(s.run(name="Setup2.exe"), ["Error : Already another instance is running", "Press ENTER to continue"], 1)
+        expect_equal(tree(s.expansion_dir), during, "the first run's files intact")
+    finally:
+        first.join()
+    expect_run(outcome["result"], SETTINGS_RUN, 0)
+    run = expect_one_installer(s, "/I:" + settings_path(s))
+    expect(run["expansion-security"].startswith("O:") and "D:" in run["expansion-security"],
+           f"security read back: {run['expansion-security']!r}")
+    dacl = run["expansion-security"].split("D:", 1)[1]
+    expect("WD" not in dacl and "BU" not in dacl and "CO" not in dacl,
+           f"no entry for Everyone, Users or CREATOR OWNER: {dacl!r}")
+    expect("(A;OICI;FA;;;SY)" in dacl, f"SYSTEM has full control of all below: {dacl!r}")
+    expect(not s.expansion_dir.exists(), "the first run cleaned up")
+    expect_equal(aside_directories(s), [], "nothing moved aside")
 
 
 @scenario
@@ -405,19 +605,6 @@ def unusable_temp():
         expect_run(s.run(temp=temp), [prefix + reason, "Unable to extract cab:  Setup.cab"], 10)
     expect_equal(list(s.temp.iterdir()), [], "nothing created")
     expect_equal(sorted(p.name for p in s.launcher_dir.iterdir()), ["Setup.cab", "Setup.exe"], "nothing created beside the launcher")
-
-
-@scenario
-def linked_expansion_directory():
-    s = Scenario("linked")
-    s.package(b"[Install]\r\n")
-    elsewhere = s.root / "elsewhere"
-    elsewhere.mkdir()
-    (elsewhere / "keep.txt").write_bytes(b"precious")
-    s.expansion_dir.symlink_to(elsewhere, target_is_directory=True)
-    expect_run(s.run(), ["Unable to use the temporary directory: TempExpandedFiles in it is a link or junction.",
-                         "Unable to extract cab:  Setup.cab"], 10)
-    expect_equal(sorted(p.name for p in elsewhere.iterdir()), ["keep.txt"], "link target untouched")
 
 
 # ---- installer hand-off ----
@@ -704,14 +891,20 @@ def cleanup_of_locked_files():
     expect_run(s.run(), SETTINGS_RUN, 0)
     expect(not s.expansion_dir.exists(), "rmdir /S /Q removes a read-only file too")
     # A file held open without delete sharing stays, and so does its folder; the launcher still
-    # reports the cleanup and ends with 0, and the next run reuses and removes what was left.
+    # reports the cleanup and ends with 0. The next run knows the leftover by its descriptor,
+    # removes it whole, stale files included, and expands into a new one.
     (s.launcher_dir / "stub-behaviour.txt").write_text("hold 4000")
     expect_run(s.run(), SETTINGS_RUN, 0)
     expect((s.expansion_dir / "install" / "component.isf").exists(), "the held file is left")
     time.sleep(4)
     (s.launcher_dir / "stub-behaviour.txt").unlink()
+    (s.launcher_dir / "installer-log.txt").unlink()
+    (s.expansion_dir / "install" / "component.isf").write_bytes(b"[Install]\r\nstale and longer than the package's\r\n")
+    (s.expansion_dir / "stale.txt").write_bytes(b"stale")
     expect_run(s.run(), SETTINGS_RUN, 0)
-    expect(not s.expansion_dir.exists(), "the next run removes what was left")
+    expect_package_only(s, expect_one_installer(s, "/I:" + settings_path(s)))
+    expect_equal(aside_directories(s), [], "an own leftover is removed, not moved aside")
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
     expect_sentinels(sentinels)
 
 

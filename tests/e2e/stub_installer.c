@@ -1,5 +1,6 @@
 /* The end-to-end tests' stand-in for the graphical installer. Each start appends what it was given
- * (command line, parameters, working directory, settings file path) to installer-log.txt in its
+ * (command line, parameters, working directory, settings file path, the names in the expansion
+ * directory and its security as read back) to installer-log.txt in its
  * working directory and keeps the settings file's bytes at that moment in installer-settings.bin.
  * A file stub-behaviour.txt in the working directory can make it "sleep MS", "exit N", "crash",
  * "readonly" (leave its settings file read-only) or "hold MS" (leave a process behind that holds
@@ -8,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+/* After <windows.h>, which it needs. */
+#include <sddl.h>
 
 #include "../../sample/installer/installer_command_line.h"
 
@@ -30,6 +33,29 @@ static void LogExpansionRoot(FILE *log) {
       if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..")) fprintf(log, "%s;", found.cFileName);
     } while (FindNextFileA(search, &found));
     FindClose(search);
+  }
+  fprintf(log, "\n");
+}
+
+/* The owner and DACL of the expansion directory as the system reads them back, in SDDL. */
+static void LogExpansionSecurity(FILE *log) {
+  char root[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, root, MAX_PATH);
+  for (int i = 0; i < 3 && length; ++i) {
+    char *slash = strrchr(root, '\\');
+    if (!slash) return;
+    *slash = '\0';
+  }
+  char descriptor[4096];
+  DWORD needed = 0;
+  char *text = NULL;
+  fprintf(log, "expansion-security=");
+  if (GetFileSecurityA(root, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
+                       &needed) &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorA(
+          descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, NULL)) {
+    fprintf(log, "%s", text);
+    LocalFree(text);
   }
   fprintf(log, "\n");
 }
@@ -105,6 +131,7 @@ int main(int argc, char **argv) {
     fprintf(log, "directory=%s\n", directory);
     fprintf(log, "settings=%s\n", settingsPath);
     LogExpansionRoot(log);
+    LogExpansionSecurity(log);
     fprintf(log, "end\n");
     fclose(log);
   }
