@@ -713,6 +713,19 @@ def package_tool():
     expect(code != 0 and "install/component.isf" in message, f"refuses a missing settings file: {message!r}")
     expect(not out.exists() or not any(out.iterdir()), "nothing written for a refused package")
 
+    # Names beyond ASCII that Windows-1252 can write arrive as written: the cabinet holds their
+    # bytes in that code page, as extrac32.exe reads them, and a launcher named so finds its cabinet.
+    s = Scenario("make-package-names")
+    s.package(b"[Install]\r\n", cabinet="Drucker B\u00fcro.cab", extra={"install/\u00dcbersicht \u2013 Caf\u00e9.txt": b"1252"})
+    expect_run(s.run(name="Drucker B\u00fcro.exe"), SETTINGS_RUN, 0)
+    expect_one_installer(s, "/I:" + settings_path(s))
+    expanded = s.root / "expanded"
+    expanded.mkdir()
+    subprocess.run(["wine", "extrac32", "/Y", "/E", "/L", windows_path(expanded), windows_path(s.launcher_dir / "Drucker B\u00fcro.cab")],
+                   env=wine_environment(s.prefix), check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    expect_equal(sorted(p.name for p in (expanded / "install").iterdir()),
+                 ["component.isf", "x64", "x86", "\u00dcbersicht \u2013 Caf\u00e9.txt"], "names as extrac32.exe wrote them")
+
 
 # ---- signed packages ----
 
