@@ -198,7 +198,7 @@ std::string FormatPreview(const StandInSetup& setup, const std::vector<std::stri
   for (const InstallerStart& start : result.installers) {
     if (!start.inPackage) {
       text +=
-          "Installer: " + start.program + " is not in the package, so nothing starts; the run goes on as if it had\n";
+          "Installer: " + start.program + " is not in the package: nothing starts, and the launcher goes on as if it had run\n";
       continue;
     }
     text += "Installer: the " + BuildOf(start.program) + " build\n";
