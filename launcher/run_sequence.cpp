@@ -65,6 +65,11 @@ int RunLauncher(int argc, const char* const* argv) {
   platform::ShowConsoleWindow(platform::kShowNormal);
   std::string launcherFileName;
   SplitLauncherPath(argc > 0 && argv[0] != nullptr ? argv[0] : "", &launcherDirectory, &launcherFileName);
+  // The narrow argv[0] holds "?" for what the code page cannot spell; the short form names the
+  // same folder ("" when there is none: the expansion then says so). The file name, shown on the
+  // help screen and in the messages, stays as started.
+  platform::AnsiSpelling startDirectory = platform::SpellStartDirectory();
+  if (!startDirectory.exact) launcherDirectory = startDirectory.shortForm;
 
   if (IsAnotherInstanceRunning(launcherFileName)) return RefuseSecondCopy();
 

@@ -91,6 +91,35 @@ TEST_F(RunLauncherTest, ExpansionDirectoryInUseGivesTheGuardsAnswer) {
   EXPECT_EQ(ReadFile(kSettingsFile), "another run's");
 }
 
+TEST_F(RunLauncherTest, FolderTheCodePageCannotSpellIsUsedByItsShortForm) {
+  // Started from "C:\Папка с пробелами": the narrow argv[0] holds "?", the system's answers the short form.
+  host::SetStartDirectorySpelling(platform::AnsiSpelling{false, "C:\\____~4CG"});
+  host::SetExecutablePath("C:\\____~4CG\\Setup.exe");
+  WriteFile("C:\\____~4CG\\InstallFiles.cab", "cabinet");
+  SetPackageWithSettings("[Install]\r\n");
+  EXPECT_EQ(Run({}, "C:\\????? ? ?????????\\Setup.exe"), 0);
+  EXPECT_EQ(launcherDirectory, "C:\\____~4CG");
+  ASSERT_EQ(host::StartedPrograms().size(), 3u);
+  EXPECT_EQ(host::StartedPrograms()[0].parameters,
+            "/Y /A /E /L \"C:\\Temp\\TempExpandedFiles\" \"C:\\____~4CG\\InstallFiles.cab\"");
+  for (const host::StartedProgram& program : host::StartedPrograms()) EXPECT_EQ(program.workingDirectory, "C:\\____~4CG");
+  host::ClearRecords();
+  EXPECT_EQ(Run({"/?"}, "C:\\????? ? ?????????\\Setup.exe"), 0);
+  EXPECT_EQ(Lines().front(), "Help Menu for Setup.exe");
+}
+
+TEST_F(RunLauncherTest, FolderWithoutAShortNameStopsBeforeTheCabinetSearch) {
+  host::SetStartDirectorySpelling(platform::AnsiSpelling{false, ""});
+  host::SetExecutablePath("");
+  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+  EXPECT_EQ(Run({}, "C:\\?????\\Setup.exe"), 10);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to use the launcher's directory: its name holds characters that "
+                                               "the system's code page cannot spell, and it has no short name.",
+                                               "Unable to extract cab:  Setup.cab"}));
+  EXPECT_TRUE(host::StartedPrograms().empty());
+  EXPECT_FALSE(Exists(kExpansionDirectory));
+}
+
 TEST(SplitLauncherPath, AtTheLastBackslash) {
   std::string directory, fileName;
   SplitLauncherPath("C:\\pkg\\sub\\Setup.exe", &directory, &fileName);

@@ -22,6 +22,8 @@ struct HostState {
   bool snapshotAvailable = true;
   bool consoleWindow = true;
   std::string executablePath = "C:\\pkg\\Setup.exe";
+  platform::AnsiSpelling startDirectorySpelling;
+  std::map<std::string, platform::AnsiSpelling> environmentSpellings;
   std::string systemDirectory = "C:\\Windows\\system32";
   std::map<std::string, std::string> shortPaths;
   bool shortPathsAvailable = true;
@@ -130,6 +132,10 @@ void SetProcessNames(const std::vector<std::string>& names) { State().processNam
 void SetProcessSnapshotAvailable(bool available) { State().snapshotAvailable = available; }
 void SetConsoleWindow(bool present) { State().consoleWindow = present; }
 void SetExecutablePath(const std::string& path) { State().executablePath = path; }
+void SetStartDirectorySpelling(const platform::AnsiSpelling& spelling) { State().startDirectorySpelling = spelling; }
+void SetEnvironmentSpelling(const std::string& name, const platform::AnsiSpelling& spelling) {
+  State().environmentSpellings[name] = spelling;
+}
 void SetSystemDirectory(const std::string& path) { State().systemDirectory = path; }
 void SetShortPath(const std::string& longPath, const std::string& shortPath) {
   State().shortPaths[longPath] = shortPath;
@@ -221,6 +227,15 @@ bool ListProcessNames(std::vector<std::string>* names) {
 }
 
 std::string ExecutablePath() { return State().executablePath; }
+
+AnsiSpelling SpellStartDirectory() { return State().startDirectorySpelling; }
+
+AnsiSpelling SpellEnvironmentValue(const std::string& name) {
+  for (const auto& [known, spelling] : State().environmentSpellings) {
+    if (strcasecmp(known.c_str(), name.c_str()) == 0) return spelling;
+  }
+  return AnsiSpelling{};
+}
 
 bool PathExists(const std::string& path) {
   struct stat status;

@@ -33,6 +33,10 @@ void SetProcessNames(const std::vector<std::string>& names);
 void SetProcessSnapshotAvailable(bool available);
 void SetConsoleWindow(bool present);
 void SetExecutablePath(const std::string& path);
+// Spellings in the ANSI code page (exact unless set): of the directory the launcher was started
+// from, and of an environment variable's value.
+void SetStartDirectorySpelling(const platform::AnsiSpelling& spelling);
+void SetEnvironmentSpelling(const std::string& name, const platform::AnsiSpelling& spelling);
 void SetSystemDirectory(const std::string& path);
 void SetShortPath(const std::string& longPath, const std::string& shortPath);
 void SetShortPathsAvailable(bool available);

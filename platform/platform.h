@@ -34,8 +34,23 @@ int ReadStandardInputCharacter();
 // Returns false when the system gives no process snapshot.
 bool ListProcessNames(std::vector<std::string>* names);
 
-// Returns the full path of the running executable, or "" when the system cannot tell.
+// What the ANSI code page, in which the launcher works, makes of a path that the system holds in
+// full (as wide text).
+struct AnsiSpelling {
+  bool exact = true;      // the code page spells every character: the ANSI text is the path itself
+  std::string shortForm;  // otherwise its short (8.3) form, spelled in the code page; "" when none
+};
+
+// Returns the full path of the running executable in the ANSI code page (its short form where
+// the code page cannot spell it), or "" when the system cannot tell or no spelling fits.
 std::string ExecutablePath();
+
+// Spells the directory of the path the launcher was started by (the first argument, as the
+// system holds it, up to its last backslash); exact when that path holds no backslash.
+AnsiSpelling SpellStartDirectory();
+
+// Spells the value of an environment variable that is set (name matched without regard to case).
+AnsiSpelling SpellEnvironmentValue(const std::string& name);
 
 // Returns true when a file-system object (file or directory) exists at path.
 bool PathExists(const std::string& path);

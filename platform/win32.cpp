@@ -48,12 +48,73 @@ bool ListProcessNames(std::vector<std::string>* names) {
   return true;
 }
 
+namespace {
+
+// Converts wide text to the ANSI code page; false when some character has no exact spelling there
+// (the narrow calls would have put "?" or a look-alike in its place).
+bool ToAnsiExactly(const std::wstring& wide, std::string* ansi) {
+  ansi->clear();
+  if (wide.empty()) return true;
+  // A UTF-8 code page spells everything, and refuses the question of a default character.
+  bool utf8 = GetACP() == CP_UTF8;
+  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL lossy = FALSE;
+  int length = static_cast<int>(wide.size());
+  int size = WideCharToMultiByte(CP_ACP, flags, wide.c_str(), length, nullptr, 0, nullptr, utf8 ? nullptr : &lossy);
+  if (size <= 0 || lossy) return false;
+  ansi->resize(static_cast<std::size_t>(size));
+  size = WideCharToMultiByte(CP_ACP, flags, wide.c_str(), length, &(*ansi)[0], size, nullptr, utf8 ? nullptr : &lossy);
+  return size > 0 && !lossy;
+}
+
+AnsiSpelling Spell(const std::wstring& path) {
+  AnsiSpelling spelling;
+  std::string ansi;
+  if (ToAnsiExactly(path, &ansi)) return spelling;
+  spelling.exact = false;
+  DWORD size = GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (size == 0) return spelling;
+  std::wstring shortPath(size, L'\0');
+  DWORD length = GetShortPathNameW(path.c_str(), &shortPath[0], size);
+  if (length == 0 || length >= size) return spelling;
+  shortPath.resize(length);
+  // A volume without 8.3 names hands back the long name, which the code page cannot spell either.
+  if (ToAnsiExactly(shortPath, &ansi)) spelling.shortForm = ansi;
+  return spelling;
+}
+
+}  // namespace
+
 std::string ExecutablePath() {
-  char buffer[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  // A result of MAX_PATH means the path was cut; a cut path names some other file.
-  if (length == 0 || length >= MAX_PATH) return "";
-  return std::string(buffer, length);
+  std::wstring buffer(32768, L'\0');
+  DWORD length = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+  if (length == 0 || length >= buffer.size()) return "";
+  buffer.resize(length);
+  std::string path;
+  if (!ToAnsiExactly(buffer, &path)) path = Spell(buffer).shortForm;
+  // Beyond MAX_PATH the narrow calls cannot use it; a cut path would name some other file.
+  return path.size() < MAX_PATH ? path : "";
+}
+
+AnsiSpelling SpellStartDirectory() {
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::wstring first = arguments != nullptr && count > 0 ? arguments[0] : L"";
+  LocalFree(arguments);
+  std::size_t lastBackslash = first.rfind(L'\\');
+  if (lastBackslash == std::wstring::npos) return AnsiSpelling{};
+  return Spell(first.substr(0, lastBackslash));
+}
+
+AnsiSpelling SpellEnvironmentValue(const std::string& name) {
+  std::wstring wideName(name.begin(), name.end());  // the launcher's names are ASCII
+  DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (size == 0) return AnsiSpelling{};
+  std::wstring value(size, L'\0');
+  DWORD length = GetEnvironmentVariableW(wideName.c_str(), &value[0], size);
+  if (length == 0 || length >= size) return AnsiSpelling{};
+  value.resize(length);
+  return Spell(value);
 }
 
 bool PathExists(const std::string& path) {

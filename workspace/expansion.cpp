@@ -18,8 +18,14 @@ Expansion ExpandPackage() {
     PrintLine("Unable to locate the extrac32.exe utility.");
     return Expansion::NotStarted;
   }
+  // Before the silent road of a missing cabinet: a folder that cannot be named hides the cabinet.
+  std::string problem = LauncherDirectoryProblem();
+  if (!problem.empty()) {
+    PrintLine(problem);
+    return Expansion::NotStarted;
+  }
   if (cabinetPath.empty()) return Expansion::NotStarted;
-  std::string problem = TemporaryDirectoryProblem();
+  problem = TemporaryDirectoryProblem();
   if (!problem.empty()) {
     PrintLine(problem);
     return Expansion::NotStarted;

@@ -73,7 +73,9 @@ def expect_equal(actual, expected, what):
 
 
 def wine_environment(prefix_name):
-    environment = dict(os.environ, WINEPREFIX=str(PREFIXES[prefix_name]), WINEDEBUG="-all")
+    # A Western ANSI code page (1252) whatever the machine's locale, and UTF-8 names on disk.
+    environment = dict(os.environ, WINEPREFIX=str(PREFIXES[prefix_name]), WINEDEBUG="-all", LANG="C.UTF-8")
+    environment.pop("LC_ALL", None)
     environment.pop("DISPLAY", None)
     if prefix_name == "win32":
         environment["WINEARCH"] = "win32"
@@ -126,11 +128,11 @@ class Result:
 class Scenario:
     """One scenario directory: launcher folder (pkg), temporary directory (temp), package source."""
 
-    def __init__(self, name, prefix="win64"):
+    def __init__(self, name, prefix="win64", launcher_folder="pkg"):
         self.prefix = prefix
         self.root = WORK / f"{name}-{prefix}"
         shutil.rmtree(self.root, ignore_errors=True)
-        self.launcher_dir = self.root / "pkg"
+        self.launcher_dir = self.root / launcher_folder
         self.temp = self.root / "temp"
         self.package_dir = self.root / "package"
         for directory in (self.launcher_dir, self.temp, self.package_dir):
@@ -173,7 +175,7 @@ class Scenario:
         # Files of their own for each run, so that runs may overlap.
         run_number = next(RUN_NUMBERS)
         spec_file = self.root / f"spec-{run_number}.txt"
-        spec_file.write_bytes("\n".join(spec).encode("latin-1") + b"\n")
+        spec_file.write_bytes("\n".join(spec).encode("utf-8") + b"\n")
         exit_file = self.root / f"exit-{run_number}.txt"
         exit_file.unlink(missing_ok=True)
         completed = subprocess.run(
@@ -592,6 +594,48 @@ def blank_in_temp():
     expect(not (temp / "TempExpandedFiles").exists(), "expansion directory removed")
     expect(temp.exists(), "temporary directory kept")
     expect_equal((sibling / "Documents" / "keep.txt").read_bytes(), b"precious", "sibling folder untouched")
+
+
+@scenario
+def folders_the_code_page_cannot_spell():
+    # The launcher works in the ANSI code page (1252 here): a Cyrillic folder reaches it as "?".
+    # Its short form names the same folder, in letters the code page holds.
+    s = Scenario("cyrillic", launcher_folder="Папка с пробелами")
+    s.package(b"[Install]\r\nPort=CmdLine\r\n")
+    arguments = "/port:IP_10.0.0.5 /address:10.0.0.5"
+    rewritten = (b"[Install]\r\nPort=IP_10.0.0.5\r\n\r\n[Ports]\r\nIP_10.0.0.5=StandardIP\r\n\r\n[IP_10.0.0.5]\r\n"
+                 b"Name=IP_10.0.0.5\r\nHostName=IP_10.0.0.5\r\nIPAddress=10.0.0.5\r\n")
+    expect_run(s.run(arguments), SETTINGS_RUN, 0)
+    run = expect_one_installer_anywhere(s, "/I:" + settings_path(s))
+    expect_equal(s.settings_seen(), rewritten, "settings bytes as for any other folder")
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
+
+    # A "temp" under a profile whose name the code page cannot spell.
+    temp = s.root / "Пользователь" / "Temp"
+    temp.mkdir(parents=True)
+    (s.launcher_dir / "installer-log.txt").unlink()
+    expect_run(s.run(arguments, temp=windows_path(temp)), SETTINGS_RUN, 0)
+    run = expect_one_installer_anywhere(s, None)
+    parameters = run["parameters"]
+    expect(parameters.startswith("/I:") and parameters.endswith("\\TempExpandedFiles\\install\\component.isf")
+           and "?" not in parameters and all(ord(c) < 128 for c in parameters),
+           f"the settings path is the short form: {parameters!r}")
+    expect_equal(s.settings_seen(), rewritten, "settings bytes under a short temp")
+    expect_equal(list(temp.iterdir()), [], "expansion directory removed from the temp")
+    expect_equal(run["expansion-root"], "install;", "expanded into the short-named temp")
+
+
+def expect_one_installer_anywhere(s, parameters):
+    """The one installer start, in the launcher's folder (by its long form, since the launcher
+    hands on the short one), with parameters unless None."""
+    runs = s.installer_runs()
+    expect_equal(len(runs), 1, "installer starts")
+    if parameters is not None:
+        expect_equal(runs[0]["parameters"], parameters, "installer parameters")
+    expect_equal(runs[0]["directory-long"], windows_path(s.launcher_dir).encode("utf-8").decode("latin-1"),
+                 "installer working directory: the launcher's folder")
+    expect("?" not in runs[0]["directory"], f"a working directory the code page spells: {runs[0]['directory']!r}")
+    return runs[0]
 
 
 @scenario
