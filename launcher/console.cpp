@@ -11,5 +11,7 @@ void PrintLine(const std::string& text) {
 
 void WaitForEnter() {
   PrintLine("Press ENTER to continue");
-  platform::ReadStandardInputCharacter();
+  // In session 0 or a network logon standard input is a console nobody types into: the read
+  // would never return, and the deployment tool would wait for its time-out, not the exit code.
+  if (platform::RunsWhereAPersonSees()) platform::ReadStandardInputCharacter();
 }

@@ -6,5 +6,5 @@
 void PrintLine(const std::string& text);
 
 // Prints "Press ENTER to continue" and reads one character from standard input; returns at once
-// when standard input is at its end.
+// when standard input is at its end, and reads nothing where no person sees the window station.
 void WaitForEnter();

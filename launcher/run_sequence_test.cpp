@@ -120,6 +120,39 @@ TEST_F(RunLauncherTest, FolderWithoutAShortNameStopsBeforeTheCabinetSearch) {
   EXPECT_FALSE(Exists(kExpansionDirectory));
 }
 
+TEST_F(RunLauncherTest, WhereNobodySeesTheScreenNothingWaitsForAPerson) {
+  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+  SetPackageWithSettings("[Install]\r\nPort=CmdLine\r\n");
+  host::SetStandardInput("\n\n\n");
+  for (bool personSees : {true, false}) {
+    SCOPED_TRACE(personSees ? "a person's screen" : "session 0");
+    host::SetPersonSees(personSees);
+    std::size_t reads = personSees ? 1 : 0;
+
+    host::ClearRecords();
+    host::SetProcessNames({"Setup.exe", "Setup.exe"});
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_EQ(Lines().back(), "Press ENTER to continue");
+    EXPECT_EQ(EventsStartingWith("read-input").size(), reads);
+
+    // The package takes its port from the command line, and none was given.
+    host::ClearRecords();
+    host::SetProcessNames({"Setup.exe"});
+    launchOptions = LaunchOptions();
+    EXPECT_EQ(Run({}), 10);
+    EXPECT_EQ(Lines().back(), "Press ENTER to continue");
+    EXPECT_EQ(EventsStartingWith("read-input").size(), reads);
+    ASSERT_EQ(host::StartedPrograms().size(), 2u);  // extrac32.exe and the removal
+    for (const host::StartedProgram& program : host::StartedPrograms()) EXPECT_EQ(program.showErrors, personSees);
+
+    host::ClearRecords();
+    launchOptions = LaunchOptions();
+    EXPECT_EQ(Run({"/port:IP_1", "/address:10.0.0.1"}), 0);
+    ASSERT_EQ(host::StartedPrograms().size(), 3u);  // and the installer
+    for (const host::StartedProgram& program : host::StartedPrograms()) EXPECT_EQ(program.showErrors, personSees);
+  }
+}
+
 TEST(SplitLauncherPath, AtTheLastBackslash) {
   std::string directory, fileName;
   SplitLauncherPath("C:\\pkg\\sub\\Setup.exe", &directory, &fileName);

@@ -21,6 +21,7 @@ struct HostState {
   std::vector<std::string> processNames;
   bool snapshotAvailable = true;
   bool consoleWindow = true;
+  bool personSees = true;
   std::string executablePath = "C:\\pkg\\Setup.exe";
   platform::AnsiSpelling startDirectorySpelling;
   std::map<std::string, platform::AnsiSpelling> environmentSpellings;
@@ -131,6 +132,7 @@ std::string HostPath(const std::string& windowsPath) {
 void SetProcessNames(const std::vector<std::string>& names) { State().processNames = names; }
 void SetProcessSnapshotAvailable(bool available) { State().snapshotAvailable = available; }
 void SetConsoleWindow(bool present) { State().consoleWindow = present; }
+void SetPersonSees(bool sees) { State().personSees = sees; }
 void SetExecutablePath(const std::string& path) { State().executablePath = path; }
 void SetStartDirectorySpelling(const platform::AnsiSpelling& spelling) { State().startDirectorySpelling = spelling; }
 void SetEnvironmentSpelling(const std::string& name, const platform::AnsiSpelling& spelling) {
@@ -212,6 +214,8 @@ void FlushStandardOutput() {
     pending.erase(0, end + 1);
   }
 }
+
+bool RunsWhereAPersonSees() { return State().personSees; }
 
 int ReadStandardInputCharacter() {
   State().events.push_back("read-input");
@@ -361,9 +365,9 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
 bool RemoveFileAt(const std::string& path) { return std::remove(host::HostPath(path).c_str()) == 0; }
 
 ProcessHandle StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                                const std::string& workingDirectory, int showCommand) {
+                                const std::string& workingDirectory, int showCommand, bool showErrors) {
   HostState& state = State();
-  host::StartedProgram program{file, parameters, workingDirectory, showCommand};
+  host::StartedProgram program{file, parameters, workingDirectory, showCommand, showErrors};
   state.started.push_back(program);
   state.events.push_back("start:" + file);
   // As on Windows, only a program that exists on disk starts.

@@ -17,6 +17,7 @@ struct StartedProgram {
   std::optional<std::string> parameters;
   std::string workingDirectory;
   int showCommand = -1;
+  bool showErrors = true;  // false: the request carries SEE_MASK_FLAG_NO_UI
 };
 
 // Forgets every answer, failure and record; Windows paths "X:\..." then map to root + "/X/...".
@@ -32,6 +33,8 @@ std::string HostPath(const std::string& windowsPath);
 void SetProcessNames(const std::vector<std::string>& names);
 void SetProcessSnapshotAvailable(bool available);
 void SetConsoleWindow(bool present);
+// Whether the window station is one a person sees (true by default).
+void SetPersonSees(bool sees);
 void SetExecutablePath(const std::string& path);
 // Spellings in the ANSI code page (exact unless set): of the directory the launcher was started
 // from, and of an environment variable's value.

@@ -30,6 +30,11 @@ void FlushStandardOutput();
 // Reads one character from standard input; returns EOF at end of input.
 int ReadStandardInputCharacter();
 
+// Returns true when the launcher's window station is one a person sees (WSF_VISIBLE), false in
+// session 0 or a network logon, where nobody can answer a prompt or close a message box. Answers
+// true when the system cannot tell, which keeps the launcher's behaviour at a person's screen.
+bool RunsWhereAPersonSees();
+
 // Fills names with the executable file name of every running process, the caller included.
 // Returns false when the system gives no process snapshot.
 bool ListProcessNames(std::vector<std::string>* names);
@@ -123,9 +128,10 @@ struct ProcessHandle {
 };
 
 // Hands file to the shell with the default verb, parameters (none: null), workingDirectory and
-// showCommand. Returns the new process, or none when no process was started.
+// showCommand; the shell reports a failed start in a message box only when showErrors is true.
+// Returns the new process, or none when no process was started.
 ProcessHandle StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                                const std::string& workingDirectory, int showCommand);
+                                const std::string& workingDirectory, int showCommand, bool showErrors);
 
 // Blocks until the process has ended, without a time-out, then releases the handle.
 void WaitForProcessEnd(ProcessHandle process);

@@ -32,6 +32,13 @@ void FlushStandardOutput() { std::fflush(stdout); }
 
 int ReadStandardInputCharacter() { return std::getchar(); }
 
+bool RunsWhereAPersonSees() {
+  USEROBJECTFLAGS flags = {};
+  HWINSTA station = GetProcessWindowStation();
+  if (station == nullptr || !GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) return true;
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 bool ListProcessNames(std::vector<std::string>* names) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return false;
@@ -312,11 +319,11 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
 bool RemoveFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 ProcessHandle StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                                const std::string& workingDirectory, int showCommand) {
+                                const std::string& workingDirectory, int showCommand, bool showErrors) {
   SHELLEXECUTEINFOA request;
   std::memset(&request, 0, sizeof request);
   request.cbSize = sizeof request;
-  request.fMask = SEE_MASK_NOCLOSEPROCESS;
+  request.fMask = SEE_MASK_NOCLOSEPROCESS | (showErrors ? 0 : SEE_MASK_FLAG_NO_UI);
   request.lpFile = file.c_str();
   request.lpParameters = parameters ? parameters->c_str() : nullptr;
   request.lpDirectory = workingDirectory.c_str();

@@ -185,6 +185,37 @@ class Scenario:
         expect(exit_file.exists(), f"run_launcher wrote no exit code: {completed.stderr.decode(errors='replace')}")
         return Result(completed.stdout, int(exit_file.read_text().strip(), 16))
 
+    def run_unattended(self, arguments=""):
+        """Runs the launcher from a Wine service, whose window station nobody sees (Wine's
+        "__wineservice_winstation" lacks WSF_VISIBLE), as a deployment tool running as SYSTEM
+        would. Wine ends a service process that never reports to the service manager after
+        10 s; the launcher, its child, runs on and is waited for here."""
+        exe = self.launcher_dir / "Setup.exe"
+        if not exe.exists():
+            shutil.copy(BUILD / "Setup.exe", exe)
+        run_number = next(RUN_NUMBERS)
+        spec_file = self.root / f"spec-{run_number}.txt"
+        exit_file = self.root / f"exit-{run_number}.txt"
+        output_file = self.root / f"output-{run_number}.txt"
+        spec = ["set TEMP=" + self.temp_value, "output " + windows_path(output_file),
+                f'run "{windows_path(exe)}"' + (" " + arguments if arguments else "")]
+        spec_file.write_bytes("\n".join(spec).encode("utf-8") + b"\n")
+        service = f"launcher-e2e-{os.getpid()}-{run_number}"
+        environment = wine_environment(self.prefix)
+        quiet = dict(env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        command = f'{windows_path(PROGRAMS / "run_launcher.exe")} {windows_path(exit_file)} {windows_path(spec_file)}'
+        subprocess.run(["wine", "sc", "create", service, "binpath=", command], check=True, timeout=60, **quiet)
+        try:
+            subprocess.run(["wine", "sc", "start", service], timeout=60, **quiet)
+            deadline = time.time() + 60
+            while not exit_file.exists() and time.time() < deadline:
+                time.sleep(0.2)
+            time.sleep(0.2)  # the exit file is written and closed
+        finally:
+            subprocess.run(["wine", "sc", "delete", service], timeout=60, **quiet)
+        expect(exit_file.exists(), "the launcher ended without anybody pressing ENTER")
+        return Result(output_file.read_bytes(), int(exit_file.read_text().strip(), 16))
+
     def installer_runs(self):
         """The stub installer's log, one dictionary per start."""
         log = self.launcher_dir / "installer-log.txt"
@@ -270,6 +301,31 @@ def second_instance():
         sleeper.wait()
     time.sleep(1)
     expect_run(s.run("/?"), HELP_LINES, 0)
+
+
+@scenario
+def unattended_runs_never_wait():
+    # Two overlapping deployments, and a package that needs port options nobody gave: the prompt
+    # is printed, nothing is read, and the exit codes reach the deployment tool at once.
+    s = Scenario("unattended")
+    s.package(FIRST_EXAMPLE_IN)
+    failed = ["Install Failed, Beginning Cleanup...", "Cleanup Complete.", "Press ENTER to continue"]
+    expect_run(s.run_unattended("/port:LPT1:"), EXPANSION + MISSING_OPTIONS +
+               ["/address: parameter not found or no value was specified"] + failed, 10)
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
+    first = s.root / "first"
+    first.mkdir()
+    shutil.copy(PROGRAMS / "sleeper.exe", first / "Setup.exe")
+    sleeper = subprocess.Popen(["wine", str(first / "Setup.exe"), "60"], env=wine_environment(s.prefix),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.time() + 60
+        while s.run("/?").exit_code != 1 and time.time() < deadline:
+            time.sleep(0.5)
+        expect_run(s.run_unattended(), ["Error : Already another instance is running", "Press ENTER to continue"], 1)
+    finally:
+        sleeper.kill()
+        sleeper.wait()
 
 
 def pe_resources(data, type_id):
