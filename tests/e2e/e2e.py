@@ -328,6 +328,38 @@ def unattended_runs_never_wait():
         sleeper.wait()
 
 
+@scenario
+def deployment_guide_commands():
+    # Every command of the administrator's guide that runs under Wine, as written there, from the
+    # package's folder as deployment tools run it.
+    guide = (SOURCE / "docs" / "deployment.md").read_text()
+    blocks = [block.split("\n", 1)[1] for block in guide.split("```")[1::2] if block.startswith("bat\n")]
+    expect(len(blocks) >= 4, f"the guide's commands: {len(blocks)}")
+    s = Scenario("guide")
+    s.package(b"[Install]\r\nPort=CmdLine\r\n")
+    environment = wine_environment(s.prefix)
+    log = PREFIXES[s.prefix] / "drive_c" / "windows" / "temp" / "PrinterDriver-setup.log"
+    for number, block in enumerate(blocks):
+        log.unlink(missing_ok=True)
+        (s.launcher_dir / "installer-log.txt").unlink(missing_ok=True)
+        script = s.launcher_dir / f"guide-{number}.cmd"
+        script.write_bytes(block.replace("\n", "\r\n").encode("latin-1"))
+        completed = subprocess.run(["wine", "cmd", "/c", script.name], cwd=s.launcher_dir, env=environment,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        expect_equal(completed.returncode, 0, f"exit code of:\n{block}")
+        runs = s.installer_runs()
+        expect_equal(len(runs), 1, f"installer starts for:\n{block}")
+        expect(b"\r\nPort=IP_10.1.2.3\r\n" in s.settings_seen() and b"\r\nIPAddress=10.1.2.3\r\n" in s.settings_seen(),
+               f"the port reached the settings file for:\n{block}")
+        if "PrinterDriver-setup.log" in block:
+            lines = log.read_bytes().decode("latin-1").replace("\r\n", "\n").splitlines()
+            expect_equal(lines[:5], SETTINGS_RUN, f"the kept lines of:\n{block}")
+        else:
+            # The command interpreter echoes a script's commands before the launcher's lines.
+            expect_equal(Result(completed.stdout, 0).lines[-5:], SETTINGS_RUN, f"console lines of:\n{block}")
+        script.unlink()
+
+
 def pe_resources(data, type_id):
     """The data of every resource of one type in a PE file."""
     u16 = lambda at: int.from_bytes(data[at:at + 2], "little")
