@@ -1,6 +1,7 @@
 // The native stand-in for the Windows platform: answers come from host_control.h, files live in a
 // test's temporary directory, and programs are recorded instead of started.
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,6 +44,7 @@ struct HostState {
   std::map<std::string, platform::DirectorySecurity> security;
   std::vector<std::string> locksHeldElsewhere;
   unsigned long uniqueNumber = 0x5EED;
+  platform::PackageBinding binding;
   std::vector<std::string> events;
   std::string pendingOutput;
   std::vector<host::StartedProgram> started;
@@ -178,6 +180,7 @@ void SetDirectorySecurity(const std::string& path, const platform::DirectorySecu
 }
 void HoldLockElsewhere(const std::string& name) { State().locksHeldElsewhere.push_back(name); }
 void SetUniqueNumber(unsigned long number) { State().uniqueNumber = number; }
+void SetPackageBinding(const platform::PackageBinding& binding) { State().binding = binding; }
 
 const std::vector<std::string>& Events() { return State().events; }
 
@@ -380,6 +383,38 @@ ProcessHandle StartThroughShell(const std::string& file, const std::optional<std
 void WaitForProcessEnd(ProcessHandle) { State().events.push_back("wait"); }
 
 void SleepMilliseconds(unsigned) {}
+
+PackageBinding ReadPackageBinding() { return State().binding; }
+
+HeldFile HoldFileForReading(const std::string& path) {
+  // The stand-in cannot keep others out; it records the hold, and injected faults apply.
+  std::FILE* file = OpenStream(path, "rb");
+  if (file != nullptr) State().events.push_back("hold:" + path);
+  return HeldFile{file};
+}
+
+std::string Sha256Of(HeldFile file) {
+  auto* stream = static_cast<std::FILE*>(file.value);
+  if (stream == nullptr || std::fseek(stream, 0, SEEK_SET) != 0) return "";
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  bool ok = context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
+  char buffer[65536];
+  std::size_t count;
+  while (ok && (count = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
+    ok = EVP_DigestUpdate(context, buffer, count) == 1;
+  }
+  unsigned char value[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  ok = ok && !std::ferror(stream) && EVP_DigestFinal_ex(context, value, &size) == 1;
+  EVP_MD_CTX_free(context);
+  return ok ? std::string(reinterpret_cast<const char*>(value), size) : "";
+}
+
+void ReleaseHeldFile(HeldFile file) {
+  if (!file) return;
+  std::fclose(static_cast<std::FILE*>(file.value));
+  State().events.push_back("release");
+}
 
 void RestrictDllSearchToSystemDirectory() { State().events.push_back("dll-search:system"); }
 

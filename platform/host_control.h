@@ -58,6 +58,9 @@ void SetDirectorySecurity(const std::string& path, const platform::DirectorySecu
 // Makes the system-wide lock of that name taken by another process.
 void HoldLockElsewhere(const std::string& name);
 
+// The package binding the launcher reads (not bound by default).
+void SetPackageBinding(const platform::PackageBinding& binding);
+
 // The number behind names that others cannot foresee.
 void SetUniqueNumber(unsigned long number);
 
@@ -78,7 +81,7 @@ void BeforeCreatingDirectory(std::function<void(const std::string&)> effect);
 // Records. Events are, in order: "line:TEXT" for each flushed line of standard output,
 // "window:N" for each ShowWindow, "foreground", "start:FILE", "wait", "read-input",
 // "open-read:PATH", "open-write:PATH", "create-new:PATH", "mkdir:PATH SDDL", "rename:OLD -> NEW",
-// "lock:NAME SDDL" and "dll-search:system".
+// "lock:NAME SDDL", "dll-search:system", "hold:PATH" and "release".
 const std::vector<std::string>& Events();
 std::vector<std::string> PrintedLines();
 std::string UnflushedOutput();

@@ -139,6 +139,31 @@ void WaitForProcessEnd(ProcessHandle process);
 // Pauses the launcher.
 void SleepMilliseconds(unsigned milliseconds);
 
+// The package binding written into the running launcher by the package tool.
+struct PackageBinding {
+  bool bound = false;  // false: the launcher as built, which runs any cabinet
+  std::string digest;  // when bound: the SHA-256 (32 bytes) of the one cabinet it may expand
+};
+
+// Reads the running launcher's package binding; not bound when the launcher holds no binding.
+PackageBinding ReadPackageBinding();
+
+// A file held open for reading that nobody may write, rename or delete until it is released.
+struct HeldFile {
+  void* value = nullptr;
+  explicit operator bool() const { return value != nullptr; }
+};
+
+// Opens path for reading and holds it; none when it cannot be opened or is held for writing.
+HeldFile HoldFileForReading(const std::string& path);
+
+// Returns the SHA-256 (32 bytes) of the held file's bytes, computed by the system's cryptography,
+// or "" when the file cannot be read to its end.
+std::string Sha256Of(HeldFile file);
+
+// Releases a held file; does nothing for none.
+void ReleaseHeldFile(HeldFile file);
+
 // Makes DLLs loaded by name come from the system directory only, never from the launcher's own
 // directory or the working directory.
 void RestrictDllSearchToSystemDirectory();

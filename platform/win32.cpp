@@ -6,6 +6,7 @@
 #include <io.h>
 #include <sddl.h>
 #include <shellapi.h>
+#include <wincrypt.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -338,6 +339,61 @@ void WaitForProcessEnd(ProcessHandle process) {
 }
 
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+
+PackageBinding ReadPackageBinding() {
+  // Its layout: 16 bytes that name it, a 32-bit state (0 as built, else bound), the 32-byte hash.
+  constexpr DWORD kNameSize = 16;
+  constexpr DWORD kSize = kNameSize + 4 + 32;
+  PackageBinding binding;
+  HRSRC resource = FindResourceA(nullptr, "PACKAGE_BINDING", MAKEINTRESOURCEA(10));  // RT_RCDATA
+  HGLOBAL loaded = resource != nullptr ? LoadResource(nullptr, resource) : nullptr;
+  const auto* bytes = static_cast<const unsigned char*>(loaded != nullptr ? LockResource(loaded) : nullptr);
+  if (bytes == nullptr || SizeofResource(nullptr, resource) < kSize ||
+      std::memcmp(bytes, "PACKAGE BINDING ", kNameSize) != 0) {
+    return binding;
+  }
+  DWORD state = 0;
+  std::memcpy(&state, bytes + kNameSize, sizeof state);
+  binding.bound = state != 0;
+  if (binding.bound) binding.digest.assign(reinterpret_cast<const char*>(bytes + kNameSize + 4), 32);
+  return binding;
+}
+
+HeldFile HoldFileForReading(const std::string& path) {
+  // Read sharing only: the cabinet tool may read it too, nobody may change, rename or delete it.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  return HeldFile{file == INVALID_HANDLE_VALUE ? nullptr : file};
+}
+
+std::string Sha256Of(HeldFile file) {
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  std::string digest;
+  if (!file || SetFilePointer(file.value, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    return "";
+  }
+  bool ok = CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) != 0;
+  std::vector<BYTE> buffer(1 << 20);
+  DWORD count = 0;
+  while (ok && (ok = ReadFile(file.value, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr) != 0) &&
+         count > 0) {
+    ok = CryptHashData(hash, buffer.data(), count, 0) != 0;
+  }
+  BYTE value[32];
+  DWORD size = sizeof value;
+  if (ok && CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0) && size == sizeof value) {
+    digest.assign(reinterpret_cast<const char*>(value), size);
+  }
+  if (hash != 0) CryptDestroyHash(hash);
+  CryptReleaseContext(provider, 0);
+  return digest;
+}
+
+void ReleaseHeldFile(HeldFile file) {
+  if (file) CloseHandle(file.value);
+}
 
 void RestrictDllSearchToSystemDirectory() {
   // Looked up at run time: Windows 7 without update KB2533623 lacks it. SetDllDirectoryA("") then

@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
+#include "workspace/package_binding.h"
 #include "workspace/process_runner.h"
 
 std::string ExtractionParameters(const std::string& expansionDirectory, const std::string& cabinetPath) {
@@ -28,6 +29,12 @@ Expansion ExpandPackage() {
   problem = TemporaryDirectoryProblem();
   if (!problem.empty()) {
     PrintLine(problem);
+    return Expansion::NotStarted;
+  }
+  // Held from the check to the end of the extraction, so that extrac32 reads the bytes checked.
+  HeldCabinet heldCabinet;
+  if (!PackageCabinetMatches(cabinetPath, &heldCabinet)) {
+    PrintLine("The package cabinet does not match this launcher.");
     return Expansion::NotStarted;
   }
   if (!ClaimExpansionDirectory(expansionDirectory)) return Expansion::InUse;
