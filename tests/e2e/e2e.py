@@ -922,6 +922,78 @@ def signed_package():
     expect(code != 0 and "Setup.exe: not signed" in output, f"verify reports an unsigned launcher: {output}")
 
 
+# ---- bound packages ----
+
+def bind(s, cabinet="Setup.cab", launcher="Setup.exe"):
+    subprocess.run([sys.executable, str(SOURCE / "scripts" / "lib" / "package_binding.py"), "bind",
+                    str(s.launcher_dir / launcher), str(s.launcher_dir / cabinet)], check=True)
+
+
+@scenario
+def bound_package():
+    s = Scenario("bound")
+    s.package(FIRST_EXAMPLE_IN)
+    bind(s)
+    expect_run(s.run("/port:IP_192.168.1.20 /address:192.168.1.20"), SETTINGS_RUN, 0)
+    expect_one_installer(s, "/I:" + settings_path(s))
+    expect_equal(s.settings_seen(), FIRST_EXAMPLE_OUT, "settings bytes as for an unbound package")
+
+    refused = ["The package cabinet does not match this launcher.", "Unable to extract cab:  Setup.cab"]
+    cabinet = s.launcher_dir / "Setup.cab"
+    original = cabinet.read_bytes()
+    changed = bytearray(original)
+    changed[len(changed) // 2] ^= 1
+    other = Scenario("bound-other")
+    other.package(b"[Install]\r\nfrom another package\r\n")
+    for what, data in [("one byte changed", bytes(changed)), ("another package's cabinet",
+                                                              (other.launcher_dir / "Setup.cab").read_bytes())]:
+        (s.launcher_dir / "installer-log.txt").unlink(missing_ok=True)
+        cabinet.write_bytes(data)
+        expect_run(s.run("/port:IP_192.168.1.20 /address:192.168.1.20"), refused, 10)
+        expect_equal(s.installer_runs(), [], f"{what}: nothing started")
+        expect_equal(list(s.temp.iterdir()), [], f"{what}: nothing left in temp")
+        cabinet.write_bytes(original)
+
+    # Saved by a browser as "Setup (1).exe": the launcher falls back to InstallFiles.cab, which
+    # somebody else put there.
+    shutil.copy(s.launcher_dir / "Setup.exe", s.launcher_dir / "Setup (1).exe")
+    shutil.copy(other.launcher_dir / "Setup.cab", s.launcher_dir / "InstallFiles.cab")
+    expect_run(s.run(name="Setup (1).exe"), [refused[0], "Unable to extract cab:  Setup (1).cab"], 10)
+    expect_equal(list(s.temp.iterdir()), [], "nothing left in temp")
+    expect_equal(s.installer_runs(), [], "nothing started")
+
+
+@scenario
+def bound_cabinet_swapped_during_the_run():
+    # A standard user who may write to the package's folder tries to put another cabinet in place
+    # once the launcher holds the checked one: the swap fails until the extraction has ended, or the
+    # launcher refuses what it finds.
+    s = Scenario("swap")
+    s.package(b"[Install]\r\n", extra={f"install/data/file{i}.bin": os.urandom(1 << 20) for i in range(16)})
+    bind(s)
+    other = Scenario("swap-other")
+    other.package(b"[Install]\r\nfrom another package\r\n")
+    report = s.root / "swapper.txt"
+    swapper = subprocess.Popen(["wine", str(PROGRAMS / "swapper.exe"), windows_path(s.launcher_dir / "Setup.cab"),
+                                windows_path(other.launcher_dir / "Setup.cab"), "60", windows_path(report)],
+                               env=wine_environment(s.prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(1)  # the swapper is watching before the launcher starts
+        result = s.run()
+    finally:
+        swapper.wait(timeout=90)
+    seen = dict(item.split("=") for item in report.read_text().split())
+    if result.exit_code == 0:
+        expect_run(result, SETTINGS_RUN, 0)
+        expect_equal(s.settings_seen(), b"[Install]\r\n", "the installer saw the checked package's bytes")
+        expect_equal(seen["held"], "1", f"the swapper saw the cabinet held: {seen}")
+        expect(int(seen["attempts"]) > 0, f"the swapper tried while it was held: {seen}")
+    else:
+        expect_run(result, ["The package cabinet does not match this launcher.", "Unable to extract cab:  Setup.cab"], 10)
+        expect_equal(s.installer_runs(), [], "nothing started")
+    expect_equal(list(s.temp.iterdir()), [], "nothing left in temp")
+
+
 # ---- fault runs ----
 
 def with_sentinels(s):
