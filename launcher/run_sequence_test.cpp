@@ -153,6 +153,23 @@ TEST_F(RunLauncherTest, WhereNobodySeesTheScreenNothingWaitsForAPerson) {
   }
 }
 
+TEST_F(RunLauncherTest, ConsoleWindowIsFetchedOnceAndKept) {
+  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+  SetPackageWithSettings("[Install]\r\nPort=CmdLine\r\n");
+  EXPECT_EQ(Run({}), 10);  // every road that touches the window: hide, show, validation, foreground
+  EXPECT_EQ(EventsStartingWith("console-window").size(), 1u);
+  EXPECT_EQ(host::Events().front(), "console-window");
+  EXPECT_EQ(EventsStartingWith("window:"), (std::vector<std::string>{"window:1", "window:0", "window:1"}));
+  EXPECT_EQ(EventsStartingWith("foreground").size(), 1u);
+  // Without a console window the run sequence still makes its calls, on no window.
+  host::ClearRecords();
+  host::SetConsoleWindow(false);
+  launchOptions = LaunchOptions();
+  EXPECT_EQ(Run({}), 10);
+  EXPECT_EQ(EventsStartingWith("window-none:"), (std::vector<std::string>{"window-none:1", "window-none:0"}));
+  EXPECT_TRUE(EventsStartingWith("foreground").empty());
+}
+
 TEST(SplitLauncherPath, AtTheLastBackslash) {
   std::string directory, fileName;
   SplitLauncherPath("C:\\pkg\\sub\\Setup.exe", &directory, &fileName);

@@ -199,10 +199,18 @@ const std::vector<StartedProgram>& StartedPrograms() { return State().started; }
 
 namespace platform {
 
-void ShowConsoleWindow(int showCommand) { State().events.push_back("window:" + std::to_string(showCommand)); }
+WindowHandle ConsoleWindow() {
+  State().events.push_back("console-window");
+  static char window;  // any non-null handle will do
+  return WindowHandle{State().consoleWindow ? &window : nullptr};
+}
 
-void BringConsoleWindowToForeground() {
-  if (State().consoleWindow) State().events.push_back("foreground");
+void ShowWindowAs(WindowHandle window, int showCommand) {
+  State().events.push_back(std::string(window ? "window:" : "window-none:") + std::to_string(showCommand));
+}
+
+void BringToForeground(WindowHandle window) {
+  State().events.push_back(window ? "foreground" : "foreground-none");
 }
 
 void WriteStandardOutput(const std::string& text) { State().pendingOutput += text; }
@@ -227,9 +235,14 @@ int ReadStandardInputCharacter() {
   return static_cast<unsigned char>(state.standardInput[state.standardInputRead++]);
 }
 
-bool ListProcessNames(std::vector<std::string>* names) {
+bool VisitProcessNames(const std::function<bool(const std::string&)>& visit) {
   if (!State().snapshotAvailable) return false;
-  *names = State().processNames;
+  std::size_t read = 0;
+  for (const std::string& name : State().processNames) {
+    ++read;
+    if (!visit(name)) break;
+  }
+  State().events.push_back("processes-read:" + std::to_string(read));
   return true;
 }
 

@@ -79,7 +79,9 @@ void FailRenaming();
 void BeforeCreatingDirectory(std::function<void(const std::string&)> effect);
 
 // Records. Events are, in order: "line:TEXT" for each flushed line of standard output,
-// "window:N" for each ShowWindow, "foreground", "start:FILE", "wait", "read-input",
+// "console-window" for each fetch of the console window, "window:N" for each ShowWindow
+// ("window-none:N" on no window), "foreground" ("foreground-none"), "processes-read:N" for each
+// walk of the process list, "start:FILE", "wait", "read-input",
 // "open-read:PATH", "open-write:PATH", "create-new:PATH", "mkdir:PATH SDDL", "rename:OLD -> NEW",
 // "lock:NAME SDDL", "dll-search:system", "hold:PATH" and "release".
 const std::vector<std::string>& Events();

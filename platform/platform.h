@@ -4,6 +4,7 @@
 // answers the unit tests set (host.cpp, host_control.h).
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,11 +16,20 @@ constexpr int kHide = 0;
 constexpr int kShowNormal = 1;
 constexpr int kShow = 5;
 
-// Calls ShowWindow on the console window with showCommand, also when the process has none.
-void ShowConsoleWindow(int showCommand);
+// A window, or none.
+struct WindowHandle {
+  void* value = nullptr;
+  explicit operator bool() const { return value != nullptr; }
+};
 
-// Brings the console window to the foreground; does nothing when the process has none.
-void BringConsoleWindowToForeground();
+// Returns the process's console window, or none when it has no console window.
+WindowHandle ConsoleWindow();
+
+// Calls ShowWindow on window with showCommand, also when it is none.
+void ShowWindowAs(WindowHandle window, int showCommand);
+
+// Brings window to the foreground.
+void BringToForeground(WindowHandle window);
 
 // Writes text to standard output without a line end and without flushing.
 void WriteStandardOutput(const std::string& text);
@@ -35,9 +45,9 @@ int ReadStandardInputCharacter();
 // true when the system cannot tell, which keeps the launcher's behaviour at a person's screen.
 bool RunsWhereAPersonSees();
 
-// Fills names with the executable file name of every running process, the caller included.
-// Returns false when the system gives no process snapshot.
-bool ListProcessNames(std::vector<std::string>* names);
+// Calls visit with the executable file name of each running process, the caller included, until
+// visit returns false or the list ends. Returns false when the system gives no process snapshot.
+bool VisitProcessNames(const std::function<bool(const std::string&)>& visit);
 
 // What the ANSI code page, in which the launcher works, makes of a path that the system holds in
 // full (as wide text).

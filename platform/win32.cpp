@@ -18,12 +18,11 @@
 
 namespace platform {
 
-void ShowConsoleWindow(int showCommand) { ShowWindow(GetConsoleWindow(), showCommand); }
+WindowHandle ConsoleWindow() { return WindowHandle{GetConsoleWindow()}; }
 
-void BringConsoleWindowToForeground() {
-  HWND window = GetConsoleWindow();
-  if (window != nullptr) SetForegroundWindow(window);
-}
+void ShowWindowAs(WindowHandle window, int showCommand) { ShowWindow(static_cast<HWND>(window.value), showCommand); }
+
+void BringToForeground(WindowHandle window) { SetForegroundWindow(static_cast<HWND>(window.value)); }
 
 void WriteStandardOutput(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -40,17 +39,16 @@ bool RunsWhereAPersonSees() {
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-bool ListProcessNames(std::vector<std::string>* names) {
+bool VisitProcessNames(const std::function<bool(const std::string&)>& visit) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return false;
   PROCESSENTRY32 entry;
   std::memset(&entry, 0, sizeof entry);
   entry.dwSize = sizeof entry;
-  // A failed first read leaves nothing that came from the system: the list stays empty.
+  // A failed first read leaves nothing that came from the system: the list counts as empty.
   if (Process32First(snapshot, &entry)) {
-    do {
-      names->push_back(entry.szExeFile);
-    } while (Process32Next(snapshot, &entry));
+    while (visit(entry.szExeFile) && Process32Next(snapshot, &entry)) {
+    }
   }
   CloseHandle(snapshot);
   return true;
