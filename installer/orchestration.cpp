@@ -25,7 +25,7 @@ bool ApplyPortStep() {
 
 bool StopForMissingPortOptions() {
   CleanUpWorkspace();
-  platform::BringConsoleWindowToForeground();
+  BringConsoleWindowToForeground();
   WaitForEnter();
   return false;
 }
@@ -42,7 +42,7 @@ bool RequestsStandaloneRun(const std::string& settingsFilePath) {
 bool RunStandaloneInstall() {
   PrintLine("Running Install...");
   // The rewrite before the decision has normally replaced "Port=CmdLine", so this step only acts
-  // when the port name itself is "CmdLine".
+  // when the port name itself is "CmdLine", or when that rewrite failed and left the file as it was.
   if (!ApplyPortStep()) return StopForMissingPortOptions();
   std::optional<std::string> parameters;
   if (launchOptions.languageGiven) parameters = launchOptions.languageCode;

@@ -2,6 +2,25 @@
 
 #include "platform/platform.h"
 
+namespace {
+
+// The console window as fetched at start; none until then, and when the process has none.
+platform::WindowHandle consoleWindow;
+
+}  // namespace
+
+void FetchConsoleWindow() { consoleWindow = platform::ConsoleWindow(); }
+
+void ShowConsoleWindow(int showCommand) { platform::ShowWindowAs(consoleWindow, showCommand); }
+
+void ShowConsoleWindowIfAny(int showCommand) {
+  if (consoleWindow) platform::ShowWindowAs(consoleWindow, showCommand);
+}
+
+void BringConsoleWindowToForeground() {
+  if (consoleWindow) platform::BringToForeground(consoleWindow);
+}
+
 void PrintLine(const std::string& text) {
   platform::WriteStandardOutput(text);
   platform::WriteStandardOutput("\n");
@@ -11,5 +30,7 @@ void PrintLine(const std::string& text) {
 
 void WaitForEnter() {
   PrintLine("Press ENTER to continue");
-  platform::ReadStandardInputCharacter();
+  // In session 0 or a network logon standard input is a console nobody types into: the read
+  // would never return, and the deployment tool would wait for its time-out, not the exit code.
+  if (platform::RunsWhereAPersonSees()) platform::ReadStandardInputCharacter();
 }

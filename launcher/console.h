@@ -1,10 +1,22 @@
 #pragma once
 #include <string>
 
+// Fetches the console window; the run sequence does it once, at start, and the run keeps it.
+void FetchConsoleWindow();
+
+// Calls ShowWindow on the console window with showCommand, also when the process has none.
+void ShowConsoleWindow(int showCommand);
+
+// Shows the console window in showCommand's state; does nothing when the process has none.
+void ShowConsoleWindowIfAny(int showCommand);
+
+// Brings the console window to the foreground; does nothing when the process has none.
+void BringConsoleWindowToForeground();
+
 // Writes text and a line end to standard output and flushes it, so that the line shows at once
 // even while the console window is hidden.
 void PrintLine(const std::string& text);
 
 // Prints "Press ENTER to continue" and reads one character from standard input; returns at once
-// when standard input is at its end.
+// when standard input is at its end, and reads nothing where no person sees the window station.
 void WaitForEnter();

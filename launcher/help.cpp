@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 
 void ShowHelp(const std::string& launcherFileName) {
-  platform::ShowConsoleWindow(platform::kShow);
+  ShowConsoleWindow(platform::kShow);
   PrintLine("Help Menu for " + launcherFileName);
   PrintLine("Syntax:\t" + launcherFileName + " /parameter");
   PrintLine("Parameters: ");

@@ -17,6 +17,15 @@ TEST_F(IsAnotherInstanceRunningTest, CountsExactNamesAboveOne) {
   EXPECT_FALSE(IsAnotherInstanceRunning("Setup.exe"));
 }
 
+TEST_F(IsAnotherInstanceRunningTest, StopsReadingAtTheSecondMatch) {
+  host::SetProcessNames({"Setup.exe", "cmd.exe", "Setup.exe", "explorer.exe", "Setup.exe"});
+  EXPECT_TRUE(IsAnotherInstanceRunning("Setup.exe"));
+  EXPECT_EQ(EventsStartingWith("processes-read:"), (std::vector<std::string>{"processes-read:3"}));
+  host::ClearRecords();
+  EXPECT_FALSE(IsAnotherInstanceRunning("cmd.exe"));
+  EXPECT_EQ(EventsStartingWith("processes-read:"), (std::vector<std::string>{"processes-read:5"}));
+}
+
 TEST_F(IsAnotherInstanceRunningTest, NamesThatMatchNoExecutable) {
   host::SetProcessNames({"setup.exe", "setup.exe"});
   EXPECT_FALSE(IsAnotherInstanceRunning("setup"));

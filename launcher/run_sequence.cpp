@@ -33,38 +33,44 @@ std::string DerivedCabinetName(const std::string& fileName) {
 namespace {
 
 int RefuseSecondCopy() {
-  platform::BringConsoleWindowToForeground();
+  BringConsoleWindowToForeground();
   PrintLine("Error : Already another instance is running");
   WaitForEnter();
   return kExitAnotherInstance;
 }
 
 int RunInstallRoad(const std::string& launcherFileName) {
-  platform::ShowConsoleWindow(platform::kHide);
+  ShowConsoleWindow(platform::kHide);
   switch (ExpandPackage()) {
     case Expansion::Done:
       break;
     case Expansion::InUse:
       // Another launcher, of whatever file name, works in the same expansion directory.
-      platform::ShowConsoleWindow(platform::kShowNormal);
+      ShowConsoleWindow(platform::kShowNormal);
       return RefuseSecondCopy();
     case Expansion::NotStarted:
-      platform::ShowConsoleWindow(platform::kShowNormal);
+      ShowConsoleWindow(platform::kShowNormal);
       PrintLine("Unable to extract cab:  " + DerivedCabinetName(launcherFileName));
       return kExitFailure;
   }
   // A failed port validation has already shown the window, cleaned up and paused.
   if (!RunInstall()) return kExitFailure;
-  platform::ShowConsoleWindow(platform::kShowNormal);
+  ShowConsoleWindow(platform::kShowNormal);
   return kExitSuccess;
 }
 
 }  // namespace
 
 int RunLauncher(int argc, const char* const* argv) {
-  platform::ShowConsoleWindow(platform::kShowNormal);
+  FetchConsoleWindow();
+  ShowConsoleWindow(platform::kShowNormal);
   std::string launcherFileName;
   SplitLauncherPath(argc > 0 && argv[0] != nullptr ? argv[0] : "", &launcherDirectory, &launcherFileName);
+  // The narrow argv[0] holds "?" for what the code page cannot spell; the short form names the
+  // same folder ("" when there is none: the expansion then says so). The file name, shown on the
+  // help screen and in the messages, stays as started.
+  platform::AnsiSpelling startDirectory = platform::SpellStartDirectory();
+  if (!startDirectory.exact) launcherDirectory = startDirectory.shortForm;
 
   if (IsAnotherInstanceRunning(launcherFileName)) return RefuseSecondCopy();
 
@@ -77,7 +83,7 @@ int RunLauncher(int argc, const char* const* argv) {
     case RunResult::Invalid:
       break;
   }
-  platform::ShowConsoleWindow(platform::kShowNormal);
+  ShowConsoleWindow(platform::kShowNormal);
   PrintLine("Invalid Parameters.");
   ShowHelp(launcherFileName);
   return kExitFailure;

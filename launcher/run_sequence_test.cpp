@@ -91,6 +91,85 @@ TEST_F(RunLauncherTest, ExpansionDirectoryInUseGivesTheGuardsAnswer) {
   EXPECT_EQ(ReadFile(kSettingsFile), "another run's");
 }
 
+TEST_F(RunLauncherTest, FolderTheCodePageCannotSpellIsUsedByItsShortForm) {
+  // Started from "C:\Папка с пробелами": the narrow argv[0] holds "?", the system's answers the short form.
+  host::SetStartDirectorySpelling(platform::AnsiSpelling{false, "C:\\____~4CG"});
+  host::SetExecutablePath("C:\\____~4CG\\Setup.exe");
+  WriteFile("C:\\____~4CG\\InstallFiles.cab", "cabinet");
+  SetPackageWithSettings("[Install]\r\n");
+  EXPECT_EQ(Run({}, "C:\\????? ? ?????????\\Setup.exe"), 0);
+  EXPECT_EQ(launcherDirectory, "C:\\____~4CG");
+  ASSERT_EQ(host::StartedPrograms().size(), 3u);
+  EXPECT_EQ(host::StartedPrograms()[0].parameters,
+            "/Y /A /E /L \"C:\\Temp\\TempExpandedFiles\" \"C:\\____~4CG\\InstallFiles.cab\"");
+  for (const host::StartedProgram& program : host::StartedPrograms()) EXPECT_EQ(program.workingDirectory, "C:\\____~4CG");
+  host::ClearRecords();
+  EXPECT_EQ(Run({"/?"}, "C:\\????? ? ?????????\\Setup.exe"), 0);
+  EXPECT_EQ(Lines().front(), "Help Menu for Setup.exe");
+}
+
+TEST_F(RunLauncherTest, FolderWithoutAShortNameStopsBeforeTheCabinetSearch) {
+  host::SetStartDirectorySpelling(platform::AnsiSpelling{false, ""});
+  host::SetExecutablePath("");
+  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+  EXPECT_EQ(Run({}, "C:\\?????\\Setup.exe"), 10);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to use the launcher's directory: its name holds characters that "
+                                               "the system's code page cannot spell, and it has no short name.",
+                                               "Unable to extract cab:  Setup.cab"}));
+  EXPECT_TRUE(host::StartedPrograms().empty());
+  EXPECT_FALSE(Exists(kExpansionDirectory));
+}
+
+TEST_F(RunLauncherTest, WhereNobodySeesTheScreenNothingWaitsForAPerson) {
+  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+  SetPackageWithSettings("[Install]\r\nPort=CmdLine\r\n");
+  host::SetStandardInput("\n\n\n");
+  for (bool personSees : {true, false}) {
+    SCOPED_TRACE(personSees ? "a person's screen" : "session 0");
+    host::SetPersonSees(personSees);
+    std::size_t reads = personSees ? 1 : 0;
+
+    host::ClearRecords();
+    host::SetProcessNames({"Setup.exe", "Setup.exe"});
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_EQ(Lines().back(), "Press ENTER to continue");
+    EXPECT_EQ(EventsStartingWith("read-input").size(), reads);
+
+    // The package takes its port from the command line, and none was given.
+    host::ClearRecords();
+    host::SetProcessNames({"Setup.exe"});
+    launchOptions = LaunchOptions();
+    EXPECT_EQ(Run({}), 10);
+    EXPECT_EQ(Lines().back(), "Press ENTER to continue");
+    EXPECT_EQ(EventsStartingWith("read-input").size(), reads);
+    ASSERT_EQ(host::StartedPrograms().size(), 2u);  // extrac32.exe and the removal
+    for (const host::StartedProgram& program : host::StartedPrograms()) EXPECT_EQ(program.showErrors, personSees);
+
+    host::ClearRecords();
+    launchOptions = LaunchOptions();
+    EXPECT_EQ(Run({"/port:IP_1", "/address:10.0.0.1"}), 0);
+    ASSERT_EQ(host::StartedPrograms().size(), 3u);  // and the installer
+    for (const host::StartedProgram& program : host::StartedPrograms()) EXPECT_EQ(program.showErrors, personSees);
+  }
+}
+
+TEST_F(RunLauncherTest, ConsoleWindowIsFetchedOnceAndKept) {
+  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+  SetPackageWithSettings("[Install]\r\nPort=CmdLine\r\n");
+  EXPECT_EQ(Run({}), 10);  // every road that touches the window: hide, show, validation, foreground
+  EXPECT_EQ(EventsStartingWith("console-window").size(), 1u);
+  EXPECT_EQ(host::Events().front(), "console-window");
+  EXPECT_EQ(EventsStartingWith("window:"), (std::vector<std::string>{"window:1", "window:0", "window:1"}));
+  EXPECT_EQ(EventsStartingWith("foreground").size(), 1u);
+  // Without a console window the run sequence still makes its calls, on no window.
+  host::ClearRecords();
+  host::SetConsoleWindow(false);
+  launchOptions = LaunchOptions();
+  EXPECT_EQ(Run({}), 10);
+  EXPECT_EQ(EventsStartingWith("window-none:"), (std::vector<std::string>{"window-none:1", "window-none:0"}));
+  EXPECT_TRUE(EventsStartingWith("foreground").empty());
+}
+
 TEST(SplitLauncherPath, AtTheLastBackslash) {
   std::string directory, fileName;
   SplitLauncherPath("C:\\pkg\\sub\\Setup.exe", &directory, &fileName);

@@ -2,6 +2,7 @@
 // test's temporary directory, and programs are recorded instead of started.
 #include <dirent.h>
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +23,10 @@ struct HostState {
   std::vector<std::string> processNames;
   bool snapshotAvailable = true;
   bool consoleWindow = true;
+  bool personSees = true;
   std::string executablePath = "C:\\pkg\\Setup.exe";
+  platform::AnsiSpelling startDirectorySpelling;
+  std::map<std::string, platform::AnsiSpelling> environmentSpellings;
   std::string systemDirectory = "C:\\Windows\\system32";
   std::map<std::string, std::string> shortPaths;
   bool shortPathsAvailable = true;
@@ -41,6 +45,7 @@ struct HostState {
   std::map<std::string, platform::DirectorySecurity> security;
   std::vector<std::string> locksHeldElsewhere;
   unsigned long uniqueNumber = 0x5EED;
+  platform::PackageBinding binding;
   std::vector<std::string> events;
   std::string pendingOutput;
   std::vector<host::StartedProgram> started;
@@ -163,7 +168,12 @@ void SetFileNamesIgnoreCase(bool ignore) { State().fileNamesIgnoreCase = ignore;
 void SetProcessNames(const std::vector<std::string>& names) { State().processNames = names; }
 void SetProcessSnapshotAvailable(bool available) { State().snapshotAvailable = available; }
 void SetConsoleWindow(bool present) { State().consoleWindow = present; }
+void SetPersonSees(bool sees) { State().personSees = sees; }
 void SetExecutablePath(const std::string& path) { State().executablePath = path; }
+void SetStartDirectorySpelling(const platform::AnsiSpelling& spelling) { State().startDirectorySpelling = spelling; }
+void SetEnvironmentSpelling(const std::string& name, const platform::AnsiSpelling& spelling) {
+  State().environmentSpellings[name] = spelling;
+}
 void SetSystemDirectory(const std::string& path) { State().systemDirectory = path; }
 void SetShortPath(const std::string& longPath, const std::string& shortPath) {
   State().shortPaths[longPath] = shortPath;
@@ -204,6 +214,7 @@ void SetDirectorySecurity(const std::string& path, const platform::DirectorySecu
 }
 void HoldLockElsewhere(const std::string& name) { State().locksHeldElsewhere.push_back(name); }
 void SetUniqueNumber(unsigned long number) { State().uniqueNumber = number; }
+void SetPackageBinding(const platform::PackageBinding& binding) { State().binding = binding; }
 
 const std::vector<std::string>& Events() { return State().events; }
 
@@ -222,10 +233,18 @@ const std::vector<StartedProgram>& StartedPrograms() { return State().started; }
 
 namespace platform {
 
-void ShowConsoleWindow(int showCommand) { State().events.push_back("window:" + std::to_string(showCommand)); }
+WindowHandle ConsoleWindow() {
+  State().events.push_back("console-window");
+  static char window;  // any non-null handle will do
+  return WindowHandle{State().consoleWindow ? &window : nullptr};
+}
 
-void BringConsoleWindowToForeground() {
-  if (State().consoleWindow) State().events.push_back("foreground");
+void ShowWindowAs(WindowHandle window, int showCommand) {
+  State().events.push_back(std::string(window ? "window:" : "window-none:") + std::to_string(showCommand));
+}
+
+void BringToForeground(WindowHandle window) {
+  State().events.push_back(window ? "foreground" : "foreground-none");
 }
 
 void WriteStandardOutput(const std::string& text) { State().pendingOutput += text; }
@@ -241,6 +260,8 @@ void FlushStandardOutput() {
   }
 }
 
+bool RunsWhereAPersonSees() { return State().personSees; }
+
 int ReadStandardInputCharacter() {
   State().events.push_back("read-input");
   HostState& state = State();
@@ -248,13 +269,27 @@ int ReadStandardInputCharacter() {
   return static_cast<unsigned char>(state.standardInput[state.standardInputRead++]);
 }
 
-bool ListProcessNames(std::vector<std::string>* names) {
+bool VisitProcessNames(const std::function<bool(const std::string&)>& visit) {
   if (!State().snapshotAvailable) return false;
-  *names = State().processNames;
+  std::size_t read = 0;
+  for (const std::string& name : State().processNames) {
+    ++read;
+    if (!visit(name)) break;
+  }
+  State().events.push_back("processes-read:" + std::to_string(read));
   return true;
 }
 
 std::string ExecutablePath() { return State().executablePath; }
+
+AnsiSpelling SpellStartDirectory() { return State().startDirectorySpelling; }
+
+AnsiSpelling SpellEnvironmentValue(const std::string& name) {
+  for (const auto& [known, spelling] : State().environmentSpellings) {
+    if (strcasecmp(known.c_str(), name.c_str()) == 0) return spelling;
+  }
+  return AnsiSpelling{};
+}
 
 bool PathExists(const std::string& path) {
   struct stat status;
@@ -380,9 +415,9 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
 bool RemoveFileAt(const std::string& path) { return std::remove(host::HostPath(path).c_str()) == 0; }
 
 ProcessHandle StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                                const std::string& workingDirectory, int showCommand) {
+                                const std::string& workingDirectory, int showCommand, bool showErrors) {
   HostState& state = State();
-  host::StartedProgram program{file, parameters, workingDirectory, showCommand};
+  host::StartedProgram program{file, parameters, workingDirectory, showCommand, showErrors};
   state.started.push_back(program);
   state.events.push_back("start:" + file);
   // As on Windows, only a program that exists on disk starts.
@@ -395,6 +430,38 @@ ProcessHandle StartThroughShell(const std::string& file, const std::optional<std
 void WaitForProcessEnd(ProcessHandle) { State().events.push_back("wait"); }
 
 void SleepMilliseconds(unsigned) {}
+
+PackageBinding ReadPackageBinding() { return State().binding; }
+
+HeldFile HoldFileForReading(const std::string& path) {
+  // The stand-in cannot keep others out; it records the hold, and injected faults apply.
+  std::FILE* file = OpenStream(path, "rb");
+  if (file != nullptr) State().events.push_back("hold:" + path);
+  return HeldFile{file};
+}
+
+std::string Sha256Of(HeldFile file) {
+  auto* stream = static_cast<std::FILE*>(file.value);
+  if (stream == nullptr || std::fseek(stream, 0, SEEK_SET) != 0) return "";
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  bool ok = context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
+  char buffer[65536];
+  std::size_t count;
+  while (ok && (count = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
+    ok = EVP_DigestUpdate(context, buffer, count) == 1;
+  }
+  unsigned char value[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  ok = ok && !std::ferror(stream) && EVP_DigestFinal_ex(context, value, &size) == 1;
+  EVP_MD_CTX_free(context);
+  return ok ? std::string(reinterpret_cast<const char*>(value), size) : "";
+}
+
+void ReleaseHeldFile(HeldFile file) {
+  if (!file) return;
+  std::fclose(static_cast<std::FILE*>(file.value));
+  State().events.push_back("release");
+}
 
 void RestrictDllSearchToSystemDirectory() { State().events.push_back("dll-search:system"); }
 

@@ -17,6 +17,7 @@ struct StartedProgram {
   std::optional<std::string> parameters;
   std::string workingDirectory;
   int showCommand = -1;
+  bool showErrors = true;  // false: the request carries SEE_MASK_FLAG_NO_UI
 };
 
 // Forgets every answer, failure and record; Windows paths "X:\..." then map to root + "/X/...".
@@ -36,7 +37,13 @@ void SetFileNamesIgnoreCase(bool ignore);
 void SetProcessNames(const std::vector<std::string>& names);
 void SetProcessSnapshotAvailable(bool available);
 void SetConsoleWindow(bool present);
+// Whether the window station is one a person sees (true by default).
+void SetPersonSees(bool sees);
 void SetExecutablePath(const std::string& path);
+// Spellings in the ANSI code page (exact unless set): of the directory the launcher was started
+// from, and of an environment variable's value.
+void SetStartDirectorySpelling(const platform::AnsiSpelling& spelling);
+void SetEnvironmentSpelling(const std::string& name, const platform::AnsiSpelling& spelling);
 void SetSystemDirectory(const std::string& path);
 void SetShortPath(const std::string& longPath, const std::string& shortPath);
 void SetShortPathsAvailable(bool available);
@@ -54,6 +61,9 @@ void SetDirectorySecurity(const std::string& path, const platform::DirectorySecu
 
 // Makes the system-wide lock of that name taken by another process.
 void HoldLockElsewhere(const std::string& name);
+
+// The package binding the launcher reads (not bound by default).
+void SetPackageBinding(const platform::PackageBinding& binding);
 
 // The number behind names that others cannot foresee.
 void SetUniqueNumber(unsigned long number);
@@ -73,9 +83,11 @@ void FailRenaming();
 void BeforeCreatingDirectory(std::function<void(const std::string&)> effect);
 
 // Records. Events are, in order: "line:TEXT" for each flushed line of standard output,
-// "window:N" for each ShowWindow, "foreground", "start:FILE", "wait", "read-input",
+// "console-window" for each fetch of the console window, "window:N" for each ShowWindow
+// ("window-none:N" on no window), "foreground" ("foreground-none"), "processes-read:N" for each
+// walk of the process list, "start:FILE", "wait", "read-input",
 // "open-read:PATH", "open-write:PATH", "create-new:PATH", "mkdir:PATH SDDL", "rename:OLD -> NEW",
-// "lock:NAME SDDL" and "dll-search:system".
+// "lock:NAME SDDL", "dll-search:system", "hold:PATH" and "release".
 const std::vector<std::string>& Events();
 std::vector<std::string> PrintedLines();
 std::string UnflushedOutput();

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "launcher/console.h"
 #include "launcher/process_state.h"
 
 namespace fs = std::filesystem;
@@ -14,6 +15,8 @@ void LauncherTest::SetUp() {
   ASSERT_NE(mkdtemp(pattern), nullptr);
   root_ = pattern;
   host::Reset(root_);
+  FetchConsoleWindow();  // as the run sequence does at start, for tests that begin further in
+  host::ClearRecords();
   launcherDirectory = "C:\\pkg";
   launchOptions = LaunchOptions();
   host::SetEnvironment("TEMP", "C:\\Temp");

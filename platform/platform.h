@@ -4,6 +4,7 @@
 // answers the unit tests set (host.cpp, host_control.h).
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,11 +16,20 @@ constexpr int kHide = 0;
 constexpr int kShowNormal = 1;
 constexpr int kShow = 5;
 
-// Calls ShowWindow on the console window with showCommand, also when the process has none.
-void ShowConsoleWindow(int showCommand);
+// A window, or none.
+struct WindowHandle {
+  void* value = nullptr;
+  explicit operator bool() const { return value != nullptr; }
+};
 
-// Brings the console window to the foreground; does nothing when the process has none.
-void BringConsoleWindowToForeground();
+// Returns the process's console window, or none when it has no console window.
+WindowHandle ConsoleWindow();
+
+// Calls ShowWindow on window with showCommand, also when it is none.
+void ShowWindowAs(WindowHandle window, int showCommand);
+
+// Brings window to the foreground.
+void BringToForeground(WindowHandle window);
 
 // Writes text to standard output without a line end and without flushing.
 void WriteStandardOutput(const std::string& text);
@@ -30,12 +40,32 @@ void FlushStandardOutput();
 // Reads one character from standard input; returns EOF at end of input.
 int ReadStandardInputCharacter();
 
-// Fills names with the executable file name of every running process, the caller included.
-// Returns false when the system gives no process snapshot.
-bool ListProcessNames(std::vector<std::string>* names);
+// Returns true when the launcher's window station is one a person sees (WSF_VISIBLE), false in
+// session 0 or a network logon, where nobody can answer a prompt or close a message box. Answers
+// true when the system cannot tell, which keeps the launcher's behaviour at a person's screen.
+bool RunsWhereAPersonSees();
 
-// Returns the full path of the running executable, or "" when the system cannot tell.
+// Calls visit with the executable file name of each running process, the caller included, until
+// visit returns false or the list ends. Returns false when the system gives no process snapshot.
+bool VisitProcessNames(const std::function<bool(const std::string&)>& visit);
+
+// What the ANSI code page, in which the launcher works, makes of a path that the system holds in
+// full (as wide text).
+struct AnsiSpelling {
+  bool exact = true;      // the code page spells every character: the ANSI text is the path itself
+  std::string shortForm;  // otherwise its short (8.3) form, spelled in the code page; "" when none
+};
+
+// Returns the full path of the running executable in the ANSI code page (its short form where
+// the code page cannot spell it), or "" when the system cannot tell or no spelling fits.
 std::string ExecutablePath();
+
+// Spells the directory of the path the launcher was started by (the first argument, as the
+// system holds it, up to its last backslash); exact when that path holds no backslash.
+AnsiSpelling SpellStartDirectory();
+
+// Spells the value of an environment variable that is set (name matched without regard to case).
+AnsiSpelling SpellEnvironmentValue(const std::string& name);
 
 // Returns true when a file-system object (file or directory) exists at path.
 bool PathExists(const std::string& path);
@@ -108,15 +138,41 @@ struct ProcessHandle {
 };
 
 // Hands file to the shell with the default verb, parameters (none: null), workingDirectory and
-// showCommand. Returns the new process, or none when no process was started.
+// showCommand; the shell reports a failed start in a message box only when showErrors is true.
+// Returns the new process, or none when no process was started.
 ProcessHandle StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                                const std::string& workingDirectory, int showCommand);
+                                const std::string& workingDirectory, int showCommand, bool showErrors);
 
 // Blocks until the process has ended, without a time-out, then releases the handle.
 void WaitForProcessEnd(ProcessHandle process);
 
 // Pauses the launcher.
 void SleepMilliseconds(unsigned milliseconds);
+
+// The package binding written into the running launcher by the package tool.
+struct PackageBinding {
+  bool bound = false;  // false: the launcher as built, which runs any cabinet
+  std::string digest;  // when bound: the SHA-256 (32 bytes) of the one cabinet it may expand
+};
+
+// Reads the running launcher's package binding; not bound when the launcher holds no binding.
+PackageBinding ReadPackageBinding();
+
+// A file held open for reading that nobody may write, rename or delete until it is released.
+struct HeldFile {
+  void* value = nullptr;
+  explicit operator bool() const { return value != nullptr; }
+};
+
+// Opens path for reading and holds it; none when it cannot be opened or is held for writing.
+HeldFile HoldFileForReading(const std::string& path);
+
+// Returns the SHA-256 (32 bytes) of the held file's bytes, computed by the system's cryptography,
+// or "" when the file cannot be read to its end.
+std::string Sha256Of(HeldFile file);
+
+// Releases a held file; does nothing for none.
+void ReleaseHeldFile(HeldFile file);
 
 // Makes DLLs loaded by name come from the system directory only, never from the launcher's own
 // directory or the working directory.

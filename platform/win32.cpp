@@ -6,6 +6,7 @@
 #include <io.h>
 #include <sddl.h>
 #include <shellapi.h>
+#include <wincrypt.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -17,12 +18,11 @@
 
 namespace platform {
 
-void ShowConsoleWindow(int showCommand) { ShowWindow(GetConsoleWindow(), showCommand); }
+WindowHandle ConsoleWindow() { return WindowHandle{GetConsoleWindow()}; }
 
-void BringConsoleWindowToForeground() {
-  HWND window = GetConsoleWindow();
-  if (window != nullptr) SetForegroundWindow(window);
-}
+void ShowWindowAs(WindowHandle window, int showCommand) { ShowWindow(static_cast<HWND>(window.value), showCommand); }
+
+void BringToForeground(WindowHandle window) { SetForegroundWindow(static_cast<HWND>(window.value)); }
 
 void WriteStandardOutput(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -32,28 +32,95 @@ void FlushStandardOutput() { std::fflush(stdout); }
 
 int ReadStandardInputCharacter() { return std::getchar(); }
 
-bool ListProcessNames(std::vector<std::string>* names) {
+bool RunsWhereAPersonSees() {
+  USEROBJECTFLAGS flags = {};
+  HWINSTA station = GetProcessWindowStation();
+  if (station == nullptr || !GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) return true;
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+bool VisitProcessNames(const std::function<bool(const std::string&)>& visit) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return false;
   PROCESSENTRY32 entry;
   std::memset(&entry, 0, sizeof entry);
   entry.dwSize = sizeof entry;
-  // A failed first read leaves nothing that came from the system: the list stays empty.
+  // A failed first read leaves nothing that came from the system: the list counts as empty.
   if (Process32First(snapshot, &entry)) {
-    do {
-      names->push_back(entry.szExeFile);
-    } while (Process32Next(snapshot, &entry));
+    while (visit(entry.szExeFile) && Process32Next(snapshot, &entry)) {
+    }
   }
   CloseHandle(snapshot);
   return true;
 }
 
+namespace {
+
+// Converts wide text to the ANSI code page; false when some character has no exact spelling there
+// (the narrow calls would have put "?" or a look-alike in its place).
+bool ToAnsiExactly(const std::wstring& wide, std::string* ansi) {
+  ansi->clear();
+  if (wide.empty()) return true;
+  // A UTF-8 code page spells everything, and refuses the question of a default character.
+  bool utf8 = GetACP() == CP_UTF8;
+  DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL lossy = FALSE;
+  int length = static_cast<int>(wide.size());
+  int size = WideCharToMultiByte(CP_ACP, flags, wide.c_str(), length, nullptr, 0, nullptr, utf8 ? nullptr : &lossy);
+  if (size <= 0 || lossy) return false;
+  ansi->resize(static_cast<std::size_t>(size));
+  size = WideCharToMultiByte(CP_ACP, flags, wide.c_str(), length, &(*ansi)[0], size, nullptr, utf8 ? nullptr : &lossy);
+  return size > 0 && !lossy;
+}
+
+AnsiSpelling Spell(const std::wstring& path) {
+  AnsiSpelling spelling;
+  std::string ansi;
+  if (ToAnsiExactly(path, &ansi)) return spelling;
+  spelling.exact = false;
+  DWORD size = GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (size == 0) return spelling;
+  std::wstring shortPath(size, L'\0');
+  DWORD length = GetShortPathNameW(path.c_str(), &shortPath[0], size);
+  if (length == 0 || length >= size) return spelling;
+  shortPath.resize(length);
+  // A volume without 8.3 names hands back the long name, which the code page cannot spell either.
+  if (ToAnsiExactly(shortPath, &ansi)) spelling.shortForm = ansi;
+  return spelling;
+}
+
+}  // namespace
+
 std::string ExecutablePath() {
-  char buffer[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  // A result of MAX_PATH means the path was cut; a cut path names some other file.
-  if (length == 0 || length >= MAX_PATH) return "";
-  return std::string(buffer, length);
+  std::wstring buffer(32768, L'\0');
+  DWORD length = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+  if (length == 0 || length >= buffer.size()) return "";
+  buffer.resize(length);
+  std::string path;
+  if (!ToAnsiExactly(buffer, &path)) path = Spell(buffer).shortForm;
+  // Beyond MAX_PATH the narrow calls cannot use it; a cut path would name some other file.
+  return path.size() < MAX_PATH ? path : "";
+}
+
+AnsiSpelling SpellStartDirectory() {
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::wstring first = arguments != nullptr && count > 0 ? arguments[0] : L"";
+  LocalFree(arguments);
+  std::size_t lastBackslash = first.rfind(L'\\');
+  if (lastBackslash == std::wstring::npos) return AnsiSpelling{};
+  return Spell(first.substr(0, lastBackslash));
+}
+
+AnsiSpelling SpellEnvironmentValue(const std::string& name) {
+  std::wstring wideName(name.begin(), name.end());  // the launcher's names are ASCII
+  DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (size == 0) return AnsiSpelling{};
+  std::wstring value(size, L'\0');
+  DWORD length = GetEnvironmentVariableW(wideName.c_str(), &value[0], size);
+  if (length == 0 || length >= size) return AnsiSpelling{};
+  value.resize(length);
+  return Spell(value);
 }
 
 bool PathExists(const std::string& path) {
@@ -251,11 +318,11 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
 bool RemoveFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 ProcessHandle StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                                const std::string& workingDirectory, int showCommand) {
+                                const std::string& workingDirectory, int showCommand, bool showErrors) {
   SHELLEXECUTEINFOA request;
   std::memset(&request, 0, sizeof request);
   request.cbSize = sizeof request;
-  request.fMask = SEE_MASK_NOCLOSEPROCESS;
+  request.fMask = SEE_MASK_NOCLOSEPROCESS | (showErrors ? 0 : SEE_MASK_FLAG_NO_UI);
   request.lpFile = file.c_str();
   request.lpParameters = parameters ? parameters->c_str() : nullptr;
   request.lpDirectory = workingDirectory.c_str();
@@ -270,6 +337,61 @@ void WaitForProcessEnd(ProcessHandle process) {
 }
 
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+
+PackageBinding ReadPackageBinding() {
+  // Its layout: 16 bytes that name it, a 32-bit state (0 as built, else bound), the 32-byte hash.
+  constexpr DWORD kNameSize = 16;
+  constexpr DWORD kSize = kNameSize + 4 + 32;
+  PackageBinding binding;
+  HRSRC resource = FindResourceA(nullptr, "PACKAGE_BINDING", MAKEINTRESOURCEA(10));  // RT_RCDATA
+  HGLOBAL loaded = resource != nullptr ? LoadResource(nullptr, resource) : nullptr;
+  const auto* bytes = static_cast<const unsigned char*>(loaded != nullptr ? LockResource(loaded) : nullptr);
+  if (bytes == nullptr || SizeofResource(nullptr, resource) < kSize ||
+      std::memcmp(bytes, "PACKAGE BINDING ", kNameSize) != 0) {
+    return binding;
+  }
+  DWORD state = 0;
+  std::memcpy(&state, bytes + kNameSize, sizeof state);
+  binding.bound = state != 0;
+  if (binding.bound) binding.digest.assign(reinterpret_cast<const char*>(bytes + kNameSize + 4), 32);
+  return binding;
+}
+
+HeldFile HoldFileForReading(const std::string& path) {
+  // Read sharing only: the cabinet tool may read it too, nobody may change, rename or delete it.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  return HeldFile{file == INVALID_HANDLE_VALUE ? nullptr : file};
+}
+
+std::string Sha256Of(HeldFile file) {
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  std::string digest;
+  if (!file || SetFilePointer(file.value, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    return "";
+  }
+  bool ok = CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) != 0;
+  std::vector<BYTE> buffer(1 << 20);
+  DWORD count = 0;
+  while (ok && (ok = ReadFile(file.value, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr) != 0) &&
+         count > 0) {
+    ok = CryptHashData(hash, buffer.data(), count, 0) != 0;
+  }
+  BYTE value[32];
+  DWORD size = sizeof value;
+  if (ok && CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0) && size == sizeof value) {
+    digest.assign(reinterpret_cast<const char*>(value), size);
+  }
+  if (hash != 0) CryptDestroyHash(hash);
+  CryptReleaseContext(provider, 0);
+  return digest;
+}
+
+void ReleaseHeldFile(HeldFile file) {
+  if (file) CloseHandle(file.value);
+}
 
 void RestrictDllSearchToSystemDirectory() {
   // Looked up at run time: Windows 7 without update KB2533623 lacks it. SetDllDirectoryA("") then

@@ -13,7 +13,7 @@ bool ValidatePortOptions() {
   // A printer share names its server itself and needs no address.
   if (launchOptions.portIsNetworkShare) return true;
 
-  platform::ShowConsoleWindow(platform::kShowNormal);
+  ShowConsoleWindowIfAny(platform::kShowNormal);
   launchOptions.installFailed = true;
   PrintLine("Error - package is configured for port and address or hostname on cmd line, but");
   PrintLine("these params were not found");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "launcher/console.h"
 #include "launcher/process_state.h"
 #include "platform/host_test_fixture.h"
 
@@ -53,6 +54,14 @@ TEST_F(ValidatePortOptionsTest, OutcomeTable) {
       EXPECT_NE(std::find(events.begin(), firstLine, "window:1"), firstLine);
     }
   }
+}
+
+TEST_F(ValidatePortOptionsTest, WithoutAConsoleWindowNothingIsShownButTheLinesArePrinted) {
+  host::SetConsoleWindow(false);
+  FetchConsoleWindow();
+  EXPECT_FALSE(ValidatePortOptions());
+  EXPECT_EQ(Lines(), (std::vector<std::string>{kLine1, kLine2, kPortLine, kAddressLine}));
+  for (const std::string& event : host::Events()) EXPECT_NE(event.rfind("window", 0), 0u) << event;
 }
 
 TEST_F(ValidatePortOptionsTest, NotInPortModeNeedsNoOptions) {

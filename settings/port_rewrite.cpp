@@ -83,7 +83,9 @@ void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& po
           portsCountDone = true;
         }
         if (Contains(line, "Ports=")) {
-          replaced = "Ports=" + std::to_string(ReadCount(line.substr(line.find('=') + 1)) + 1);
+          // "Ports=%d" can write no count beyond the int range: the largest stays as it is.
+          long long count = ReadCount(line.substr(line.find('=') + 1));
+          replaced = "Ports=" + std::to_string(count < INT_MAX ? count + 1 : count);
           line = replaced;
           portsCountDone = true;
         }

@@ -99,7 +99,10 @@ TEST_F(RewritePortConfigurationTest, PortCountReadsLikeAtoi) {
   };
   for (const Case& c : {Case{"Ports=", "Ports=1"}, Case{"Ports=abc", "Ports=1"}, Case{"Ports=-1", "Ports=0"},
                         Case{"Ports= 7x", "Ports=8"}, Case{"Ports=+4", "Ports=5"}, Case{"Ports=\t12", "Ports=13"},
-                        Case{"XPorts=2=9", "Ports=3"}, Case{"Ports=99999999999", "Ports=2147483648"}}) {
+                        Case{"XPorts=2=9", "Ports=3"}, Case{"Ports=2147483646", "Ports=2147483647"},
+                        // "Ports=%d" writes nothing beyond the int range: the largest count stays.
+                        Case{"Ports=2147483647", "Ports=2147483647"}, Case{"Ports=99999999999", "Ports=2147483647"},
+                        Case{"Ports=-99999999999", "Ports=-2147483647"}}) {
     std::string result = Rewrite(std::string("[Install]\n") + c.line + "\n[Next]\n");
     EXPECT_EQ(result, Crlf(std::string("[Install]\n") + c.expected + "\n[Next]\n\n" + PortTail())) << c.line;
   }

@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
+#include "workspace/package_binding.h"
 #include "workspace/process_runner.h"
 
 std::string ExtractionParameters(const std::string& expansionDirectory, const std::string& cabinetPath) {
@@ -18,10 +19,22 @@ Expansion ExpandPackage() {
     PrintLine("Unable to locate the extrac32.exe utility.");
     return Expansion::NotStarted;
   }
-  if (cabinetPath.empty()) return Expansion::NotStarted;
-  std::string problem = TemporaryDirectoryProblem();
+  // Before the silent road of a missing cabinet: a folder that cannot be named hides the cabinet.
+  std::string problem = LauncherDirectoryProblem();
   if (!problem.empty()) {
     PrintLine(problem);
+    return Expansion::NotStarted;
+  }
+  if (cabinetPath.empty()) return Expansion::NotStarted;
+  problem = TemporaryDirectoryProblem();
+  if (!problem.empty()) {
+    PrintLine(problem);
+    return Expansion::NotStarted;
+  }
+  // Held from the check to the end of the extraction, so that extrac32 reads the bytes checked.
+  HeldCabinet heldCabinet;
+  if (!PackageCabinetMatches(cabinetPath, &heldCabinet)) {
+    PrintLine("The package cabinet does not match this launcher.");
     return Expansion::NotStarted;
   }
   if (!ClaimExpansionDirectory(expansionDirectory)) return Expansion::InUse;

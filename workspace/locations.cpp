@@ -38,17 +38,30 @@ bool HoldsForbiddenCharacter(const std::string& path) {
   return false;
 }
 
+// The value of "temp" as the launcher can use it: its short form where the code page cannot
+// spell the value ("" when there is none), the value itself, byte for byte, everywhere else.
+std::optional<std::string> TemporaryDirectory() {
+  std::optional<std::string> temp = platform::EnvironmentValue("temp");
+  if (!temp) return std::nullopt;
+  platform::AnsiSpelling spelling = platform::SpellEnvironmentValue("temp");
+  return spelling.exact ? *temp : spelling.shortForm;
+}
+
 }  // namespace
 
 std::string ExpansionDirectory() {
-  std::optional<std::string> temp = platform::EnvironmentValue("temp");
+  std::optional<std::string> temp = TemporaryDirectory();
   if (!temp) return "";
   return *temp + kExpansionFolder;
 }
 
 std::string TemporaryDirectoryProblem() {
   const std::string prefix = "Unable to use the temporary directory: ";
-  std::optional<std::string> temp = platform::EnvironmentValue("temp");
+  platform::AnsiSpelling spelling = platform::SpellEnvironmentValue("temp");
+  if (!spelling.exact && spelling.shortForm.empty()) {
+    return prefix + "TEMP holds characters that the system's code page cannot spell, and it has no short name.";
+  }
+  std::optional<std::string> temp = TemporaryDirectory();
   if (!temp || temp->empty()) return prefix + "the TEMP environment variable is not set.";
   if (HoldsForbiddenCharacter(*temp)) return prefix + "TEMP holds characters that the launcher does not accept in a path.";
   if (!IsAbsoluteWindowsPath(*temp)) return prefix + "TEMP is not a full path.";
@@ -56,6 +69,13 @@ std::string TemporaryDirectoryProblem() {
     return prefix + "TEMP is too long for the paths the launcher forms in it.";
   }
   return "";
+}
+
+std::string LauncherDirectoryProblem() {
+  platform::AnsiSpelling spelling = platform::SpellStartDirectory();
+  if (spelling.exact || !spelling.shortForm.empty()) return "";
+  return "Unable to use the launcher's directory: its name holds characters that the system's code page cannot "
+         "spell, and it has no short name.";
 }
 
 std::string ExtractionToolPath() {

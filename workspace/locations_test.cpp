@@ -101,6 +101,19 @@ TEST_F(ExpansionDirectoryTest, UsableTemporaryDirectories) {
   }
 }
 
+TEST_F(ExpansionDirectoryTest, TempTheCodePageCannotSpellIsUsedByItsShortForm) {
+  host::SetEnvironment("TEMP", "C:\\Users\\?????\\Temp");  // as the narrow environment holds it
+  host::SetEnvironmentSpelling("TEMP", platform::AnsiSpelling{false, "C:\\Users\\____~4CG\\Temp"});
+  EXPECT_EQ(ExpansionDirectory(), "C:\\Users\\____~4CG\\Temp\\TempExpandedFiles");
+  EXPECT_EQ(TemporaryDirectoryProblem(), "");
+  // A volume without 8.3 names: refused, whatever else the value would pass.
+  host::SetEnvironmentSpelling("TEMP", platform::AnsiSpelling{false, ""});
+  EXPECT_EQ(TemporaryDirectoryProblem(),
+            "Unable to use the temporary directory: TEMP holds characters that the system's code page cannot spell, "
+            "and it has no short name.");
+  EXPECT_EQ(ExpansionDirectory(), "\\TempExpandedFiles");
+}
+
 using SystemProgramPathsTest = LauncherTest;
 
 TEST_F(SystemProgramPathsTest, FromTheSystemDirectory) {

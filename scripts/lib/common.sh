@@ -3,15 +3,17 @@
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
-# Debian packages: the host build with GoogleTest, clang with libFuzzer, the mingw-w64 cross compilers (the launcher is
-# i686; the sample and test installers also come as x86_64), Wine with its 32-bit part, gcab.
-REQUIRED_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 clang-tidy clang libclang-rt-14-dev
+# Debian packages: the host build with GoogleTest, clang with clang-tidy for the fuzzers and the
+# lint, the mingw-w64 cross compilers (the launcher is i686; the sample and test installers also
+# come as x86_64), Wine with its 32-bit part, gcab, osslsigncode and openssl for signing, and
+# libcrypto (libssl-dev) with which the native stand-in hashes the package cabinet.
+REQUIRED_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 clang-tidy clang
   gcc-mingw-w64-i686 g++-mingw-w64-i686 binutils-mingw-w64-i686 gcc-mingw-w64-x86-64
-  wine wine64 wine32:i386 gcab osslsigncode openssl)
+  wine wine64 wine32:i386 gcab osslsigncode openssl libssl-dev)
 
-install_requirements() {
+install_packages() {
   local missing=()
-  for package in "${REQUIRED_PACKAGES[@]}"; do
+  for package in "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -21,6 +23,13 @@ install_requirements() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then $sudo dpkg --add-architecture i386; fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+install_requirements() {
+  install_packages "${REQUIRED_PACKAGES[@]}"
+  # libFuzzer's runtime comes in a package named after clang's major version: the one that the
+  # installed clang needs, whatever the Debian release.
+  install_packages "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
 }
 
 build_windows() {

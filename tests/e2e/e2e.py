@@ -74,7 +74,9 @@ def expect_equal(actual, expected, what):
 
 
 def wine_environment(prefix_name):
-    environment = dict(os.environ, WINEPREFIX=str(PREFIXES[prefix_name]), WINEDEBUG="-all")
+    # A Western ANSI code page (1252) whatever the machine's locale, and UTF-8 names on disk.
+    environment = dict(os.environ, WINEPREFIX=str(PREFIXES[prefix_name]), WINEDEBUG="-all", LANG="C.UTF-8")
+    environment.pop("LC_ALL", None)
     environment.pop("DISPLAY", None)
     if prefix_name == "win32":
         environment["WINEARCH"] = "win32"
@@ -127,11 +129,11 @@ class Result:
 class Scenario:
     """One scenario directory: launcher folder (pkg), temporary directory (temp), package source."""
 
-    def __init__(self, name, prefix="win64"):
+    def __init__(self, name, prefix="win64", launcher_folder="pkg"):
         self.prefix = prefix
         self.root = WORK / f"{name}-{prefix}"
         shutil.rmtree(self.root, ignore_errors=True)
-        self.launcher_dir = self.root / "pkg"
+        self.launcher_dir = self.root / launcher_folder
         self.temp = self.root / "temp"
         self.package_dir = self.root / "package"
         for directory in (self.launcher_dir, self.temp, self.package_dir):
@@ -174,7 +176,7 @@ class Scenario:
         # Files of their own for each run, so that runs may overlap.
         run_number = next(RUN_NUMBERS)
         spec_file = self.root / f"spec-{run_number}.txt"
-        spec_file.write_bytes("\n".join(spec).encode("latin-1") + b"\n")
+        spec_file.write_bytes("\n".join(spec).encode("utf-8") + b"\n")
         exit_file = self.root / f"exit-{run_number}.txt"
         exit_file.unlink(missing_ok=True)
         completed = subprocess.run(
@@ -183,6 +185,37 @@ class Scenario:
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
         expect(exit_file.exists(), f"run_launcher wrote no exit code: {completed.stderr.decode(errors='replace')}")
         return Result(completed.stdout, int(exit_file.read_text().strip(), 16))
+
+    def run_unattended(self, arguments=""):
+        """Runs the launcher from a Wine service, whose window station nobody sees (Wine's
+        "__wineservice_winstation" lacks WSF_VISIBLE), as a deployment tool running as SYSTEM
+        would. Wine ends a service process that never reports to the service manager after
+        10 s; the launcher, its child, runs on and is waited for here."""
+        exe = self.launcher_dir / "Setup.exe"
+        if not exe.exists():
+            shutil.copy(BUILD / "Setup.exe", exe)
+        run_number = next(RUN_NUMBERS)
+        spec_file = self.root / f"spec-{run_number}.txt"
+        exit_file = self.root / f"exit-{run_number}.txt"
+        output_file = self.root / f"output-{run_number}.txt"
+        spec = ["set TEMP=" + self.temp_value, "output " + windows_path(output_file),
+                f'run "{windows_path(exe)}"' + (" " + arguments if arguments else "")]
+        spec_file.write_bytes("\n".join(spec).encode("utf-8") + b"\n")
+        service = f"launcher-e2e-{os.getpid()}-{run_number}"
+        environment = wine_environment(self.prefix)
+        quiet = dict(env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        command = f'{windows_path(PROGRAMS / "run_launcher.exe")} {windows_path(exit_file)} {windows_path(spec_file)}'
+        subprocess.run(["wine", "sc", "create", service, "binpath=", command], check=True, timeout=60, **quiet)
+        try:
+            subprocess.run(["wine", "sc", "start", service], timeout=60, **quiet)
+            deadline = time.time() + 60
+            while not exit_file.exists() and time.time() < deadline:
+                time.sleep(0.2)
+            time.sleep(0.2)  # the exit file is written and closed
+        finally:
+            subprocess.run(["wine", "sc", "delete", service], timeout=60, **quiet)
+        expect(exit_file.exists(), "the launcher ended without anybody pressing ENTER")
+        return Result(output_file.read_bytes(), int(exit_file.read_text().strip(), 16))
 
     def installer_runs(self):
         """The stub installer's log, one dictionary per start."""
@@ -269,6 +302,63 @@ def second_instance():
         sleeper.wait()
     time.sleep(1)
     expect_run(s.run("/?"), HELP_LINES, 0)
+
+
+@scenario
+def unattended_runs_never_wait():
+    # Two overlapping deployments, and a package that needs port options nobody gave: the prompt
+    # is printed, nothing is read, and the exit codes reach the deployment tool at once.
+    s = Scenario("unattended")
+    s.package(FIRST_EXAMPLE_IN)
+    failed = ["Install Failed, Beginning Cleanup...", "Cleanup Complete.", "Press ENTER to continue"]
+    expect_run(s.run_unattended("/port:LPT1:"), EXPANSION + MISSING_OPTIONS +
+               ["/address: parameter not found or no value was specified"] + failed, 10)
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
+    first = s.root / "first"
+    first.mkdir()
+    shutil.copy(PROGRAMS / "sleeper.exe", first / "Setup.exe")
+    sleeper = subprocess.Popen(["wine", str(first / "Setup.exe"), "60"], env=wine_environment(s.prefix),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.time() + 60
+        while s.run("/?").exit_code != 1 and time.time() < deadline:
+            time.sleep(0.5)
+        expect_run(s.run_unattended(), ["Error : Already another instance is running", "Press ENTER to continue"], 1)
+    finally:
+        sleeper.kill()
+        sleeper.wait()
+
+
+@scenario
+def deployment_guide_commands():
+    # Every command of the administrator's guide that runs under Wine, as written there, from the
+    # package's folder as deployment tools run it.
+    guide = (SOURCE / "docs" / "deployment.md").read_text()
+    blocks = [block.split("\n", 1)[1] for block in guide.split("```")[1::2] if block.startswith("bat\n")]
+    expect(len(blocks) >= 4, f"the guide's commands: {len(blocks)}")
+    s = Scenario("guide")
+    s.package(b"[Install]\r\nPort=CmdLine\r\n")
+    environment = wine_environment(s.prefix)
+    log = PREFIXES[s.prefix] / "drive_c" / "windows" / "temp" / "PrinterDriver-setup.log"
+    for number, block in enumerate(blocks):
+        log.unlink(missing_ok=True)
+        (s.launcher_dir / "installer-log.txt").unlink(missing_ok=True)
+        script = s.launcher_dir / f"guide-{number}.cmd"
+        script.write_bytes(block.replace("\n", "\r\n").encode("latin-1"))
+        completed = subprocess.run(["wine", "cmd", "/c", script.name], cwd=s.launcher_dir, env=environment,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        expect_equal(completed.returncode, 0, f"exit code of:\n{block}")
+        runs = s.installer_runs()
+        expect_equal(len(runs), 1, f"installer starts for:\n{block}")
+        expect(b"\r\nPort=IP_10.1.2.3\r\n" in s.settings_seen() and b"\r\nIPAddress=10.1.2.3\r\n" in s.settings_seen(),
+               f"the port reached the settings file for:\n{block}")
+        if "PrinterDriver-setup.log" in block:
+            lines = log.read_bytes().decode("latin-1").replace("\r\n", "\n").splitlines()
+            expect_equal(lines[:5], SETTINGS_RUN, f"the kept lines of:\n{block}")
+        else:
+            # The command interpreter echoes a script's commands before the launcher's lines.
+            expect_equal(Result(completed.stdout, 0).lines[-5:], SETTINGS_RUN, f"console lines of:\n{block}")
+        script.unlink()
 
 
 def pe_resources(data, type_id):
@@ -596,6 +686,48 @@ def blank_in_temp():
 
 
 @scenario
+def folders_the_code_page_cannot_spell():
+    # The launcher works in the ANSI code page (1252 here): a Cyrillic folder reaches it as "?".
+    # Its short form names the same folder, in letters the code page holds.
+    s = Scenario("cyrillic", launcher_folder="Папка с пробелами")
+    s.package(b"[Install]\r\nPort=CmdLine\r\n")
+    arguments = "/port:IP_10.0.0.5 /address:10.0.0.5"
+    rewritten = (b"[Install]\r\nPort=IP_10.0.0.5\r\n\r\n[Ports]\r\nIP_10.0.0.5=StandardIP\r\n\r\n[IP_10.0.0.5]\r\n"
+                 b"Name=IP_10.0.0.5\r\nHostName=IP_10.0.0.5\r\nIPAddress=10.0.0.5\r\n")
+    expect_run(s.run(arguments), SETTINGS_RUN, 0)
+    run = expect_one_installer_anywhere(s, "/I:" + settings_path(s))
+    expect_equal(s.settings_seen(), rewritten, "settings bytes as for any other folder")
+    expect(not s.expansion_dir.exists(), "expansion directory removed")
+
+    # A "temp" under a profile whose name the code page cannot spell.
+    temp = s.root / "Пользователь" / "Temp"
+    temp.mkdir(parents=True)
+    (s.launcher_dir / "installer-log.txt").unlink()
+    expect_run(s.run(arguments, temp=windows_path(temp)), SETTINGS_RUN, 0)
+    run = expect_one_installer_anywhere(s, None)
+    parameters = run["parameters"]
+    expect(parameters.startswith("/I:") and parameters.endswith("\\TempExpandedFiles\\install\\component.isf")
+           and "?" not in parameters and all(ord(c) < 128 for c in parameters),
+           f"the settings path is the short form: {parameters!r}")
+    expect_equal(s.settings_seen(), rewritten, "settings bytes under a short temp")
+    expect_equal(list(temp.iterdir()), [], "expansion directory removed from the temp")
+    expect_equal(run["expansion-root"], "install;", "expanded into the short-named temp")
+
+
+def expect_one_installer_anywhere(s, parameters):
+    """The one installer start, in the launcher's folder (by its long form, since the launcher
+    hands on the short one), with parameters unless None."""
+    runs = s.installer_runs()
+    expect_equal(len(runs), 1, "installer starts")
+    if parameters is not None:
+        expect_equal(runs[0]["parameters"], parameters, "installer parameters")
+    expect_equal(runs[0]["directory-long"], windows_path(s.launcher_dir).encode("utf-8").decode("latin-1"),
+                 "installer working directory: the launcher's folder")
+    expect("?" not in runs[0]["directory"], f"a working directory the code page spells: {runs[0]['directory']!r}")
+    return runs[0]
+
+
+@scenario
 def unusable_temp():
     s = Scenario("badtemp")
     s.package(b"[Install]\r\n")
@@ -898,6 +1030,78 @@ def signed_package():
     run_package_tool(s.package_dir, unsigned)
     code, output = run_package_tool("--verify", unsigned)
     expect(code != 0 and "Setup.exe: not signed" in output, f"verify reports an unsigned launcher: {output}")
+
+
+# ---- bound packages ----
+
+def bind(s, cabinet="Setup.cab", launcher="Setup.exe"):
+    subprocess.run([sys.executable, str(SOURCE / "scripts" / "lib" / "package_binding.py"), "bind",
+                    str(s.launcher_dir / launcher), str(s.launcher_dir / cabinet)], check=True)
+
+
+@scenario
+def bound_package():
+    s = Scenario("bound")
+    s.package(FIRST_EXAMPLE_IN)
+    bind(s)
+    expect_run(s.run("/port:IP_192.168.1.20 /address:192.168.1.20"), SETTINGS_RUN, 0)
+    expect_one_installer(s, "/I:" + settings_path(s))
+    expect_equal(s.settings_seen(), FIRST_EXAMPLE_OUT, "settings bytes as for an unbound package")
+
+    refused = ["The package cabinet does not match this launcher.", "Unable to extract cab:  Setup.cab"]
+    cabinet = s.launcher_dir / "Setup.cab"
+    original = cabinet.read_bytes()
+    changed = bytearray(original)
+    changed[len(changed) // 2] ^= 1
+    other = Scenario("bound-other")
+    other.package(b"[Install]\r\nfrom another package\r\n")
+    for what, data in [("one byte changed", bytes(changed)), ("another package's cabinet",
+                                                              (other.launcher_dir / "Setup.cab").read_bytes())]:
+        (s.launcher_dir / "installer-log.txt").unlink(missing_ok=True)
+        cabinet.write_bytes(data)
+        expect_run(s.run("/port:IP_192.168.1.20 /address:192.168.1.20"), refused, 10)
+        expect_equal(s.installer_runs(), [], f"{what}: nothing started")
+        expect_equal(list(s.temp.iterdir()), [], f"{what}: nothing left in temp")
+        cabinet.write_bytes(original)
+
+    # Saved by a browser as "Setup (1).exe": the launcher falls back to InstallFiles.cab, which
+    # somebody else put there.
+    shutil.copy(s.launcher_dir / "Setup.exe", s.launcher_dir / "Setup (1).exe")
+    shutil.copy(other.launcher_dir / "Setup.cab", s.launcher_dir / "InstallFiles.cab")
+    expect_run(s.run(name="Setup (1).exe"), [refused[0], "Unable to extract cab:  Setup (1).cab"], 10)
+    expect_equal(list(s.temp.iterdir()), [], "nothing left in temp")
+    expect_equal(s.installer_runs(), [], "nothing started")
+
+
+@scenario
+def bound_cabinet_swapped_during_the_run():
+    # A standard user who may write to the package's folder tries to put another cabinet in place
+    # once the launcher holds the checked one: the swap fails until the extraction has ended, or the
+    # launcher refuses what it finds.
+    s = Scenario("swap")
+    s.package(b"[Install]\r\n", extra={f"install/data/file{i}.bin": os.urandom(1 << 20) for i in range(16)})
+    bind(s)
+    other = Scenario("swap-other")
+    other.package(b"[Install]\r\nfrom another package\r\n")
+    report = s.root / "swapper.txt"
+    swapper = subprocess.Popen(["wine", str(PROGRAMS / "swapper.exe"), windows_path(s.launcher_dir / "Setup.cab"),
+                                windows_path(other.launcher_dir / "Setup.cab"), "60", windows_path(report)],
+                               env=wine_environment(s.prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(1)  # the swapper is watching before the launcher starts
+        result = s.run()
+    finally:
+        swapper.wait(timeout=90)
+    seen = dict(item.split("=") for item in report.read_text().split())
+    if result.exit_code == 0:
+        expect_run(result, SETTINGS_RUN, 0)
+        expect_equal(s.settings_seen(), b"[Install]\r\n", "the installer saw the checked package's bytes")
+        expect_equal(seen["held"], "1", f"the swapper saw the cabinet held: {seen}")
+        expect(int(seen["attempts"]) > 0, f"the swapper tried while it was held: {seen}")
+    else:
+        expect_run(result, ["The package cabinet does not match this launcher.", "Unable to extract cab:  Setup.cab"], 10)
+        expect_equal(s.installer_runs(), [], "nothing started")
+    expect_equal(list(s.temp.iterdir()), [], "nothing left in temp")
 
 
 # ---- fault runs ----

@@ -1,15 +1,20 @@
 /* Starts the launcher the way a Windows parent would, so that TEMP reaches it (Wine overrides TEMP
  * from the Unix environment for programs it starts itself).
  *   run_launcher EXITFILE SPECFILE
- * SPECFILE holds lines "set NAME=VALUE", "unset NAME" and one "run COMMANDLINE", taken byte for
- * byte. The launcher's full 32-bit exit code is written to EXITFILE in hexadecimal, so that a
- * crash (0xC0000005) is not read as a small exit code. */
+ * SPECFILE holds lines "set NAME=VALUE", "unset NAME", "output FILE" (the launcher's standard
+ * output and error go to FILE, its standard input a pipe that nobody writes to) and one
+ * "run COMMANDLINE" in UTF-8, handed
+ * on as wide text, so that names the ANSI code page cannot spell reach the launcher as Windows
+ * would give them. The launcher's full 32-bit exit code is written to EXITFILE in hexadecimal, so
+ * that a crash (0xC0000005) is not read as a small exit code. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 #include <windows.h>
 
 static char spec[65536];
+static wchar_t wideSpec[65536];
 
 int main(int argc, char **argv) {
   if (argc != 3) {
@@ -21,27 +26,64 @@ int main(int argc, char **argv) {
   size_t length = fread(spec, 1, sizeof spec - 1, file);
   fclose(file);
   spec[length] = '\0';
+  if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, spec, -1, wideSpec, sizeof wideSpec / sizeof wideSpec[0])) {
+    return 2;
+  }
 
-  char *commandLine = NULL;
-  for (char *line = strtok(spec, "\n"); line; line = strtok(NULL, "\n")) {
-    if (strncmp(line, "set ", 4) == 0) {
-      char *equals = strchr(line + 4, '=');
+  wchar_t *commandLine = NULL;
+  wchar_t *outputPath = NULL;
+  wchar_t *next = NULL;
+  for (wchar_t *line = wideSpec; *line; line = next) {
+    wchar_t *end = wcschr(line, L'\n');
+    next = end ? end + 1 : line + wcslen(line);
+    if (end) *end = L'\0';
+    if (wcsncmp(line, L"set ", 4) == 0) {
+      wchar_t *equals = wcschr(line + 4, L'=');
       if (!equals) return 2;
-      *equals = '\0';
-      SetEnvironmentVariableA(line + 4, equals + 1);
-    } else if (strncmp(line, "unset ", 6) == 0) {
-      SetEnvironmentVariableA(line + 6, NULL);
-    } else if (strncmp(line, "run ", 4) == 0) {
+      *equals = L'\0';
+      SetEnvironmentVariableW(line + 4, equals + 1);
+    } else if (wcsncmp(line, L"unset ", 6) == 0) {
+      SetEnvironmentVariableW(line + 6, NULL);
+    } else if (wcsncmp(line, L"output ", 7) == 0) {
+      outputPath = line + 7;
+    } else if (wcsncmp(line, L"run ", 4) == 0) {
       commandLine = line + 4;
     }
   }
   if (!commandLine) return 2;
 
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
   PROCESS_INFORMATION process;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
-  if (!CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+  if (outputPath) {
+    /* Where nobody reads this program's own output (a service): the launcher's goes to a file. */
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
+    HANDLE output = CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, NULL);
+    if (output == INVALID_HANDLE_VALUE) return 2;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    /* Standard input that nobody ever writes to, nor closes while the launcher runs: a read
+     * from it waits, as one from the console of a session nobody sees. */
+    HANDLE input = NULL;
+    HANDLE neverWritten = NULL;
+    if (!CreatePipe(&input, &neverWritten, &inheritable, 0)) return 2;
+    SetHandleInformation(neverWritten, HANDLE_FLAG_INHERIT, 0);
+    startup.hStdInput = input;
+    /* Windows starts a child on its parent's window station; Wine starts it on WinSta0 unless
+     * told, so name the parent's (a service's, which nobody sees). */
+    static wchar_t desktop[512];
+    wchar_t station[256] = L"";
+    wchar_t desk[256] = L"";
+    GetUserObjectInformationW(GetProcessWindowStation(), UOI_NAME, station, sizeof station, NULL);
+    GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, desk, sizeof desk, NULL);
+    if (station[0] && desk[0]) {
+      swprintf(desktop, sizeof desktop / sizeof desktop[0], L"%ls\\%ls", station, desk);
+      startup.lpDesktop = desktop;
+    }
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+  }
+  if (!CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
     fprintf(stderr, "run_launcher: cannot start: error %lu\n", GetLastError());
     return 3;
   }

@@ -1,5 +1,5 @@
 /* The end-to-end tests' stand-in for the graphical installer. Each start appends what it was given
- * (command line, parameters, working directory, settings file path, the names in the expansion
+ * (command line, parameters, working directory as given and in its long form, settings file path, the names in the expansion
  * directory and its security as read back) to installer-log.txt in its
  * working directory and keeps the settings file's bytes at that moment in installer-settings.bin.
  * A file stub-behaviour.txt in the working directory can make it "sleep MS", "exit N", "crash",
@@ -8,49 +8,65 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 #include <windows.h>
 /* After <windows.h>, which it needs. */
 #include <sddl.h>
 
 #include "../../sample/installer/installer_command_line.h"
 
-/* Names in the expansion directory, two folders above this program, so a test sees what the
- * directory held while the installer ran. */
-static void LogExpansionRoot(FILE *log) {
-  char pattern[MAX_PATH];
-  DWORD length = GetModuleFileNameA(NULL, pattern, MAX_PATH);
+/* The expansion directory, three levels above this program, as wide text: the narrow forms of a
+ * folder the code page cannot spell hold "?". */
+static int ExpansionRoot(wchar_t *root) {
+  DWORD length = GetModuleFileNameW(NULL, root, MAX_PATH);
   for (int i = 0; i < 3 && length; ++i) {
-    char *slash = strrchr(pattern, '\\');
-    if (!slash) return;
-    *slash = '\0';
+    wchar_t *slash = wcsrchr(root, L'\\');
+    if (!slash) return 0;
+    *slash = L'\0';
   }
-  lstrcatA(pattern, "\\*");
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern, &found);
+  return length != 0;
+}
+
+/* Names in the expansion directory (in UTF-8), so a test sees what it held while the installer ran. */
+static void LogExpansionRoot(FILE *log) {
+  wchar_t pattern[MAX_PATH + 2];
   fprintf(log, "expansion-root=");
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..")) fprintf(log, "%s;", found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+  if (ExpansionRoot(pattern)) {
+    lstrcatW(pattern, L"\\*");
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        char name[4 * MAX_PATH];
+        WideCharToMultiByte(CP_UTF8, 0, found.cFileName, -1, name, sizeof name, NULL, NULL);
+        if (strcmp(name, ".") && strcmp(name, "..")) fprintf(log, "%s;", name);
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
   }
   fprintf(log, "\n");
 }
 
+/* The working directory's long form in UTF-8: the folder itself, whatever the code page spells. */
+static void LogLongDirectory(FILE *log) {
+  wchar_t directory[MAX_PATH];
+  wchar_t longDirectory[MAX_PATH];
+  char text[4 * MAX_PATH] = "";
+  if (GetCurrentDirectoryW(MAX_PATH, directory) && GetLongPathNameW(directory, longDirectory, MAX_PATH)) {
+    WideCharToMultiByte(CP_UTF8, 0, longDirectory, -1, text, sizeof text, NULL, NULL);
+  }
+  fprintf(log, "directory-long=%s\n", text);
+}
+
 /* The owner and DACL of the expansion directory as the system reads them back, in SDDL. */
 static void LogExpansionSecurity(FILE *log) {
-  char root[MAX_PATH];
-  DWORD length = GetModuleFileNameA(NULL, root, MAX_PATH);
-  for (int i = 0; i < 3 && length; ++i) {
-    char *slash = strrchr(root, '\\');
-    if (!slash) return;
-    *slash = '\0';
-  }
+  wchar_t root[MAX_PATH];
+  if (!ExpansionRoot(root)) return;
   char descriptor[4096];
   DWORD needed = 0;
   char *text = NULL;
   fprintf(log, "expansion-security=");
-  if (GetFileSecurityA(root, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
+  if (GetFileSecurityW(root, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
                        &needed) &&
       ConvertSecurityDescriptorToStringSecurityDescriptorA(
           descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, NULL)) {
@@ -129,6 +145,7 @@ int main(int argc, char **argv) {
     fprintf(log, "command-line=%s\n", commandLine);
     fprintf(log, "parameters=%s\n", parameters);
     fprintf(log, "directory=%s\n", directory);
+    LogLongDirectory(log);
     fprintf(log, "settings=%s\n", settingsPath);
     LogExpansionRoot(log);
     LogExpansionSecurity(log);
