@@ -1,6 +1,7 @@
 // The package tools' native helper: the launcher's own code on the stand-in Windows.
 //   package_inspect settings FILE
-//   package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--code-page N] PACKAGE_DIR [OPTIONS...]
+//   package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--interactive] [--code-page N] PACKAGE_DIR
+//   [OPTIONS...]
 // Exit codes: 0 done (settings: the launcher can read the file), 1 settings refused, 2 usage or a
 // failure of the tool itself.
 #include <iconv.h>
@@ -23,7 +24,8 @@ constexpr int kUsage = 2;
 
 const char kUsageText[] =
     "usage: package_inspect settings FILE\n"
-    "       package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--code-page N] PACKAGE_DIR [OPTIONS...]\n";
+    "       package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--interactive] [--code-page N] PACKAGE_DIR "
+    "[OPTIONS...]\n";
 
 // The ANSI code pages of Windows, the only ones a launcher can run under.
 bool IsAnsiCodePage(const std::string& number) {
@@ -100,6 +102,10 @@ int Preview(const std::vector<std::string>& arguments) {
     const std::string& option = arguments[next];
     if (option == "--x86") {
       setup.windows64 = false;
+      continue;
+    }
+    if (option == "--interactive") {
+      setup.personSees = true;
       continue;
     }
     if (next + 1 >= arguments.size()) break;

@@ -185,20 +185,27 @@ PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDi
 std::string FormatPreview(const StandInSetup& setup, const std::vector<std::string>& arguments,
                           const PreviewResult& result) {
   std::string text = "Preview of: " + CommandLineText(setup.launcherPath, arguments) + "\n";
-  text += "  on " + std::string(setup.windows64 ? "64-bit" : "32-bit") + " Windows, TEMP=" + setup.temp +
+  text += "  on " + std::string(setup.windows64 ? "64-bit" : "32-bit") + " Windows, TEMP=" + setup.temp + ", " +
+          (setup.personSees ? "a person at the console" : "no person sees the session") +
           ", standard input at its end\n\nConsole:\n";
   for (const std::string& line : result.consoleLines) text += "  " + line + "\n";
   if (!result.unfinishedOutput.empty()) text += "  (without a line end) " + result.unfinishedOutput + "\n";
   text += "Exit code: " + std::to_string(result.exitCode) + "\n";
+  bool prompted = std::find(result.consoleLines.begin(), result.consoleLines.end(), "Press ENTER to continue") !=
+                  result.consoleLines.end();
   if (result.waitedForEnter) {
-    text += "Waits for ENTER after \"Press ENTER to continue\" (at once here: standard input was at its end)\n";
+    text +=
+        "Waits for ENTER after \"Press ENTER to continue\": a person must press it (here standard input was at its "
+        "end)\n";
+  } else if (prompted) {
+    text += "Reads no ENTER after \"Press ENTER to continue\": no person sees the session\n";
   }
   text += "\n";
   if (result.installers.empty()) text += "Installer: not started\n";
   for (const InstallerStart& start : result.installers) {
     if (!start.inPackage) {
-      text +=
-          "Installer: " + start.program + " is not in the package: nothing starts, and the launcher goes on as if it had run\n";
+      text += "Installer: " + start.program +
+              " is not in the package: nothing starts, and the launcher goes on as if it had run\n";
       continue;
     }
     text += "Installer: the " + BuildOf(start.program) + " build\n";

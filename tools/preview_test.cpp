@@ -87,11 +87,18 @@ TEST_F(PreviewTest, MissingPortOptionsStopTheRunBeforeTheInstaller) {
   WritePackage(kFirstExample);
   PreviewResult result = Run({"/port:LPT1:"});
   EXPECT_EQ(result.exitCode, 10);
-  EXPECT_TRUE(result.waitedForEnter);
+  EXPECT_FALSE(result.waitedForEnter) << "in session 0 nobody could press ENTER";
   EXPECT_TRUE(result.installers.empty());
   ASSERT_EQ(result.consoleLines.size(), 8u);
   EXPECT_EQ(result.consoleLines[4], "/address: parameter not found or no value was specified");
   EXPECT_EQ(result.consoleLines[7], "Press ENTER to continue");
+  EXPECT_NE(FormatPreview(StandInSetup(), {"/port:LPT1:"}, result).find("Reads no ENTER"), std::string::npos);
+
+  StandInSetup interactive;
+  interactive.personSees = true;
+  PreviewResult atTheConsole = Run({"/port:LPT1:"}, interactive);
+  EXPECT_TRUE(atTheConsole.waitedForEnter);
+  EXPECT_EQ(atTheConsole.consoleLines, result.consoleLines);
 }
 
 TEST_F(PreviewTest, NamesAreFoundWithoutRegardToLetterCase) {

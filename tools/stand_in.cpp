@@ -26,8 +26,9 @@ StandInWindows::StandInWindows(const StandInSetup& setup) {
   host::SetFileNamesIgnoreCase(true);
   host::SetEnvironment("TEMP", setup.temp);
   host::SetWow64(setup.windows64);
-  // A pipe, as a deployment tool gives it: no console window, and "Press ENTER" returns at once.
+  // A pipe, as a deployment tool gives it: no console window, and standard input at its end.
   host::SetConsoleWindow(false);
+  host::SetPersonSees(setup.personSees);
   host::SetStandardInput("");
   host::SetExecutablePath(setup.launcherPath);
   std::string directory;

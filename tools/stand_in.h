@@ -10,6 +10,7 @@ struct StandInSetup {
   std::string temp = "C:\\Windows\\Temp";  // the launcher's "temp"; a deployment tool's SYSTEM account has this one
   std::string launcherPath = "C:\\pkg\\Setup.exe";  // argv[0] and the executable's own path
   bool windows64 = true;                            // 64-bit Windows, where the 32-bit launcher runs under WOW64
+  bool personSees = false;  // a person sees the session; a deployment tool's SYSTEM run in session 0 has none
 };
 
 // Holds the host platform on a fresh scratch directory for as long as it lives.
