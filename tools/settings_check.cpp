@@ -144,16 +144,15 @@ std::string Warning(const ScannedLine& line, bool portFromCommandLine) {
 
 std::string SettingsEncodingProblem(std::string_view bytes) {
   const std::string saveAs = " Save it as ANSI text (in Notepad: Save As, Encoding \"ANSI\").";
+  const std::string findsNone = ": the launcher reads bytes, so it finds none of its lines." + saveAs;
   auto startsWith = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
   if (startsWith("\xEF\xBB\xBF")) {
     return "it starts with a UTF-8 byte-order mark (EF BB BF): the launcher reads bytes, so its first line does not "
            "read as written and a key there is not found." +
            saveAs;
   }
-  if (startsWith("\xFF\xFE"))
-    return "it is UTF-16 little-endian text (Notepad's \"Unicode\"): the launcher reads bytes." + saveAs;
-  if (startsWith("\xFE\xFF"))
-    return "it is UTF-16 big-endian text (Notepad's \"Unicode big endian\"): the launcher reads bytes." + saveAs;
+  if (startsWith("\xFF\xFE")) return "it is UTF-16 little-endian text (Notepad's \"Unicode\")" + findsNone;
+  if (startsWith("\xFE\xFF")) return "it is UTF-16 big-endian text (Notepad's \"Unicode big endian\")" + findsNone;
   std::size_t nul = bytes.find('\0');
   if (nul == std::string_view::npos) return "";
   // ASCII text in UTF-16 without a mark has every other byte zero: the high bytes.
@@ -164,14 +163,10 @@ std::string SettingsEncodingProblem(std::string_view bytes) {
   }
   std::size_t half = bytes.size() / 2;
   if (zerosAtOdd * 2 >= half && zerosAtEven * 10 < zerosAtOdd) {
-    return "it is UTF-16 little-endian text without a byte-order mark (every other byte is zero): the launcher reads "
-           "bytes." +
-           saveAs;
+    return "it is UTF-16 little-endian text without a byte-order mark (every other byte is zero)" + findsNone;
   }
   if (zerosAtEven * 2 >= half && zerosAtOdd * 10 < zerosAtEven) {
-    return "it is UTF-16 big-endian text without a byte-order mark (every other byte is zero): the launcher reads "
-           "bytes." +
-           saveAs;
+    return "it is UTF-16 big-endian text without a byte-order mark (every other byte is zero)" + findsNone;
   }
   return "it holds a NUL byte (at byte " + std::to_string(nul) + "), which no ANSI text holds." + saveAs;
 }

@@ -242,7 +242,7 @@ class Settings(PackageTest):
         self.assertIn('port: from the command line ("Port=CmdLine", line 3): every run needs /port: and /address:',
                       output)
         self.assertIn('installer: the standalone run ("License=1", line 4)', output)
-        self.assertIn("The package folder passes every check", output)
+        self.assertIn("Nothing refused: the package can be made from", output)
         self.assertFalse(self.out.exists())
 
 
