@@ -67,22 +67,6 @@ TEST_F(PreviewTest, PortFromTheCommandLineRewritesACopyOfThePackage) {
   EXPECT_EQ(Read("install/component.isf"), kFirstExample) << "the package folder itself is never written";
 }
 
-TEST_F(PreviewTest, MachineTempAndLauncherNameAreTheSetupsOwn) {
-  WritePackage("[Install]\r\nDisplayUI=1\r\n");
-  StandInSetup setup;
-  setup.windows64 = false;
-  setup.temp = "D:\\Work Temp";
-  setup.launcherPath = "E:\\Deploy\\Branch Office.exe";
-  PreviewResult result = Run({"/L:DE"}, setup);
-  EXPECT_EQ(result.consoleLines, kSettingsRun);
-  ASSERT_EQ(result.installers.size(), 1u);
-  EXPECT_EQ(result.installers[0].program, "D:\\Work Temp\\TempExpandedFiles\\install\\x86\\InstallGui.exe");
-  EXPECT_EQ(result.installers[0].parameters, "/L:DE");
-  EXPECT_EQ(result.installers[0].workingDirectory, "E:\\Deploy");
-  EXPECT_EQ(result.installers[0].settingsPath, "D:\\Work Temp\\TempExpandedFiles\\install\\component.isf");
-  EXPECT_EQ(result.installers[0].settingsBytes, std::string("[Install]\r\nDisplayUI=1\r\n"));
-}
-
 TEST_F(PreviewTest, MissingPortOptionsStopTheRunBeforeTheInstaller) {
   WritePackage(kFirstExample);
   PreviewResult result = Run({"/port:LPT1:"});
