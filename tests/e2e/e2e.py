@@ -393,6 +393,35 @@ def pe_resources(data, type_id):
     return found
 
 
+def windows_platform_tests(prefix, wow64):
+    """The platform layer's GoogleTest program, in one prefix."""
+    s = Scenario("platform-tests", prefix)
+    target = s.root / "link-target"
+    target.mkdir()
+    (target / "keep.txt").write_bytes(b"keep")
+    (s.root / "link").symlink_to(target, target_is_directory=True)
+    tests = BUILD / "win32-tests"
+    environment = dict(wine_environment(prefix), LAUNCHER_EXPECT_WOW64="1" if wow64 else "0",
+                       LAUNCHER_OBSERVER=windows_path(tests / "observer.exe"),
+                       LAUNCHER_TEST_LINK=windows_path(s.root / "link"),
+                       LAUNCHER_TEST_LINK_TARGET=windows_path(target))
+    completed = subprocess.run(["wine", str(tests / "platform_win32_tests.exe")], cwd=s.root, env=environment,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+    output = completed.stdout.decode("latin-1")
+    expect(completed.returncode == 0 and "[  PASSED  ]" in output, f"platform tests in {prefix}:\n{output}")
+    expect("FAILED" not in output, f"platform tests in {prefix}:\n{output}")
+
+
+@scenario
+def windows_platform_tests_64():
+    windows_platform_tests("win64", wow64=True)
+
+
+@scenario
+def windows_platform_tests_32():
+    windows_platform_tests("win32", wow64=False)
+
+
 @scenario
 def executable_file():
     exe = BUILD / "Setup.exe"
