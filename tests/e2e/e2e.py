@@ -178,9 +178,11 @@ class Scenario:
         spec_file.write_bytes("\n".join(spec).encode("utf-8") + b"\n")
         exit_file = self.root / f"exit-{run_number}.txt"
         exit_file.unlink(missing_ok=True)
+        # Started from another folder than its own, so that the working directory it hands the
+        # programs it starts is seen to be its own folder, not the one it inherited.
         completed = subprocess.run(
             ["wine", str(PROGRAMS / "run_launcher.exe"), windows_path(exit_file), windows_path(spec_file)],
-            cwd=self.launcher_dir, env=wine_environment(self.prefix), stdin=stdin,
+            cwd=self.root, env=wine_environment(self.prefix), stdin=stdin,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
         expect(exit_file.exists(), f"run_launcher wrote no exit code: {completed.stderr.decode(errors='replace')}")
         return Result(completed.stdout, int(exit_file.read_text().strip(), 16))
