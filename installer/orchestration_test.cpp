@@ -165,7 +165,7 @@ TEST_F(RunInstallTest, MissingInstallerIsNotWaitedFor) {
   for (std::size_t i = 0; i + 1 < events.size(); ++i) {
     if (events[i] == std::string("start:") + kInstallerX86) afterStart.push_back(events[i + 1]);
   }
-  EXPECT_EQ(afterStart, (std::vector<std::string>{"line:Install Complete, Beginning Cleanup..."}));
+  EXPECT_EQ(afterStart, (std::vector<std::string>{"sleep:2"}));  // the pause, and no wait
 }
 
 TEST_F(RunInstallTest, MissingSettingsFileStillGetsTheSettingsRun) {

@@ -30,6 +30,14 @@ TEST_F(RunLauncherTest, InvalidRoadPrintsMessageThenHelp) {
   EXPECT_EQ(Lines(), expected);
   EXPECT_TRUE(host::StartedPrograms().empty());
   EXPECT_FALSE(Exists(kExpansionDirectory));
+  // Shown at start, shown again before the message, then the help screen's own SW_SHOW.
+  EXPECT_EQ(EventsStartingWith("window:"), (std::vector<std::string>{"window:1", "window:1", "window:5"}));
+  EXPECT_EQ(EventsStartingWith("line:Invalid").size(), 1u);
+  std::vector<std::string> order;
+  for (const std::string& event : host::Events()) {
+    if (event == "window:1" || event == "line:Invalid Parameters.") order.push_back(event);
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"window:1", "window:1", "line:Invalid Parameters."}));
 }
 
 TEST_F(RunLauncherTest, SecondCopyRefusesEvenForHelp) {

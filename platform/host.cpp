@@ -429,7 +429,7 @@ ProcessHandle StartThroughShell(const std::string& file, const std::optional<std
 
 void WaitForProcessEnd(ProcessHandle) { State().events.push_back("wait"); }
 
-void SleepMilliseconds(unsigned) {}
+void SleepMilliseconds(unsigned milliseconds) { State().events.push_back("sleep:" + std::to_string(milliseconds)); }
 
 PackageBinding ReadPackageBinding() { return State().binding; }
 

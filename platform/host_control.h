@@ -87,7 +87,7 @@ void BeforeCreatingDirectory(std::function<void(const std::string&)> effect);
 // ("window-none:N" on no window), "foreground" ("foreground-none"), "processes-read:N" for each
 // walk of the process list, "start:FILE", "wait", "read-input",
 // "open-read:PATH", "open-write:PATH", "create-new:PATH", "mkdir:PATH SDDL", "rename:OLD -> NEW",
-// "lock:NAME SDDL", "dll-search:system", "hold:PATH" and "release".
+// "lock:NAME SDDL", "dll-search:system", "hold:PATH", "release" and "sleep:MS".
 const std::vector<std::string>& Events();
 std::vector<std::string> PrintedLines();
 std::string UnflushedOutput();

@@ -108,6 +108,12 @@ TEST_F(RewritePortConfigurationTest, PortCountReadsLikeAtoi) {
   }
 }
 
+TEST_F(RewritePortConfigurationTest, InstallHeaderMayStandWithinALine) {
+  EXPECT_EQ(Rewrite(" [Install] ; main\nA=1\n[Next]\n"), Crlf(" [Install] ; main\nA=1\nPorts=1\n\n[Next]\n\n" + PortTail()));
+  // A CR at the end of the file is no line end: the last line keeps it.
+  EXPECT_EQ(Rewrite("[X]\nA=1\r"), Crlf("[X]\nA=1\r\n" + PortTail()));
+}
+
 TEST_F(RewritePortConfigurationTest, CountLinesOnlyInsideInstall) {
   EXPECT_EQ(Rewrite("[Install]\nPorts=1\nPorts=4\n[Next]\n"),
             Crlf("[Install]\nPorts=2\nPorts=5\n[Next]\n\n" + PortTail()));

@@ -23,7 +23,7 @@ TEST_F(SettingsFileHasLineTest, WholeLinesWithEitherLineEnd) {
 TEST_F(SettingsFileHasLineTest, LinesThatOnlyLookAlike) {
   for (const char* contents : {"Port=CmdLine \r\n", " Port=CmdLine\r\n", "port=cmdline\r\n", "Port=CmdLine\t\n",
                                "Port=CmdLine2\n", "XPort=CmdLine\n", "Port=CmdLin\n", "Port=CmdLine\r\r\n",
-                               "Port=Cmd\rLine\n"}) {
+                               "Port=Cmd\rLine\n", "Port=CmdLine\r", "A\nPort=CmdLine\r"}) {
     EXPECT_FALSE(Has(contents, "Port=CmdLine")) << "contents: " << contents;
   }
 }

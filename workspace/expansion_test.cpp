@@ -18,9 +18,11 @@ TEST_F(ExpandPackageTest, CreatesTheDirectoryAndRunsTheToolHidden) {
   EXPECT_EQ(tool.workingDirectory, "C:\\pkg");
   EXPECT_EQ(tool.showCommand, 0);
   EXPECT_EQ(ReadFile("C:\\Temp\\TempExpandedFiles\\install\\component.isf"), "x");
-  // Both lines come before the tool starts.
-  EXPECT_EQ(host::Events().back(), "wait");
-  EXPECT_EQ(host::Events()[host::Events().size() - 2], "start:C:\\Windows\\system32\\extrac32.exe");
+  // Both lines come before the tool starts; the wait, then the pause, after it.
+  const std::vector<std::string>& events = host::Events();
+  EXPECT_EQ(std::vector<std::string>(events.end() - 4, events.end()),
+            (std::vector<std::string>{"line:Expanding Install Files...", "start:C:\\Windows\\system32\\extrac32.exe",
+                                      "wait", "sleep:2"}));
 }
 
 TEST_F(ExpandPackageTest, NoCabinetIsSilent) {
@@ -28,6 +30,20 @@ TEST_F(ExpandPackageTest, NoCabinetIsSilent) {
   EXPECT_TRUE(Lines().empty());
   EXPECT_TRUE(host::StartedPrograms().empty());
   EXPECT_FALSE(Exists(kExpansionDirectory));
+}
+
+TEST_F(ExpandPackageTest, NeitherToolNorCabinetReportsTheTool) {
+  host::SetSystemDirectory("");
+  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to locate the extrac32.exe utility."}));
+}
+
+TEST_F(ExpandPackageTest, EveryProgramIsFollowedByTheTwoMillisecondPause) {
+  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+  host::SetSystemDirectory("C:\\Missing");  // the tool does not start: no wait, the pause all the same
+  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  EXPECT_EQ(host::Events().back(), "sleep:2");
+  EXPECT_TRUE(EventsStartingWith("wait").empty());
 }
 
 TEST_F(ExpandPackageTest, NoSystemDirectoryIsReportedEvenWithACabinet) {

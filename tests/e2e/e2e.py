@@ -179,9 +179,11 @@ class Scenario:
         spec_file.write_bytes("\n".join(spec).encode("utf-8") + b"\n")
         exit_file = self.root / f"exit-{run_number}.txt"
         exit_file.unlink(missing_ok=True)
+        # Started from another folder than its own, so that the working directory it hands the
+        # programs it starts is seen to be its own folder, not the one it inherited.
         completed = subprocess.run(
             ["wine", str(PROGRAMS / "run_launcher.exe"), windows_path(exit_file), windows_path(spec_file)],
-            cwd=self.launcher_dir, env=wine_environment(self.prefix), stdin=stdin,
+            cwd=self.root, env=wine_environment(self.prefix), stdin=stdin,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
         expect(exit_file.exists(), f"run_launcher wrote no exit code: {completed.stderr.decode(errors='replace')}")
         return Result(completed.stdout, int(exit_file.read_text().strip(), 16))
@@ -392,6 +394,35 @@ def pe_resources(data, type_id):
             for _, leaf in entries(names & 0x7FFFFFFF):
                 found.append(data[offset(u32(base + leaf)):offset(u32(base + leaf)) + u32(base + leaf + 4)])
     return found
+
+
+def windows_platform_tests(prefix, wow64):
+    """The platform layer's GoogleTest program, in one prefix."""
+    s = Scenario("platform-tests", prefix)
+    target = s.root / "link-target"
+    target.mkdir()
+    (target / "keep.txt").write_bytes(b"keep")
+    (s.root / "link").symlink_to(target, target_is_directory=True)
+    tests = BUILD / "win32-tests"
+    environment = dict(wine_environment(prefix), LAUNCHER_EXPECT_WOW64="1" if wow64 else "0",
+                       LAUNCHER_OBSERVER=windows_path(tests / "observer.exe"),
+                       LAUNCHER_TEST_LINK=windows_path(s.root / "link"),
+                       LAUNCHER_TEST_LINK_TARGET=windows_path(target))
+    completed = subprocess.run(["wine", str(tests / "platform_win32_tests.exe")], cwd=s.root, env=environment,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+    output = completed.stdout.decode("latin-1")
+    expect(completed.returncode == 0 and "[  PASSED  ]" in output, f"platform tests in {prefix}:\n{output}")
+    expect("FAILED" not in output, f"platform tests in {prefix}:\n{output}")
+
+
+@scenario
+def windows_platform_tests_64():
+    windows_platform_tests("win64", wow64=True)
+
+
+@scenario
+def windows_platform_tests_32():
+    windows_platform_tests("win32", wow64=False)
 
 
 @scenario

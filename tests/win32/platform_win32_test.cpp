@@ -1,0 +1,307 @@
+// The real Windows platform layer (platform/win32.cpp) and the C runtime under it, tested under
+// Wine in a 64-bit and a 32-bit prefix. CTest passes LAUNCHER_EXPECT_WOW64 (1 or 0),
+// LAUNCHER_OBSERVER (a program that reports how it was started) and LAUNCHER_TEST_LINK (a link
+// to a folder, made on the Unix side, which Windows programs under Wine see as a reparse point).
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "launcher/console.h"
+#include "platform/platform.h"
+#include "settings/port_rewrite.h"
+#include "settings/reader.h"
+#include "workspace/expansion_directory.h"
+#include "workspace/locations.h"
+
+namespace {
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// Wide calls: a name the code page cannot spell would read back as "?" through the narrow ones.
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring child = path + L"\\" + name;
+      bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                    (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+      if (folder) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+class Win32PlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    static int counter = 0;
+    folder_ = std::string(temp) + "platform-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+              std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
+    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+  }
+  void TearDown() override { RemoveTree(std::wstring(folder_.begin(), folder_.end())); }
+
+  std::string Path(const std::string& name) const { return folder_ + "\\" + name; }
+
+  static void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+  static bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+  // Points "temp" at the test's folder, for the C runtime's copy of the environment and the system's.
+  void UseFolderAsTemp() {
+    std::string assignment = "TEMP=" + folder_;
+    _putenv(assignment.c_str());
+    SetEnvironmentVariableA("TEMP", folder_.c_str());
+  }
+
+  std::string folder_;
+};
+
+TEST_F(Win32PlatformTest, ReplaceKeepsTheTargetUntilReplacedAndBothFilesOnFailure) {
+  Write(Path("target"), "old");
+  Write(Path("source"), "new");
+  EXPECT_TRUE(platform::ReplaceFileWith(Path("source"), Path("target")));
+  EXPECT_EQ(Read(Path("target")), "new");
+  EXPECT_FALSE(Exists(Path("source")));
+
+  EXPECT_FALSE(platform::ReplaceFileWith(Path("missing"), Path("target")));
+  EXPECT_EQ(Read(Path("target")), "new");
+
+  ASSERT_TRUE(CreateDirectoryA(Path("folder").c_str(), nullptr));
+  Write(Path("source"), "newer");
+  EXPECT_FALSE(platform::ReplaceFileWith(Path("source"), Path("folder")));
+  EXPECT_EQ(Read(Path("source")), "newer");
+  EXPECT_TRUE(Exists(Path("folder")));
+}
+
+TEST_F(Win32PlatformTest, SettingsAreReadAndRewrittenAsBytesThroughTheRealRuntime) {
+  UseFolderAsTemp();
+  ASSERT_TRUE(CreateDirectoryA(Path("TempExpandedFiles").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(Path("TempExpandedFiles\\install").c_str(), nullptr));
+  // Ctrl-Z ends a text-mode read; a CR without LF is no line end.
+  const std::string settings = "[Install]\r\nPort=CmdLine\r\nX=\x1a\r\nAfter=1\r\nY=a\rb\r\n";
+  Write(SettingsFilePath(), settings);
+  EXPECT_TRUE(SettingsFileHasLine("After=1", SettingsFilePath()));
+  EXPECT_TRUE(SettingsFileHasLine("Y=a\rb", SettingsFilePath()));
+  EXPECT_FALSE(SettingsFileHasLine("Y=a", SettingsFilePath()));
+
+  EXPECT_TRUE(RewritePortConfiguration("P", "10.0.0.1"));
+  EXPECT_EQ(Read(SettingsFilePath()),
+            "[Install]\r\nPort=P\r\nX=\x1a\r\nAfter=1\r\nY=a\rb\r\n\r\n[Ports]\r\nP=StandardIP\r\n\r\n[P]\r\n"
+            "Name=P\r\nHostName=P\r\nIPAddress=10.0.0.1\r\n");
+  EXPECT_FALSE(Exists(SettingsFilePath() + ".tmp"));
+}
+
+TEST_F(Win32PlatformTest, NewFileIsNeverOneThatExists) {
+  std::FILE* created = platform::CreateNewFile(Path("new.tmp"));
+  ASSERT_NE(created, nullptr);
+  std::fputs("a\nb", created);  // binary: no CR is added
+  std::fclose(created);
+  EXPECT_EQ(Read(Path("new.tmp")), "a\nb");
+  EXPECT_EQ(platform::CreateNewFile(Path("new.tmp")), nullptr);
+  EXPECT_EQ(Read(Path("new.tmp")), "a\nb");
+}
+
+TEST_F(Win32PlatformTest, PathsAndTheSystem) {
+  Write(Path("file.txt"), "x");
+  EXPECT_EQ(platform::KindOf(Path("file.txt")), platform::PathKind::File);
+  EXPECT_EQ(platform::KindOf(folder_), platform::PathKind::Directory);
+  EXPECT_EQ(platform::KindOf(Path("missing")), platform::PathKind::Missing);
+  if (!Environment("LAUNCHER_TEST_LINK").empty()) {
+    EXPECT_EQ(platform::KindOf(Environment("LAUNCHER_TEST_LINK")), platform::PathKind::Link);
+  }
+  EXPECT_FALSE(ShortPathOf(Path("file.txt")).empty());
+  EXPECT_EQ(ShortPathOf(Path("missing")), "");
+
+  std::string system = platform::SystemDirectory();
+  ASSERT_GE(system.size(), 9u);
+  EXPECT_EQ(_stricmp(system.substr(system.size() - 9).c_str(), "\\system32"), 0) << system;
+  EXPECT_TRUE(Exists(ExtractionToolPath())) << ExtractionToolPath();
+  EXPECT_TRUE(Exists(CommandInterpreterPath())) << CommandInterpreterPath();
+  EXPECT_EQ(platform::RunsUnderWow64(), Environment("LAUNCHER_EXPECT_WOW64") == "1");
+
+  char module[MAX_PATH];
+  GetModuleFileNameA(nullptr, module, MAX_PATH);
+  EXPECT_EQ(platform::ExecutablePath(), module);
+  EXPECT_TRUE(platform::SpellStartDirectory().exact);
+  EXPECT_TRUE(platform::RunsWhereAPersonSees());  // Wine's desktop window station is visible
+  EXPECT_FALSE(platform::ReadPackageBinding().bound);  // this program carries no binding
+}
+
+TEST_F(Win32PlatformTest, NameTheCodePageCannotSpellIsSpelledByItsShortForm) {
+  std::wstring wide(folder_.begin(), folder_.end());
+  wide += L"\\\x041f\x0430\x043f\x043a\x0430";  // "Папка"
+  ASSERT_TRUE(CreateDirectoryW(wide.c_str(), nullptr));
+  ASSERT_TRUE(SetEnvironmentVariableW(L"LAUNCHER_SPELLING", wide.c_str()));
+  platform::AnsiSpelling spelling = platform::SpellEnvironmentValue("launcher_spelling");
+  EXPECT_FALSE(spelling.exact);
+  ASSERT_FALSE(spelling.shortForm.empty());
+  EXPECT_EQ(spelling.shortForm.find('?'), std::string::npos);
+  EXPECT_EQ(platform::KindOf(spelling.shortForm), platform::PathKind::Directory);
+  SetEnvironmentVariableW(L"LAUNCHER_SPELLING", L"C:\\plain");
+  EXPECT_TRUE(platform::SpellEnvironmentValue("LAUNCHER_SPELLING").exact);
+}
+
+TEST_F(Win32PlatformTest, ProtectedDirectoryReadsBackAsAnOwnLeftover) {
+  std::string protectedPath = Path("protected");
+  ASSERT_TRUE(platform::MakeDirectoryWithSecurity(protectedPath, kExpansionDirectorySecurity));
+  EXPECT_FALSE(platform::MakeDirectoryWithSecurity(protectedPath, kExpansionDirectorySecurity));
+  platform::DirectorySecurity security;
+  ASSERT_TRUE(platform::ReadDirectorySecurity(protectedPath, &security));
+  std::string account = platform::CurrentAccountSid();
+  EXPECT_EQ(account.rfind("S-1-5-", 0), 0u) << account;
+  EXPECT_TRUE(IsOwnLeftover(security, account)) << security.owner;
+  bool system = false;
+  for (const std::string& entry : security.entries) system = system || entry == "S-1-5-18";
+  EXPECT_TRUE(system);
+
+  // A folder made without a descriptor is open to others, and so never anyone's leftover.
+  ASSERT_TRUE(CreateDirectoryA(Path("plain").c_str(), nullptr));
+  ASSERT_TRUE(platform::ReadDirectorySecurity(Path("plain"), &security));
+  EXPECT_FALSE(IsOwnLeftover(security, account));
+  EXPECT_FALSE(platform::ReadDirectorySecurity(Path("missing"), &security));
+  EXPECT_FALSE(platform::MakeDirectoryWithSecurity(Path("bad"), "not a descriptor"));
+  EXPECT_FALSE(Exists(Path("bad")));
+}
+
+TEST_F(Win32PlatformTest, RenameMovesTheObjectItselfOrNothing) {
+  ASSERT_TRUE(CreateDirectoryA(Path("a").c_str(), nullptr));
+  Write(Path("a\\inside.txt"), "x");
+  EXPECT_TRUE(platform::RenamePath(Path("a"), Path("b")));
+  EXPECT_EQ(Read(Path("b\\inside.txt")), "x");
+  ASSERT_TRUE(CreateDirectoryA(Path("c").c_str(), nullptr));
+  EXPECT_FALSE(platform::RenamePath(Path("b"), Path("c")));
+  EXPECT_TRUE(Exists(Path("b\\inside.txt")));
+  EXPECT_FALSE(platform::RenamePath(Path("missing"), Path("d")));
+
+  std::string link = Environment("LAUNCHER_TEST_LINK");
+  if (!link.empty()) {
+    // Renamed as itself (Windows) or not at all (Wine, which would move the target): the folder
+    // it points at never moves.
+    std::string target = Environment("LAUNCHER_TEST_LINK_TARGET");
+    bool renamed = platform::RenamePath(link, link + ".aside");
+    EXPECT_TRUE(Exists(target + "\\keep.txt"));
+    if (renamed) platform::RenamePath(link + ".aside", link);
+  }
+}
+
+TEST_F(Win32PlatformTest, HeldFileCannotBeChangedAndHashesWithTheSystemsCryptography) {
+  Write(Path("Setup.cab"), "abc");
+  platform::HeldFile held = platform::HoldFileForReading(Path("Setup.cab"));
+  ASSERT_TRUE(held);
+  EXPECT_EQ(platform::Sha256Of(held),
+            std::string("\xba\x78\x16\xbf\x8f\x01\xcf\xea\x41\x41\x40\xde\x5d\xae\x22\x23"
+                        "\xb0\x03\x61\xa3\x96\x17\x7a\x9c\xb4\x10\xff\x61\xf2\x00\x15\xad",
+                        32));
+  HANDLE writer = CreateFileA(Path("Setup.cab").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+  Write(Path("other.cab"), "xyz");
+  EXPECT_FALSE(MoveFileExA(Path("other.cab").c_str(), Path("Setup.cab").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(DeleteFileA(Path("Setup.cab").c_str()));
+  // Others may read it, as the cabinet tool does.
+  EXPECT_EQ(Read(Path("Setup.cab")), "abc");
+  platform::ReleaseHeldFile(held);
+  EXPECT_TRUE(MoveFileExA(Path("other.cab").c_str(), Path("Setup.cab").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(platform::HoldFileForReading(Path("missing.cab")));
+}
+
+TEST_F(Win32PlatformTest, SystemWideLockIsTakenOnce) {
+  std::string name = "Global\\LAUNCHER-PLATFORM-TEST-" + std::to_string(GetCurrentProcessId());
+  EXPECT_TRUE(platform::HoldSystemWideLock(name, kExpansionLockSecurity));
+  EXPECT_FALSE(platform::HoldSystemWideLock(name, kExpansionLockSecurity));
+}
+
+// What the observer program reported: its command line, working directory and show state.
+std::string Observed(const std::string& folder) {
+  std::ifstream file(folder + "\\observed.txt", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+TEST_F(Win32PlatformTest, StartRequestCarriesParametersDirectoryAndShowState) {
+  std::string observer = Environment("LAUNCHER_OBSERVER");
+  ASSERT_FALSE(observer.empty());
+  auto start = [&](const std::optional<std::string>& parameters, int show) {
+    DeleteFileA(Path("observed.txt").c_str());
+    DWORD handlesBefore = 0;
+    DWORD handlesAfter = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+    platform::ProcessHandle process = platform::StartThroughShell(observer, parameters, folder_, show, true);
+    EXPECT_TRUE(process);
+    if (process) platform::WaitForProcessEnd(process);
+    GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+    EXPECT_EQ(handlesAfter, handlesBefore);  // the process handle is closed after the wait
+    return Observed(folder_);
+  };
+  std::string none = start(std::nullopt, platform::kShowNormal);
+  EXPECT_NE(none.find("directory=" + folder_ + "\n"), std::string::npos) << none;
+  EXPECT_NE(none.find("show=1\n"), std::string::npos) << none;
+  std::string commandLine = none.substr(0, none.find('\n'));
+  EXPECT_TRUE(commandLine.back() == '"' || commandLine.back() == 'e') << commandLine;  // nothing after the name
+
+  std::string given = start(std::string("/I:C:\\a b\\c.isf"), platform::kHide);
+  EXPECT_NE(given.find(" /I:C:\\a b\\c.isf\n"), std::string::npos) << given;
+  EXPECT_NE(given.find("show=0\n"), std::string::npos) << given;
+
+  EXPECT_FALSE(platform::StartThroughShell(Path("missing.exe"), std::nullopt, folder_, platform::kHide, false));
+}
+
+TEST_F(Win32PlatformTest, EveryConsoleLineIsFlushedAsItIsWritten) {
+  std::string path = Path("output.txt");
+  std::fflush(stdout);
+  int saved = _dup(_fileno(stdout));
+  int file = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC, 0644);
+  ASSERT_GE(file, 0);
+  _dup2(file, _fileno(stdout));
+  PrintLine("first line");
+  std::string afterFirst = Read(path);  // read while the line could still sit in a buffer
+  PrintLine("second");
+  std::string afterSecond = Read(path);
+  _dup2(saved, _fileno(stdout));
+  _close(file);
+  _close(saved);
+  EXPECT_EQ(afterFirst, "first line\r\n");  // the console stays in text mode
+  EXPECT_EQ(afterSecond, "first line\r\nsecond\r\n");
+}
+
+TEST_F(Win32PlatformTest, DllsByNameComeFromTheSystemDirectoryOnly) {
+  // A DLL that lies only beside this program: found before the restriction, not after it.
+  char module[MAX_PATH];
+  GetModuleFileNameA(nullptr, module, MAX_PATH);
+  std::string beside = std::string(module).substr(0, std::string(module).rfind('\\')) + "\\planted_probe.dll";
+  ASSERT_TRUE(Exists(beside)) << beside;
+  platform::RestrictDllSearchToSystemDirectory();
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryA("planted_probe.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+}  // namespace
