@@ -1,5 +1,6 @@
 // The native stand-in for the Windows platform: answers come from host_control.h, files live in a
 // test's temporary directory, and programs are recorded instead of started.
+#include <dirent.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <strings.h>
@@ -48,6 +49,7 @@ struct HostState {
   std::vector<std::string> events;
   std::string pendingOutput;
   std::vector<host::StartedProgram> started;
+  bool fileNamesIgnoreCase = false;
 };
 
 HostState& State() {
@@ -107,6 +109,35 @@ std::FILE* OpenFaulty(std::FILE* real, std::size_t bytes, bool forReading) {
   return fopencookie(new FaultyStream{real, bytes}, forReading ? "r" : "w", functions);
 }
 
+// Replaces each part of path after its first `fixed` characters that does not exist as written by
+// an entry of its folder that differs only in letter case, when there is one.
+std::string WithCaseOfExistingEntries(const std::string& path, std::size_t fixed) {
+  std::string resolved = path.substr(0, fixed);
+  std::size_t position = fixed;
+  while (position < path.size()) {
+    std::size_t next = path.find('/', position + 1);
+    if (next == std::string::npos) next = path.size();
+    std::string part = path.substr(position + 1, next - position - 1);
+    std::string candidate = resolved;
+    candidate.append("/").append(part);
+    struct stat status;
+    DIR* directory = part.empty() || lstat(candidate.c_str(), &status) == 0 ? nullptr : opendir(resolved.c_str());
+    if (directory != nullptr) {
+      while (const dirent* entry = readdir(directory)) {
+        if (strcasecmp(entry->d_name, part.c_str()) == 0) {
+          candidate = resolved;
+          candidate.append("/").append(entry->d_name);
+          break;
+        }
+      }
+      closedir(directory);
+    }
+    resolved = candidate;
+    position = next;
+  }
+  return resolved;
+}
+
 }  // namespace
 
 namespace host {
@@ -126,10 +157,13 @@ std::string HostPath(const std::string& windowsPath) {
   std::string path = windowsPath;
   std::replace(path.begin(), path.end(), '\\', '/');
   if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
-    return State().root + "/" + path[0] + path.substr(2);
+    std::string mapped = State().root + "/" + path[0] + path.substr(2);
+    return State().fileNamesIgnoreCase ? WithCaseOfExistingEntries(mapped, State().root.size()) : mapped;
   }
   return path;
 }
+
+void SetFileNamesIgnoreCase(bool ignore) { State().fileNamesIgnoreCase = ignore; }
 
 void SetProcessNames(const std::vector<std::string>& names) { State().processNames = names; }
 void SetProcessSnapshotAvailable(bool available) { State().snapshotAvailable = available; }

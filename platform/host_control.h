@@ -1,6 +1,6 @@
 #pragma once
-// Steering and records of the native stand-in for the Windows platform (host.cpp). Only the unit
-// tests include this header.
+// Steering and records of the native stand-in for the Windows platform (host.cpp). The unit tests
+// and the package tools' preview include this header.
 
 #include <cstddef>
 #include <functional>
@@ -28,6 +28,10 @@ void ClearRecords();
 
 // Maps a Windows path to the host file it stands for.
 std::string HostPath(const std::string& windowsPath);
+
+// With ignore set, a part of a mapped path that does not exist as written stands for an entry of
+// its folder that differs only in the letter case of A to Z, as Windows finds files. Off by Reset.
+void SetFileNamesIgnoreCase(bool ignore);
 
 // Answers.
 void SetProcessNames(const std::vector<std::string>& names);

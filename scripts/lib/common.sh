@@ -36,3 +36,27 @@ build_windows() {
   cmake --preset windows >/dev/null
   cmake --build --preset windows
 }
+
+# Prints the path of the package tools' native helper (tools/package_inspect), built with the tools
+# preset when it is missing or older than its sources; PACKAGE_INSPECT names another build of it.
+package_inspect_program() {
+  if [ -n "${PACKAGE_INSPECT:-}" ]; then
+    echo "$PACKAGE_INSPECT"
+    return
+  fi
+  mkdir -p "$ROOT/build"
+  local log="$ROOT/build/tools-build.log"
+  # ninja rebuilds only what changed; the lock keeps two tools that start at once from building
+  # into the same folder.
+  if ! (
+    cd "$ROOT"
+    flock 9
+    if [ ! -f build/tools/build.ninja ]; then cmake --preset tools; fi
+    cmake --build --preset tools
+  ) 9>"$ROOT/build/.tools.lock" >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "could not build the native helper: cmake --preset tools && cmake --build --preset tools" >&2
+    return 1
+  fi
+  echo "$ROOT/build/tools/package_inspect"
+}

@@ -11,6 +11,7 @@ overrides TEMP from the Unix environment for the programs it starts itself).
 
 import itertools
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -875,6 +876,115 @@ def package_tool():
     code, message = make_package(s.package_dir, out)
     expect(code != 0 and "install/component.isf" in message, f"refuses a missing settings file: {message!r}")
     expect(not out.exists() or not any(out.iterdir()), "nothing written for a refused package")
+
+    # Names beyond ASCII that Windows-1252 can write arrive as written: the cabinet holds their
+    # bytes in that code page, as extrac32.exe reads them, and a launcher named so finds its cabinet.
+    s = Scenario("make-package-names")
+    s.package(b"[Install]\r\n", cabinet="Drucker B\u00fcro.cab", extra={"install/\u00dcbersicht \u2013 Caf\u00e9.txt": b"1252"})
+    expect_run(s.run(name="Drucker B\u00fcro.exe"), SETTINGS_RUN, 0)
+    expect_one_installer(s, "/I:" + settings_path(s))
+    expanded = s.root / "expanded"
+    expanded.mkdir()
+    subprocess.run(["wine", "extrac32", "/Y", "/E", "/L", windows_path(expanded), windows_path(s.launcher_dir / "Drucker B\u00fcro.cab")],
+                   env=wine_environment(s.prefix), check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    expect_equal(sorted(p.name for p in (expanded / "install").iterdir()),
+                 ["component.isf", "x64", "x86", "\u00dcbersicht \u2013 Caf\u00e9.txt"], "names as extrac32.exe wrote them")
+
+
+# ---- the preview against the launcher under Wine ----
+
+def run_preview(s, arguments, package_dir=None, name="Setup.exe"):
+    """What scripts/preview says the launcher does in scenario s, read back from its text."""
+    command = [str(SOURCE / "scripts" / "preview"), "--temp", s.temp_value, "--launcher",
+               windows_path(s.launcher_dir / name)] + (["--x86"] if s.prefix == "win32" else [])
+    completed = subprocess.run(command + [str(package_dir or s.package_dir)] + arguments.split(),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    expect_equal(completed.returncode, 0, f"preview exit code: {completed.stderr.decode(errors='replace')}")
+    text = completed.stdout.decode()
+    lines = text.split("\n")
+    exit_at = next(i for i, line in enumerate(lines) if line.startswith("Exit code: "))
+    seen = {"console": [line[2:] for line in lines[lines.index("Console:") + 1:exit_at]],
+            "exit code": int(lines[exit_at][len("Exit code: "):]), "installers": []}
+    for line in lines[exit_at + 1:]:
+        if line.startswith("Installer: the "):
+            seen["installers"].append({"build": line[len("Installer: the "):-len(" build")], "settings": b""})
+        elif line.startswith("Installer: ") and line != "Installer: not started":
+            raise Failure(f"unexpected installer line: {line}")
+        elif line.startswith("  parameters: "):
+            parameters = line[len("  parameters: "):]
+            seen["installers"][-1]["parameters"] = "" if parameters == "(none)" else parameters
+        elif line.startswith("  working directory: "):
+            seen["installers"][-1]["directory"] = line[len("  working directory: "):]
+        elif re.match(r" +\d+ \|", line):
+            shown, line_end = re.match(r" +\d+ \|(.*)\|(CR LF|LF|\(no line end\))$", line).groups()
+            data = re.sub(rb"<([0-9A-F]{2})>", lambda m: bytes([int(m.group(1), 16)]), shown.encode("latin-1"))
+            seen["installers"][-1]["settings"] += data + {"CR LF": b"\r\n", "LF": b"\n"}.get(line_end, b"")
+    return seen
+
+
+def wine_run_seen(s, result, sample_installer=False):
+    """The same facts from a run under Wine: the console, the exit code and what the installer got."""
+    seen = {"console": result.lines, "exit code": result.exit_code, "installers": []}
+    if sample_installer:
+        report = s.launcher_dir / "InstallGui-report.txt"
+        if report.exists():
+            header, rest = report.read_bytes().split(b"---- settings file as received ----\r\n", 1)
+            fields = header.decode("latin-1").split("\r\n")
+            parameters = fields[1][len("Parameters:"):].strip()
+            seen["installers"].append({"build": re.match(r"Sample installer \((\w+) build\)", fields[0]).group(1),
+                                       "parameters": "" if parameters == "(none)" else parameters,
+                                       "directory": fields[2][len("Working directory: "):],
+                                       "settings": rest[:rest.rindex(b"---- end ----\r\n")]})
+            report.unlink()
+    else:
+        for run in s.installer_runs():
+            seen["installers"].append({"build": run["build"], "parameters": run["parameters"],
+                                       "directory": run["directory"], "settings": s.settings_seen()})
+        (s.launcher_dir / "installer-log.txt").unlink(missing_ok=True)
+    return seen
+
+
+@scenario
+def preview_matches_wine():
+    port = "/port:IP_192.168.1.20 /address:192.168.1.20"
+    # The sample package, with its own installer, on both kinds of Windows.
+    for prefix in ("win64", "win32"):
+        s = Scenario("preview-sample", prefix)
+        shutil.rmtree(s.package_dir)
+        shutil.copytree(BUILD / "sample-package", s.package_dir)
+        code, message = make_package(s.package_dir, s.launcher_dir)
+        expect_equal(code, 0, f"make-package: {message}")
+        for arguments in (port, ""):
+            wine = wine_run_seen(s, s.run(arguments), sample_installer=True)
+            expect_equal(run_preview(s, arguments), wine, f"preview of the sample package, {prefix}, {arguments!r}")
+
+    # Both worked examples of the port rewrite, and the roads that stop early or run standalone.
+    cases = [(FIRST_EXAMPLE_IN, port, "win64"), (FIRST_EXAMPLE_IN, port, "win32"),
+             (SECOND_EXAMPLE_IN, r"/port:\\server\printer", "win64"), (FIRST_EXAMPLE_IN, "/port:LPT1:", "win64"),
+             (b"[Install]\r\nDisplayUI=1 \r\nPort=CmdLine\r\nLicense=1\r\n", "/L:DE /port:IP_1 /address:1.2.3.4", "win32"),
+             (b"[Install]\r\nPort=CmdLine \r\n", "/port:IP_1 /address:1.2.3.4", "win64")]
+    for settings, arguments, prefix in cases:
+        s = Scenario("preview", prefix)
+        s.package(settings)
+        wine = wine_run_seen(s, s.run(arguments))
+        expect_equal(run_preview(s, arguments), wine, f"preview of {settings!r}, {prefix}, {arguments!r}")
+        if settings == FIRST_EXAMPLE_IN and wine["installers"]:
+            expect_equal(wine["installers"][0]["settings"], FIRST_EXAMPLE_OUT, "the first worked example")
+        if settings == SECOND_EXAMPLE_IN:
+            expect_equal(wine["installers"][0]["settings"], SECOND_EXAMPLE_OUT, "the second worked example")
+
+    # Names in another letter case are found on Windows, and so in the preview.
+    s = Scenario("preview-case")
+    (s.package_dir / "Install" / "X64").mkdir(parents=True)
+    (s.package_dir / "INSTALL" / "x86").mkdir(parents=True)
+    (s.package_dir / "Install" / "Component.ISF").write_bytes(FIRST_EXAMPLE_IN)
+    shutil.copy(PROGRAMS / "x64" / "InstallGui.exe", s.package_dir / "Install" / "X64" / "installgui.exe")
+    shutil.copy(PROGRAMS / "x86" / "InstallGui.exe", s.package_dir / "INSTALL" / "x86" / "INSTALLGUI.EXE")
+    code, message = make_package(s.package_dir, s.launcher_dir)
+    expect_equal(code, 0, f"make-package takes names in any letter case: {message}")
+    wine = wine_run_seen(s, s.run(port))
+    expect_equal(len(wine["installers"]), 1, "the x64 build found under Wine")
+    expect_equal(run_preview(s, port), wine, "preview of a package in other letter cases")
 
 
 # ---- signed packages ----

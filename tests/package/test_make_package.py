@@ -1,0 +1,259 @@
+#!/usr/bin/env python3
+"""scripts/make-package on real folders: the cabinets it writes, read back with gcab, and what it
+refuses. No Windows needed; the launcher is a stand-in file unless LAUNCHER_EXE names one.
+
+    test_make_package.py [TestCase ...]     (unittest's command line)
+"""
+
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+SOURCE = Path(os.environ.get("LAUNCHER_SOURCE", Path(__file__).resolve().parents[2]))
+MAKE_PACKAGE = SOURCE / "scripts" / "make-package"
+REQUIRED = {"install/component.isf": b"[Install]\r\nPort=CmdLine\r\n",
+            "install/x86/InstallGui.exe": b"x86 build", "install/x64/InstallGui.exe": b"x64 build"}
+
+
+def cabinet_entries(cabinet):
+    """(name bytes, attributes) of every file in a cabinet, from its CFFILE records."""
+    data = Path(cabinet).read_bytes()
+    (files_at,) = struct.unpack_from("<I", data, 16)
+    (count,) = struct.unpack_from("<H", data, 28)
+    entries, at = [], files_at
+    for _ in range(count):
+        (attributes,) = struct.unpack_from("<H", data, at + 14)
+        end = data.index(b"\0", at + 16)
+        entries.append((data[at + 16:end], attributes))
+        at = end + 1
+    return entries
+
+
+def extracted(cabinet):
+    """Every file in a cabinet, extracted by gcab itself: relative path bytes with "/" -> bytes."""
+    with tempfile.TemporaryDirectory() as scratch:
+        subprocess.run(["gcab", "-x", "-C", scratch, str(cabinet)], check=True, stdout=subprocess.DEVNULL)
+        root = os.fsencode(scratch)
+        files = {}
+        for directory, _, names in os.walk(root):
+            for name in names:
+                with open(os.path.join(directory, name), "rb") as file:
+                    files[os.path.relpath(os.path.join(directory, name), root)] = file.read()
+        return files
+
+
+class PackageTest(unittest.TestCase):
+    def setUp(self):
+        self.root = Path(tempfile.mkdtemp(prefix="make-package-test-"))
+        self.package = self.root / "package"
+        self.out = self.root / "out"
+        self.launcher = self.root / "Setup.exe"
+        self.launcher.write_bytes(b"MZ the launcher")
+        self.write(REQUIRED)
+
+    def tearDown(self):
+        shutil.rmtree(self.root)
+
+    def write(self, files, folder=None):
+        for relative, data in files.items():
+            path = (folder or self.package) / relative
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(data)
+
+    def make(self, *arguments, expect=0):
+        environment = dict(os.environ, LAUNCHER_EXE=str(self.launcher))
+        environment.pop("SIGN_PASSWORD", None)
+        completed = subprocess.run([str(MAKE_PACKAGE)] + [str(a) for a in arguments], env=environment,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        output, errors = completed.stdout.decode(), completed.stderr.decode()
+        self.assertEqual(completed.returncode, expect, f"stdout:\n{output}\nstderr:\n{errors}")
+        return output, errors
+
+    def expect_refused(self, *arguments, says, out=None):
+        output, errors = self.make(*arguments, expect=1)
+        self.assertIn(says, errors)
+        self.assertFalse((out or self.out).exists(), "nothing written, not even OUT_DIR")
+        return errors
+
+    def folder_files(self):
+        return {str(p.relative_to(self.package)).encode("cp1252"): p.read_bytes()
+                for p in self.package.rglob("*") if p.is_file()}
+
+
+class CompleteCabinets(PackageTest):
+    def test_thousands_of_long_names_all_in_the_cabinet_and_verify_stable(self):
+        # About 600 KB of names: the old file list through xargs overwrote the cabinet past 128 KB.
+        for i in range(3200):
+            folder = f"install/drivers/Printer family {i % 40:02d} with a long folder name (x64, 'signed')"
+            name = f"component {i:05d} of the driver; a long & descriptive name with $HOME, `ticks` and %PATH%.dat"
+            self.write({f"{folder}/{name}": os.urandom(64) + bytes(i % 300)})
+        self.write({"-v": b"a name gcab could take for an option", "Café Menü.txt": b"cp1252 letters"})
+        output, _ = self.make(self.package, self.out)
+        self.assertIn("Packing 3205 files into Setup.cab...", output)
+        self.assertIn("Package ready: ", output)
+        self.assertEqual(extracted(self.out / "Setup.cab"), self.folder_files())
+
+        # The answer of --verify is the same on every run: the old grep -q under pipefail
+        # reported present files as missing in about half of them.
+        answers = {self.make("--verify", self.out, expect=1) for _ in range(5)}
+        self.assertEqual(len(answers), 1, answers)
+        output, _ = answers.pop()
+        self.assertIn("Setup.exe: not signed\n", output)
+        for required in REQUIRED:
+            self.assertIn(f"Setup.cab: holds {required}\n", output)
+        self.assertIn("Setup.cab: extracts whole (3205 files)\n", output)
+
+    def test_links_are_followed(self):
+        builds = self.root / "builds"
+        self.write({"x64/InstallGui.exe": b"the x64 build from elsewhere", "docs/readme.txt": b"docs"}, builds)
+        (self.package / "install/x64/InstallGui.exe").unlink()
+        (self.package / "install/x64/InstallGui.exe").symlink_to(builds / "x64/InstallGui.exe")
+        (self.package / "install/docs").symlink_to(builds / "docs", target_is_directory=True)
+        output, _ = self.make(self.package, self.out)
+        self.assertIn("following the link install/x64/InstallGui.exe to ", output)
+        files = extracted(self.out / "Setup.cab")
+        self.assertEqual(files[b"install/x64/InstallGui.exe"], b"the x64 build from elsewhere")
+        self.assertEqual(files[b"install/docs/readme.txt"], b"docs")
+
+    def test_links_that_lead_nowhere_or_around_are_refused(self):
+        (self.package / "install/broken.dll").symlink_to(self.root / "missing.dll")
+        self.expect_refused(self.package, self.out, says="refused install/broken.dll: this link leads nowhere")
+        (self.package / "install/broken.dll").unlink()
+        (self.package / "install/loop").symlink_to("..", target_is_directory=True)
+        self.expect_refused(self.package, self.out, says="refused install/loop: this link leads to")
+
+    def test_out_dir_inside_the_package_is_left_out(self):
+        out = self.package / "out"
+        self.make(self.package, out)
+        output, _ = self.make(self.package, out)
+        self.assertIn("OUT_DIR lies inside PACKAGE_DIR: it is left out of the cabinet (2 files there now)", output)
+        self.assertEqual(sorted(extracted(out / "Setup.cab")), sorted(name.encode() for name in REQUIRED))
+        self.expect_refused(self.package, self.package, says="OUT_DIR is PACKAGE_DIR itself")
+
+    def test_name_with_exe_and_other_launchers_files_in_out_dir(self):
+        self.out.mkdir()
+        (self.out / "InstallFiles.cab").write_bytes(b"an older package")
+        (self.out / "branch.CAB").write_bytes(b"an older package in other letters")
+        output, errors = self.make(self.package, self.out, "Branch.EXE")
+        self.assertIn("NAME 'Branch.EXE' taken as 'Branch'", errors)
+        self.assertIn("OUT_DIR holds InstallFiles.cab, which the launcher expands whenever Branch.cab", errors)
+        self.assertIn("OUT_DIR holds branch.CAB beside the new Branch.cab", errors)
+        self.assertEqual(sorted(p.name for p in self.out.iterdir()),
+                         ["Branch.cab", "Branch.exe", "InstallFiles.cab", "branch.CAB"])
+        _, errors = self.make(self.package, self.out, "InstallFiles")
+        self.assertNotIn("InstallFiles.cab,", errors, "a package's own cabinet is no other file")
+
+    def test_a_cabinet_that_does_not_match_is_never_written(self):
+        # A gcab that loses a file, or packs other bytes, on the way: the check against the folder
+        # must catch it. (It runs in make-package's scratch tree of links, never in the folder.)
+        real = shutil.which("gcab")
+        fake = self.root / "bin"
+        fake.mkdir()
+        for change, says in [("rm install/x86/InstallGui.exe", "the cabinet lacks 1 file(s): install/x86/InstallGui.exe"),
+                             ("rm install/x86/InstallGui.exe; echo other > install/x86/InstallGui.exe",
+                              "the cabinet holds other bytes than the folder for 1 file(s): install/x86/InstallGui.exe")]:
+            (fake / "gcab").write_text(f'#!/bin/sh\nif [ "$1" = -c ]; then {change}; fi\nexec {real} "$@"\n')
+            (fake / "gcab").chmod(0o755)
+            environment = dict(os.environ, LAUNCHER_EXE=str(self.launcher), PATH=f"{fake}:{os.environ['PATH']}")
+            completed = subprocess.run([str(MAKE_PACKAGE), str(self.package), str(self.out)], env=environment,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            self.assertEqual(completed.returncode, 3, completed.stderr.decode())
+            self.assertIn(says, completed.stderr.decode())
+            self.assertNotIn("Package ready", completed.stdout.decode())
+            self.assertFalse(self.out.exists())
+            self.assertEqual(self.folder_files()[b"install/x86/InstallGui.exe"], b"x86 build")
+
+
+class Names(PackageTest):
+    def test_a_name_outside_the_ansi_code_page_is_refused(self):
+        errors = self.expect_refused(self.package, self.out, "Принтер", says="NAME 'Принтер' cannot be used")
+        self.assertIn("--code-page", errors)
+        self.make("--code-page", "1251", self.package, self.out, "Принтер")
+        self.assertTrue((self.out / "Принтер.cab").exists())
+        other = self.root / "other"
+        self.expect_refused("--code-page", "65001", self.package, other, says="no ANSI code page", out=other)
+
+    def test_file_names_are_stored_in_the_code_page(self):
+        self.write({"install/Büro – Übersicht.txt": b"cp1252"})
+        self.make(self.package, self.out)
+        names = dict(cabinet_entries(self.out / "Setup.cab"))
+        self.assertIn("install\\Büro – Übersicht.txt".encode("cp1252"), names)
+        self.assertFalse(any(attributes & 0x80 for attributes in names.values()), "no name marked as UTF-8")
+
+    def test_names_windows_cannot_hold_are_refused_by_name(self):
+        for name, says in [("install/readme ✓.txt", "cannot be written in the ANSI code page 1252"),
+                           ("install/a:b.txt", "Windows file names cannot hold ':'"),
+                           ("install/back\\slash.txt", "Windows file names cannot hold '\\\\'"),
+                           ("install/con.txt", "Windows keeps this name for a device"),
+                           ("install/trailing. ", "Windows drops a dot or blank"),
+                           ("install/" + "x" * 250, "a cabinet holds names of at most 255")]:
+            self.write({name: b"x"})
+            errors = self.expect_refused(self.package, self.out, says=f"refused {name}: ")
+            self.assertIn(says, errors)
+            (self.package / name).unlink()
+
+    def test_letter_case_of_the_required_files(self):
+        shutil.rmtree(self.package / "install")
+        self.write({"Install/Component.ISF": b"[Install]\r\n", "INSTALL/X86/installgui.exe": b"x86",
+                    "install/x64/INSTALLGUI.EXE": b"x64"})
+        self.make(self.package, self.out)
+        output, _ = self.make("--verify", self.out, expect=1)
+        self.assertIn("Setup.cab: holds install/x86/InstallGui.exe (as INSTALL/X86/installgui.exe)\n", output)
+        self.assertIn("Setup.cab: holds install/component.isf (as Install/Component.ISF)\n", output)
+
+    def test_files_that_windows_takes_for_one_are_refused(self):
+        self.write({"install/Readme.txt": b"one", "install/README.TXT": b"two"})
+        self.expect_refused(self.package, self.out, says="Windows sees the same file as")
+
+    def test_a_missing_build_is_named(self):
+        (self.package / "install/x64/InstallGui.exe").unlink()
+        self.expect_refused(self.package, self.out,
+                            says="the package folder has no install/x64/InstallGui.exe: put it there")
+
+
+class Settings(PackageTest):
+    def test_files_the_launcher_cannot_read_as_bytes_are_refused(self):
+        text = "[Install]\r\nPort=CmdLine\r\n"
+        for data, says in [(b"\xff\xfe" + text.encode("utf-16-le"), "UTF-16 little-endian text"),
+                           (text.encode("utf-16-le"), "without a byte-order mark"),
+                           (b"\xef\xbb\xbf" + text.encode(), "UTF-8 byte-order mark")]:
+            self.write({"install/component.isf": data})
+            self.expect_refused(self.package, self.out, says=f"refused install/component.isf: it ")
+            self.expect_refused(self.package, self.out, says=says)
+
+    def test_near_misses_are_warned_with_line_numbers_and_the_package_made(self):
+        self.write({"install/component.isf": b"[Install]\r\nPort=CmdLine \r\nModel=x\r\n\tDisplayUI=1\r\n"
+                                             b"[ports]\r\n"})
+        output, errors = self.make(self.package, self.out)
+        self.assertIn('warning: install/component.isf: line 2: "Port=CmdLine " is not the line "Port=CmdLine"', errors)
+        self.assertIn('line 4: "<09>DisplayUI=1" is not the line "DisplayUI=1"', errors)
+        self.assertIn('line 5: "[ports]" is not the line "[Ports]" (another letter case)', errors)
+        self.assertIn("port: as the settings file sets it", output)
+        self.assertIn("installer: the settings run", output)
+        self.assertIn("Package ready", output)
+
+    def test_what_the_package_will_do(self):
+        self.write({"install/component.isf": b"[Install]\nDisplayUI=1\nPort=CmdLine\nLicense=1\n"})
+        output, _ = self.make("--check", self.package)
+        self.assertIn('port: from the command line ("Port=CmdLine", line 3): every run needs /port: and /address:',
+                      output)
+        self.assertIn('installer: the standalone run ("License=1", line 4)', output)
+        self.assertIn("Nothing refused: the package can be made from", output)
+        self.assertFalse(self.out.exists())
+
+
+class CommandLine(PackageTest):
+    def test_help_usage_and_exit_codes(self):
+        output, _ = self.make("--help")
+        for code in ("0  the package is ready", "1  refused", "2  usage", "3  a tool failed"):
+            self.assertIn(code, output)
+        self.make("--bogus", self.package, self.out, expect=2)
+        self.make(self.package, expect=2)
+
+
+if __name__ == "__main__":
+    unittest.main()

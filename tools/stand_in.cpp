@@ -1,0 +1,56 @@
+#include "tools/stand_in.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "launcher/process_state.h"
+#include "launcher/run_sequence.h"
+#include "platform/host_control.h"
+
+namespace fs = std::filesystem;
+
+bool IsDrivePath(const std::string& path) {
+  return path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+         path[1] == ':' && path[2] == '\\';
+}
+
+StandInWindows::StandInWindows(const StandInSetup& setup) {
+  const char* scratch = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(scratch != nullptr && *scratch != '\0' ? scratch : "/tmp") + "/launcher-stand-in-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a scratch directory in " + pattern);
+  root_ = pattern;
+  host::Reset(root_);
+  host::SetFileNamesIgnoreCase(true);
+  host::SetEnvironment("TEMP", setup.temp);
+  host::SetWow64(setup.windows64);
+  // A pipe, as a deployment tool gives it: no console window, and standard input at its end.
+  host::SetConsoleWindow(false);
+  host::SetPersonSees(setup.personSees);
+  host::SetStandardInput("");
+  host::SetExecutablePath(setup.launcherPath);
+  std::string directory;
+  std::string fileName;
+  SplitLauncherPath(setup.launcherPath, &directory, &fileName);
+  host::SetProcessNames({fileName});
+  launcherDirectory.clear();
+  launchOptions = LaunchOptions();
+  host::SetSystemDirectory("C:\\Windows\\system32");
+  WriteFile("C:\\Windows\\system32\\extrac32.exe", "stand-in");
+  WriteFile("C:\\Windows\\system32\\cmd.exe", "stand-in");
+  if (IsDrivePath(setup.launcherPath)) WriteFile(setup.launcherPath, "stand-in");
+  if (IsDrivePath(setup.temp)) fs::create_directories(host::HostPath(setup.temp));
+}
+
+StandInWindows::~StandInWindows() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+void StandInWindows::WriteFile(const std::string& windowsPath, const std::string& bytes) {
+  fs::path file = host::HostPath(windowsPath);
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << bytes;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// A stand-in Windows in a scratch directory, on which the package tools run the launcher's own
+// code through the host platform: "C:\..." lives below the scratch directory, and file names are
+// found without regard to letter case, as Windows finds them.
+
+#include <string>
+
+// The machine a preview stands for.
+struct StandInSetup {
+  std::string temp = "C:\\Windows\\Temp";  // the launcher's "temp"; a deployment tool's SYSTEM account has this one
+  std::string launcherPath = "C:\\pkg\\Setup.exe";  // argv[0] and the executable's own path
+  bool windows64 = true;                            // 64-bit Windows, where the 32-bit launcher runs under WOW64
+  bool personSees = false;  // a person sees the session; a deployment tool's SYSTEM run in session 0 has none
+};
+
+// Holds the host platform on a fresh scratch directory for as long as it lives.
+class StandInWindows {
+ public:
+  // Resets the host platform: TEMP set, the system directory with extrac32.exe and cmd.exe, the
+  // launcher's file at its path, only the launcher itself running, standard input at its end.
+  explicit StandInWindows(const StandInSetup& setup);
+
+  // Removes the scratch directory and all below it.
+  ~StandInWindows();
+
+  StandInWindows(const StandInWindows&) = delete;
+  StandInWindows& operator=(const StandInWindows&) = delete;
+
+  // Writes bytes to the file at a Windows path, creating its folders.
+  void WriteFile(const std::string& windowsPath, const std::string& bytes);
+
+ private:
+  std::string root_;
+};
+
+// Returns true when path is a Windows path on a drive ("C:\..."), the only kind the stand-in keeps
+// inside its scratch directory.
+bool IsDrivePath(const std::string& path);
