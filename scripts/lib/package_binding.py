@@ -23,6 +23,13 @@ class NotALauncher(Exception):
 
 def binding_offset(data):
     """The file offset of the PACKAGE_BINDING resource's data."""
+    try:
+        return find_binding(data)
+    except (struct.error, IndexError, UnicodeDecodeError):
+        raise NotALauncher("not a Windows program that it can read") from None
+
+
+def find_binding(data):
     u16 = lambda at: struct.unpack_from("<H", data, at)[0]
     u32 = lambda at: struct.unpack_from("<I", data, at)[0]
     if data[:2] != b"MZ":

@@ -514,6 +514,8 @@ def own_cabinet_preferred():
     s = Scenario("cabinets")
     s.package(b"shared\r\n", cabinet="InstallFiles.cab")
     s.package(b"own\r\n", cabinet="Setup.cab")
+    # The launcher as built, bound to no cabinet: which cabinet it picks is the point here.
+    shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup.exe")
     expect_run(s.run(), SETTINGS_RUN, 0)
     expect_equal(s.settings_seen(), b"own\r\n", "settings from Setup.cab")
     (s.launcher_dir / "Setup.cab").unlink()
@@ -1026,6 +1028,9 @@ def signed_package():
     expect_equal(code, 0, f"verify: {output}")
     expect("Setup.exe: signed by /CN=Launcher Test Signer/O=End-to-end tests; the signature verifies" in output,
            f"verify names the signer: {output}")
+    # Bound first, then signed: the signature covers the binding.
+    expect("Setup.exe: the signature covers it as it is, binding included" in output, f"verify: {output}")
+    expect("Setup.exe: bound to this cabinet" in output, f"verify reports the binding: {output}")
     for required in ("install/component.isf", "install/x86/InstallGui.exe", "install/x64/InstallGui.exe"):
         expect(f"Setup.cab: holds {required}" in output, f"verify lists {required}")
     verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(keys / "cert.pem"), "-in", str(signed / "Setup.exe")],
@@ -1065,16 +1070,19 @@ def signed_package():
 
 # ---- bound packages ----
 
-def bind(s, cabinet="Setup.cab", launcher="Setup.exe"):
-    subprocess.run([sys.executable, str(SOURCE / "scripts" / "lib" / "package_binding.py"), "bind",
-                    str(s.launcher_dir / launcher), str(s.launcher_dir / cabinet)], check=True)
+def expect_bound(s):
+    """The package tool bound the launcher it placed to the cabinet beside it."""
+    shown = subprocess.run([sys.executable, str(SOURCE / "scripts" / "lib" / "package_binding.py"), "show",
+                            str(s.launcher_dir / "Setup.exe"), str(s.launcher_dir / "Setup.cab")],
+                           stdout=subprocess.PIPE).stdout.decode().strip()
+    expect_equal(shown, "bound to this cabinet", "the package's binding")
 
 
 @scenario
 def bound_package():
     s = Scenario("bound")
     s.package(FIRST_EXAMPLE_IN)
-    bind(s)
+    expect_bound(s)
     expect_run(s.run("/port:IP_192.168.1.20 /address:192.168.1.20"), SETTINGS_RUN, 0)
     expect_one_installer(s, "/I:" + settings_path(s))
     expect_equal(s.settings_seen(), FIRST_EXAMPLE_OUT, "settings bytes as for an unbound package")
@@ -1111,7 +1119,7 @@ def bound_cabinet_swapped_during_the_run():
     # launcher refuses what it finds.
     s = Scenario("swap")
     s.package(b"[Install]\r\n", extra={f"install/data/file{i}.bin": os.urandom(1 << 20) for i in range(16)})
-    bind(s)
+    expect_bound(s)
     other = Scenario("swap-other")
     other.package(b"[Install]\r\nfrom another package\r\n")
     report = s.root / "swapper.txt"
@@ -1158,7 +1166,10 @@ def damaged_cabinet():
     s.package(b"[Install]\r\n", extra={f"install/data/file{i}.bin": os.urandom(64 * 1024) for i in range(8)})
     cabinet = s.launcher_dir / "Setup.cab"
     cabinet.write_bytes(cabinet.read_bytes()[:cabinet.stat().st_size // 2])
-    # The expansion's outcome is not examined: the run goes on to the install and the cleanup.
+    # A bound launcher refuses it; one bound to no cabinet does not examine the expansion's
+    # outcome: the run goes on to the install and the cleanup.
+    expect_run(s.run(), ["The package cabinet does not match this launcher.", "Unable to extract cab:  Setup.cab"], 10)
+    shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup.exe")
     expect_run(s.run(), SETTINGS_RUN, 0)
     expect(not s.expansion_dir.exists(), "expansion directory removed")
     expect_sentinels(sentinels)

@@ -9,6 +9,7 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import unittest
 from pathlib import Path
@@ -46,13 +47,41 @@ def extracted(cabinet):
         return files
 
 
+def stand_in_launcher():
+    """The smallest Windows program that carries an empty binding region as the launcher does: a
+    PE32 image whose one section holds the resource tree RT_RCDATA / "PACKAGE_BINDING" / 0x409."""
+    name = "PACKAGE_BINDING".encode("utf-16-le")
+    region = b"PACKAGE BINDING " + bytes(4 + 32)
+    # The resource section: three directory levels, the type's name, the data entry, the data.
+    tree = bytearray()
+    tree += struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 1) + struct.pack("<II", 10, 0x80000000 | 24)      # types
+    tree += struct.pack("<IIHHHH", 0, 0, 0, 0, 1, 0) + struct.pack("<II", 0x80000000 | 72, 0x80000000 | 48)  # names
+    tree += struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 1) + struct.pack("<II", 0x409, 104)               # languages
+    tree += struct.pack("<H", len(name) // 2) + name                                                  # at 72
+    tree += bytes(104 - len(tree))
+    tree += struct.pack("<IIII", 0x1000 + 120, len(region), 0, 0) + region                            # at 104
+    raw = bytes(tree) + bytes(-len(tree) % 512)
+    optional = struct.pack("<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 0, 0, 0, 0, 0, 0, 0, 0, 0x400000, 0x1000,
+                           0x200, 4, 0, 0, 0, 4, 0, 0, 0x2000, 0x200, 0, 3, 0, 0, 0, 0, 0, 0, 16)
+    directories = bytearray(16 * 8)
+    struct.pack_into("<II", directories, 2 * 8, 0x1000, len(tree))
+    section = struct.pack("<8sIIIIIIHHI", b".rsrc", len(tree), 0x1000, len(raw), 0x200, 0, 0, 0, 0, 0x40000040)
+    header = b"PE\0\0" + struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, len(optional) + len(directories), 0x102)
+    image = bytearray(0x200)
+    image[:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x40)
+    body = header + optional + bytes(directories) + section
+    image[0x40:0x40 + len(body)] = body
+    return bytes(image) + raw
+
+
 class PackageTest(unittest.TestCase):
     def setUp(self):
         self.root = Path(tempfile.mkdtemp(prefix="make-package-test-"))
         self.package = self.root / "package"
         self.out = self.root / "out"
         self.launcher = self.root / "Setup.exe"
-        self.launcher.write_bytes(b"MZ the launcher")
+        self.launcher.write_bytes(stand_in_launcher())
         self.write(REQUIRED)
 
     def tearDown(self):
@@ -244,6 +273,40 @@ class Settings(PackageTest):
         self.assertIn('installer: the standalone run ("License=1", line 4)', output)
         self.assertIn("Nothing refused: the package can be made from", output)
         self.assertFalse(self.out.exists())
+
+
+BINDING = SOURCE / "scripts" / "lib" / "package_binding.py"
+
+
+def binding_of(launcher, cabinet):
+    completed = subprocess.run([sys.executable, str(BINDING), "show", str(launcher), str(cabinet)],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return completed.returncode, completed.stdout.decode().strip()
+
+
+class Binding(PackageTest):
+    def test_the_launcher_is_bound_to_the_cabinet_made_with_it(self):
+        self.assertEqual(binding_of(self.launcher, self.launcher), (0, "not bound"))
+        output, _ = self.make(self.package, self.out)
+        self.assertIn("Binding Setup.exe to Setup.cab...", output)
+        self.assertEqual(binding_of(self.out / "Setup.exe", self.out / "Setup.cab"), (0, "bound to this cabinet"))
+        self.assertEqual(binding_of(self.launcher, self.out / "Setup.cab"), (0, "not bound"), "the build is left as it was")
+        output, _ = self.make("--verify", self.out, expect=1)  # unsigned
+        self.assertIn("Setup.exe: bound to this cabinet\n", output)
+
+        # Another package's cabinet beside it: --verify says the launcher would refuse it.
+        other = self.root / "other"
+        self.write({"install/extra.txt": b"another package"})
+        self.make(self.package, other)
+        shutil.copy(other / "Setup.cab", self.out / "Setup.cab")
+        output, _ = self.make("--verify", self.out, expect=1)
+        self.assertIn("Setup.exe: bound to another cabinet: it refuses Setup.cab\n", output)
+
+    def test_a_launcher_without_a_binding_region_is_refused(self):
+        self.launcher.write_bytes(b"MZ not a launcher of this kind")
+        _, errors = self.make(self.package, self.out, expect=3)
+        self.assertIn("could not bind", errors)
+        self.assertFalse(self.out.exists(), "nothing written, not even OUT_DIR")
 
 
 class CommandLine(PackageTest):
