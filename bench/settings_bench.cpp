@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 #include "platform/host_control.h"
 #include "settings/port_rewrite.h"
 #include "settings/reader.h"

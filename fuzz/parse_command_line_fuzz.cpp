@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "launcher/options.h"
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 #include "platform/host_control.h"
 #include "settings/port_rewrite.h"
 

@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "installer/selection.h"
-#include "launcher/console.h"
-#include "launcher/process_state.h"
+#include "common/console.h"
+#include "common/process_state.h"
 #include "platform/platform.h"
 #include "settings/port_mode.h"
 #include "settings/port_rewrite.h"

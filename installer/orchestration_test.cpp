@@ -4,10 +4,10 @@
 #include <filesystem>
 
 #include "installer/selection.h"
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 #include "settings/reader.h"
 #include "workspace/locations.h"
-#include "platform/host_test_fixture.h"
+#include "testing/host_test_fixture.h"
 
 namespace {
 

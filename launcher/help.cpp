@@ -1,6 +1,6 @@
 #include "launcher/help.h"
 
-#include "launcher/console.h"
+#include "common/console.h"
 #include "platform/platform.h"
 
 void ShowHelp(const std::string& launcherFileName) {

@@ -1,7 +1,7 @@
 #include "launcher/help.h"
 
 #include "launcher/help_test.h"
-#include "platform/host_test_fixture.h"
+#include "testing/host_test_fixture.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 
 namespace {
 

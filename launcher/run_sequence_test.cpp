@@ -1,8 +1,8 @@
 #include "launcher/run_sequence.h"
 
 #include "launcher/help_test.h"
-#include "launcher/process_state.h"
-#include "platform/host_test_fixture.h"
+#include "common/process_state.h"
+#include "testing/host_test_fixture.h"
 
 namespace {
 

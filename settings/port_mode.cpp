@@ -1,7 +1,7 @@
 #include "settings/port_mode.h"
 
-#include "launcher/console.h"
-#include "launcher/process_state.h"
+#include "common/console.h"
+#include "common/process_state.h"
 #include "platform/platform.h"
 #include "settings/reader.h"
 

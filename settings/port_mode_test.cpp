@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "launcher/console.h"
-#include "launcher/process_state.h"
-#include "platform/host_test_fixture.h"
+#include "common/console.h"
+#include "common/process_state.h"
+#include "testing/host_test_fixture.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "launcher/console.h"
-#include "launcher/process_state.h"
+#include "common/console.h"
+#include "common/process_state.h"
 #include "platform/platform.h"
 #include "settings/line_reader.h"
 #include "settings/reader.h"

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "launcher/process_state.h"
-#include "platform/host_test_fixture.h"
+#include "common/process_state.h"
+#include "testing/host_test_fixture.h"
 
 namespace {
 

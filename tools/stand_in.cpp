@@ -5,7 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 #include "launcher/run_sequence.h"
 #include "platform/host_control.h"
 

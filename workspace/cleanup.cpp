@@ -1,7 +1,7 @@
 #include "workspace/cleanup.h"
 
-#include "launcher/console.h"
-#include "launcher/process_state.h"
+#include "common/console.h"
+#include "common/process_state.h"
 #include "platform/platform.h"
 #include "workspace/locations.h"
 #include "workspace/process_runner.h"

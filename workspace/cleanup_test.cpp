@@ -1,7 +1,7 @@
 #include "workspace/cleanup.h"
 
-#include "launcher/process_state.h"
-#include "platform/host_test_fixture.h"
+#include "common/process_state.h"
+#include "testing/host_test_fixture.h"
 
 namespace {
 

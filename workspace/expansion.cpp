@@ -1,6 +1,6 @@
 #include "workspace/expansion.h"
 
-#include "launcher/console.h"
+#include "common/console.h"
 #include "platform/platform.h"
 #include "workspace/expansion_directory.h"
 #include "workspace/locations.h"

@@ -1,6 +1,6 @@
 #include "workspace/expansion.h"
 
-#include "platform/host_test_fixture.h"
+#include "testing/host_test_fixture.h"
 
 namespace {
 

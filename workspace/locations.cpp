@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 #include "platform/platform.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "platform/host_test_fixture.h"
+#include "testing/host_test_fixture.h"
 #include "workspace/expansion.h"
 
 namespace {

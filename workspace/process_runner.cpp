@@ -1,6 +1,6 @@
 #include "workspace/process_runner.h"
 
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 #include "platform/platform.h"
 
 void RunAndWait(const std::string& file, const std::optional<std::string>& parameters, int showCommand) {

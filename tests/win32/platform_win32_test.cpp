@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/console.h"
+#include "common/console.h"
 #include "platform/platform.h"
 #include "settings/port_rewrite.h"
 #include "settings/reader.h"

@@ -1,4 +1,4 @@
-#include "launcher/process_state.h"
+#include "common/process_state.h"
 
 std::string launcherDirectory;
 LaunchOptions launchOptions;

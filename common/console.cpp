@@ -1,4 +1,4 @@
-#include "launcher/console.h"
+#include "common/console.h"
 
 #include "platform/platform.h"
 

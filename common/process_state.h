@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "launcher/options.h"
+#include "common/launch_options.h"
 
 // The directory the launcher was started from: argv[0] up to its last backslash (or the running
 // executable's directory when argv[0] holds none). Written by RunLauncher; read by the cabinet

@@ -1,12 +1,12 @@
-#include "platform/host_test_fixture.h"
+#include "testing/host_test_fixture.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "launcher/console.h"
-#include "launcher/process_state.h"
+#include "common/console.h"
+#include "common/process_state.h"
 
 namespace fs = std::filesystem;
 
