@@ -112,9 +112,17 @@ constexpr int64_t kMegabyte = 1024 * kKilobyte;
 
 }  // namespace
 
-BENCHMARK(SettingsFileHasLineLastKey)->Arg(kKilobyte)->Arg(kMegabyte)->Arg(64 * kMegabyte)->Unit(benchmark::kMicrosecond);
+BENCHMARK(SettingsFileHasLineLastKey)
+    ->Arg(kKilobyte)
+    ->Arg(kMegabyte)
+    ->Arg(64 * kMegabyte)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(PlainLineRead)->Arg(kKilobyte)->Arg(kMegabyte)->Arg(64 * kMegabyte)->Unit(benchmark::kMicrosecond);
-BENCHMARK(RewritePortConfigurationWhole)->Arg(kKilobyte)->Arg(kMegabyte)->Arg(64 * kMegabyte)->Unit(benchmark::kMicrosecond);
+BENCHMARK(RewritePortConfigurationWhole)
+    ->Arg(kKilobyte)
+    ->Arg(kMegabyte)
+    ->Arg(64 * kMegabyte)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(PlainCopy)->Arg(kKilobyte)->Arg(kMegabyte)->Arg(64 * kMegabyte)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {

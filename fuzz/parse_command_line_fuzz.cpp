@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/options.h"
 #include "common/process_state.h"
+#include "launcher/options.h"
 
 namespace {
 

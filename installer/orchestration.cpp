@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "installer/selection.h"
 #include "common/console.h"
 #include "common/process_state.h"
+#include "installer/selection.h"
 #include "platform/platform.h"
 #include "settings/port_mode.h"
 #include "settings/port_rewrite.h"

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "installer/selection.h"
 #include "common/process_state.h"
+#include "installer/selection.h"
 #include "settings/reader.h"
-#include "workspace/locations.h"
 #include "testing/host_test_fixture.h"
+#include "workspace/locations.h"
 
 namespace {
 
@@ -19,8 +19,9 @@ class RunInstallTest : public LauncherTest {
  protected:
   // Expands the package as the launcher would have before the install.
   void Expand(const std::string& settings) {
-    for (const auto& file : std::map<std::string, std::string>{
-             {"install\\component.isf", settings}, {"install\\x86\\InstallGui.exe", "x86"}, {"install\\x64\\InstallGui.exe", "x64"}}) {
+    for (const auto& file : std::map<std::string, std::string>{{"install\\component.isf", settings},
+                                                               {"install\\x86\\InstallGui.exe", "x86"},
+                                                               {"install\\x64\\InstallGui.exe", "x64"}}) {
       WriteFile(std::string(kExpansionDirectory) + "\\" + file.first, file.second);
     }
   }
@@ -37,7 +38,8 @@ class RunInstallTest : public LauncherTest {
 TEST_F(RunInstallTest, SettingsRunGivesTheSettingsFilePath) {
   Expand("[Install]\r\nDisplayUI=0\r\n");
   EXPECT_TRUE(RunInstall());
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...", kCleanupComplete}));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...",
+                                               kCleanupComplete}));
   ASSERT_EQ(Installers().size(), 1u);
   EXPECT_EQ(Installers()[0].file, kInstallerX86);
   EXPECT_EQ(Installers()[0].parameters, "/I:C:\\Temp\\TempExpandedFiles\\install\\component.isf");
@@ -102,7 +104,8 @@ TEST_F(RunInstallTest, StandaloneRunParameters) {
   EXPECT_TRUE(RunInstall());
   ASSERT_EQ(Installers().size(), 1u);
   EXPECT_EQ(Installers()[0].parameters, std::nullopt);
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...", kCleanupComplete}));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...",
+                                               kCleanupComplete}));
 
   for (const char* language : {"/l:de", "/L:DE"}) {
     host::ClearRecords();
@@ -120,8 +123,9 @@ TEST_F(RunInstallTest, StandaloneKeys) {
     const char* settings;
     bool standalone;
   };
-  for (const Case& c : {Case{"License=1\r\nDisplayUI=0\r\n", true}, Case{"PortRuntimeDiscover=1\n", true},
-                        Case{"DisplayUI=1 \r\n", false}, Case{"displayui=1\r\n", false}, Case{"License=10\r\n", false}}) {
+  for (const Case& c :
+       {Case{"License=1\r\nDisplayUI=0\r\n", true}, Case{"PortRuntimeDiscover=1\n", true},
+        Case{"DisplayUI=1 \r\n", false}, Case{"displayui=1\r\n", false}, Case{"License=10\r\n", false}}) {
     WriteFile(kSettingsFile, c.settings);
     EXPECT_EQ(RequestsStandaloneRun(kSettingsFile), c.standalone) << c.settings;
   }
@@ -143,7 +147,8 @@ TEST_F(RunInstallTest, StandaloneRunWithPortModeRewritesOnce) {
   launchOptions.printerAddress = "1.2.3.4";
   launchOptions.portGiven = launchOptions.addressGiven = true;
   EXPECT_TRUE(RunInstall());
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...", kCleanupComplete}));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...",
+                                               kCleanupComplete}));
   EXPECT_EQ(EventsStartingWith("create-new:").size(), 1u);
 }
 
@@ -179,9 +184,7 @@ TEST_F(RunInstallTest, MissingSettingsFileStillGetsTheSettingsRun) {
 
 TEST_F(RunInstallTest, TempIsRefusedExactlyWhenAFormedPathWouldPassMaxPath) {
   // The longest paths a run forms: the installer, and the rewrite's temporary file.
-  auto longest = [] {
-    return std::max(GetInstallerPath().size(), (SettingsFilePath() + ".tmp").size());
-  };
+  auto longest = [] { return std::max(GetInstallerPath().size(), (SettingsFilePath() + ".tmp").size()); };
   for (bool underWow64 : {false, true}) {
     host::SetWow64(underWow64);
     std::string temp = "C:\\" + std::string(211, 't');

@@ -4,5 +4,6 @@
 #include "workspace/locations.h"
 
 std::string GetInstallerPath() {
-  return ExpansionDirectory() + (platform::RunsUnderWow64() ? "\\install\\x64\\InstallGui.exe" : "\\install\\x86\\InstallGui.exe");
+  return ExpansionDirectory() +
+         (platform::RunsUnderWow64() ? "\\install\\x64\\InstallGui.exe" : "\\install\\x86\\InstallGui.exe");
 }

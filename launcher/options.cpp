@@ -14,9 +14,7 @@ std::string FoldAsciiCase(std::string text) {
   return text;
 }
 
-std::string CutTo(const std::string& text, std::size_t from, std::size_t limit) {
-  return text.substr(from, limit);
-}
+std::string CutTo(const std::string& text, std::size_t from, std::size_t limit) { return text.substr(from, limit); }
 
 // Stores one option's value. A later occurrence of the same option replaces the earlier one
 // wholly, its flags included, so the last one typed is the one that counts.

@@ -1,7 +1,7 @@
 #include "launcher/run_sequence.h"
 
-#include "launcher/help_test.h"
 #include "common/process_state.h"
+#include "launcher/help_test.h"
 #include "testing/host_test_fixture.h"
 
 namespace {
@@ -44,7 +44,8 @@ TEST_F(RunLauncherTest, SecondCopyRefusesEvenForHelp) {
   host::SetProcessNames({"Setup.exe", "Setup.exe"});
   host::SetStandardInput("\n");
   EXPECT_EQ(Run({"/?"}), 1);
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Error : Already another instance is running", "Press ENTER to continue"}));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"Error : Already another instance is running", "Press ENTER to continue"}));
   EXPECT_EQ(EventsStartingWith("foreground").size(), 1u);
   EXPECT_EQ(EventsStartingWith("read-input").size(), 1u);
   EXPECT_TRUE(host::StartedPrograms().empty());
@@ -71,7 +72,8 @@ TEST_F(RunLauncherTest, MissingCabinetMessageForOtherNames) {
   EXPECT_EQ(Run({}, "C:\\pkg\\setup.x86.exe"), 10);
   host::SetExecutablePath("C:\\pkg\\SETUP.EXE");
   EXPECT_EQ(Run({}, "C:\\pkg\\SETUP.EXE"), 10);
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to extract cab:  setup.x86.cab", "Unable to extract cab:  SETUP.cab"}));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"Unable to extract cab:  setup.x86.cab", "Unable to extract cab:  SETUP.cab"}));
 }
 
 TEST_F(RunLauncherTest, InstallRoadEndsWithCodeZeroAndWindowShown) {
@@ -91,7 +93,8 @@ TEST_F(RunLauncherTest, ExpansionDirectoryInUseGivesTheGuardsAnswer) {
   WriteFile("C:\\Temp\\TempExpandedFiles\\install\\component.isf", "another run's");
   host::HoldLockElsewhere("Global\\C:/TEMP/TEMPEXPANDEDFILES");
   EXPECT_EQ(Run({}, "C:\\pkg\\Setup2.exe"), 1);
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Error : Already another instance is running", "Press ENTER to continue"}));
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"Error : Already another instance is running", "Press ENTER to continue"}));
   EXPECT_EQ(EventsStartingWith("window:"), (std::vector<std::string>{"window:1", "window:0", "window:1"}));
   EXPECT_EQ(EventsStartingWith("foreground").size(), 1u);
   EXPECT_EQ(EventsStartingWith("read-input").size(), 1u);
@@ -110,7 +113,8 @@ TEST_F(RunLauncherTest, FolderTheCodePageCannotSpellIsUsedByItsShortForm) {
   ASSERT_EQ(host::StartedPrograms().size(), 3u);
   EXPECT_EQ(host::StartedPrograms()[0].parameters,
             "/Y /A /E /L \"C:\\Temp\\TempExpandedFiles\" \"C:\\____~4CG\\InstallFiles.cab\"");
-  for (const host::StartedProgram& program : host::StartedPrograms()) EXPECT_EQ(program.workingDirectory, "C:\\____~4CG");
+  for (const host::StartedProgram& program : host::StartedPrograms())
+    EXPECT_EQ(program.workingDirectory, "C:\\____~4CG");
   host::ClearRecords();
   EXPECT_EQ(Run({"/?"}, "C:\\????? ? ?????????\\Setup.exe"), 0);
   EXPECT_EQ(Lines().front(), "Help Menu for Setup.exe");

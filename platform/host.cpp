@@ -187,9 +187,10 @@ void SetEnvironment(const std::string& name, const std::string& value) {
 
 void UnsetEnvironment(const std::string& name) {
   auto& environment = State().environment;
-  environment.erase(std::remove_if(environment.begin(), environment.end(),
-                                   [&](const auto& entry) { return strcasecmp(entry.first.c_str(), name.c_str()) == 0; }),
-                    environment.end());
+  environment.erase(
+      std::remove_if(environment.begin(), environment.end(),
+                     [&](const auto& entry) { return strcasecmp(entry.first.c_str(), name.c_str()) == 0; }),
+      environment.end());
 }
 
 void SetWow64(bool underWow64) { State().underWow64 = underWow64; }
@@ -243,9 +244,7 @@ void ShowWindowAs(WindowHandle window, int showCommand) {
   State().events.push_back(std::string(window ? "window:" : "window-none:") + std::to_string(showCommand));
 }
 
-void BringToForeground(WindowHandle window) {
-  State().events.push_back(window ? "foreground" : "foreground-none");
-}
+void BringToForeground(WindowHandle window) { State().events.push_back(window ? "foreground" : "foreground-none"); }
 
 void WriteStandardOutput(const std::string& text) { State().pendingOutput += text; }
 

@@ -6,8 +6,8 @@
 #include <io.h>
 #include <sddl.h>
 #include <shellapi.h>
-#include <wincrypt.h>
 #include <tlhelp32.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +24,7 @@ void ShowWindowAs(WindowHandle window, int showCommand) { ShowWindow(static_cast
 
 void BringToForeground(WindowHandle window) { SetForegroundWindow(static_cast<HWND>(window.value)); }
 
-void WriteStandardOutput(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-}
+void WriteStandardOutput(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 void FlushStandardOutput() { std::fflush(stdout); }
 
@@ -123,9 +121,7 @@ AnsiSpelling SpellEnvironmentValue(const std::string& name) {
   return Spell(value);
 }
 
-bool PathExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 PathKind KindOf(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
@@ -160,9 +156,9 @@ bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security)
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  bool read = realDirectory && GetSecurityInfo(directory, SE_FILE_OBJECT,
-                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                               nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS;
+  bool read = realDirectory &&
+              GetSecurityInfo(directory, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS;
   CloseHandle(directory);
   if (!read) return false;
   security->owner = SidText(owner);
@@ -399,8 +395,8 @@ void RestrictDllSearchToSystemDirectory() {
   using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
   HMODULE kernel = GetModuleHandleA("kernel32");
   FARPROC address = kernel != nullptr ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-  if (address == nullptr ||
-      !reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(address))(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+  if (address == nullptr || !reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(address))(
+                                LOAD_LIBRARY_SEARCH_SYSTEM32)) {
     SetDllDirectoryA("");
   }
 }

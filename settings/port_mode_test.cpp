@@ -31,12 +31,11 @@ TEST_F(ValidatePortOptionsTest, OutcomeTable) {
     bool port, address, share, result;
     std::vector<std::string> lines;
   };
-  for (const Row& row : {Row{true, true, false, true, {}},
-                         Row{true, true, true, true, {}},
-                         Row{true, false, true, true, {}},
-                         Row{true, false, false, false, {kLine1, kLine2, kAddressLine}},
-                         Row{false, true, false, false, {kLine1, kLine2, kPortLine}},
-                         Row{false, false, false, false, {kLine1, kLine2, kPortLine, kAddressLine}}}) {
+  for (const Row& row :
+       {Row{true, true, false, true, {}}, Row{true, true, true, true, {}}, Row{true, false, true, true, {}},
+        Row{true, false, false, false, {kLine1, kLine2, kAddressLine}},
+        Row{false, true, false, false, {kLine1, kLine2, kPortLine}},
+        Row{false, false, false, false, {kLine1, kLine2, kPortLine, kAddressLine}}}) {
     host::ClearRecords();
     launchOptions = LaunchOptions();
     Given(row.port, row.address, row.share);

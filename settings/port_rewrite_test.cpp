@@ -33,8 +33,8 @@ class RewritePortConfigurationTest : public LauncherTest {
 };
 
 TEST_F(RewritePortConfigurationTest, FirstWorkedExample) {
-  std::string result = Rewrite("[Install]\nNetwork_Twain=1\nPort=CmdLine\n\n[Other]\nKey=Value\n", "IP_192.168.1.20",
-                               "192.168.1.20");
+  std::string result =
+      Rewrite("[Install]\nNetwork_Twain=1\nPort=CmdLine\n\n[Other]\nKey=Value\n", "IP_192.168.1.20", "192.168.1.20");
   EXPECT_EQ(result, Crlf("[Install]\n"
                          "Network_Twain=1\n"
                          "Port=IP_192.168.1.20\n"
@@ -58,8 +58,8 @@ TEST_F(RewritePortConfigurationTest, FirstWorkedExample) {
 
 TEST_F(RewritePortConfigurationTest, SecondWorkedExamplePrinterShare) {
   launchOptions.portIsNetworkShare = true;
-  std::string result = Rewrite("[Install]\nPorts=2\nPort=CmdLine\n\n[Ports]\nOtherPort=StandardIP\n",
-                               "\\\\server\\printer", "10.0.0.9");
+  std::string result =
+      Rewrite("[Install]\nPorts=2\nPort=CmdLine\n\n[Ports]\nOtherPort=StandardIP\n", "\\\\server\\printer", "10.0.0.9");
   EXPECT_EQ(result, Crlf("[Install]\n"
                          "Ports=3\n"
                          "Port=\\\\server\\printer\n"
@@ -109,7 +109,8 @@ TEST_F(RewritePortConfigurationTest, PortCountReadsLikeAtoi) {
 }
 
 TEST_F(RewritePortConfigurationTest, InstallHeaderMayStandWithinALine) {
-  EXPECT_EQ(Rewrite(" [Install] ; main\nA=1\n[Next]\n"), Crlf(" [Install] ; main\nA=1\nPorts=1\n\n[Next]\n\n" + PortTail()));
+  EXPECT_EQ(Rewrite(" [Install] ; main\nA=1\n[Next]\n"),
+            Crlf(" [Install] ; main\nA=1\nPorts=1\n\n[Next]\n\n" + PortTail()));
   // A CR at the end of the file is no line end: the last line keeps it.
   EXPECT_EQ(Rewrite("[X]\nA=1\r"), Crlf("[X]\nA=1\r\n" + PortTail()));
 }
@@ -151,7 +152,8 @@ class RewriteFailureTest : public RewritePortConfigurationTest {
   void ExpectUnchanged() {
     EXPECT_FALSE(RewritePortConfiguration("P", "A"));
     EXPECT_EQ(ReadFile(kSettingsFile), original_);
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to write the port configuration to the settings file; it was left unchanged."}));
+    EXPECT_EQ(Lines(), (std::vector<std::string>{
+                           "Unable to write the port configuration to the settings file; it was left unchanged."}));
   }
   void SetUp() override {
     RewritePortConfigurationTest::SetUp();

@@ -26,7 +26,8 @@ void LauncherTest::SetUp() {
   WriteFile("C:\\Windows\\system32\\cmd.exe", "interpreter");
   host::OnProgramStart([this](const host::StartedProgram& program) {
     if (program.file.size() >= 12 && program.file.compare(program.file.size() - 12, 12, "extrac32.exe") == 0) {
-      for (const auto& [relative, bytes] : package_) WriteFile(std::string(kExpansionDirectory) + "\\" + relative, bytes);
+      for (const auto& [relative, bytes] : package_)
+        WriteFile(std::string(kExpansionDirectory) + "\\" + relative, bytes);
     } else if (program.file.size() >= 14 && program.file.compare(program.file.size() - 14, 14, "InstallGui.exe") == 0) {
       settingsSeenByInstaller_.push_back(Exists(kSettingsFile) ? ReadFile(kSettingsFile) : "(missing)");
     } else if (program.file.size() >= 7 && program.file.compare(program.file.size() - 7, 7, "cmd.exe") == 0) {

@@ -13,7 +13,8 @@ std::string RemovalParameters(const std::string& expansionDirectory) {
 }
 
 void CleanUpWorkspace() {
-  PrintLine(launchOptions.installFailed ? "Install Failed, Beginning Cleanup..." : "Install Complete, Beginning Cleanup...");
+  PrintLine(launchOptions.installFailed ? "Install Failed, Beginning Cleanup..."
+                                        : "Install Complete, Beginning Cleanup...");
   // The removal follows links below the path it is given, so a link that stands in the
   // directory's place since the expansion is left alone.
   std::string expansionDirectory = ExpansionDirectory();

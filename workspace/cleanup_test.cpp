@@ -44,9 +44,10 @@ TEST_F(CleanUpWorkspaceTest, LinkPlantedSinceExpansionIsNotRemoved) {
   ASSERT_EQ(symlink(host::HostPath("C:\\Elsewhere").c_str(), host::HostPath(kExpansionDirectory).c_str()), 0);
   CleanUpWorkspace();
   EXPECT_TRUE(host::StartedPrograms().empty());
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Install Complete, Beginning Cleanup...",
-                                               "Unable to use the temporary directory: TempExpandedFiles in it is a link or junction.",
-                                               "Cleanup Complete."}));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "Install Complete, Beginning Cleanup...",
+                         "Unable to use the temporary directory: TempExpandedFiles in it is a link or junction.",
+                         "Cleanup Complete."}));
   EXPECT_EQ(ReadFile("C:\\Elsewhere\\keep.txt"), "keep");
 }
 

@@ -12,7 +12,8 @@ namespace {
 
 const std::string kAccount = "S-1-5-21-0-0-0-1000";
 const std::string kAside = "C:\\Temp\\TempExpandedFiles.00005eed";
-const std::string kCreated = std::string("mkdir:C:\\Temp\\TempExpandedFiles ") + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+const std::string kCreated =
+    std::string("mkdir:C:\\Temp\\TempExpandedFiles ") + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const std::string kRemoval = "/D /V:OFF /C rmdir /S /Q \"C:\\Temp\\TempExpandedFiles\"";
 
 class FreshExpansionDirectoryTest : public LauncherTest {
@@ -64,12 +65,12 @@ TEST(IsOwnLeftover, OnlySystemAdministratorsAndTheAccount) {
   EXPECT_TRUE(IsOwnLeftover(S{ba, {sy, ba}, true}, kAccount));
   EXPECT_TRUE(IsOwnLeftover(S{kAccount, {sy, kAccount}, true}, kAccount));  // as Wine reads it back
   EXPECT_TRUE(IsOwnLeftover(S{sy, {}, true}, kAccount));
-  for (const S& foreign : {S{sy, {sy, ba}, false},                       // no DACL: everyone may write
-                           S{"S-1-5-21-9-9-9-1001", {sy, ba}, true},     // another account's
-                           S{sy, {sy, ba, "S-1-1-0"}, true},             // Everyone
-                           S{sy, {sy, "S-1-5-32-545"}, true},            // Users
-                           S{sy, {sy, "S-1-3-0"}, true},                 // CREATOR OWNER
-                           S{sy, {sy, "?"}, true},                       // an entry of another kind
+  for (const S& foreign : {S{sy, {sy, ba}, false},                    // no DACL: everyone may write
+                           S{"S-1-5-21-9-9-9-1001", {sy, ba}, true},  // another account's
+                           S{sy, {sy, ba, "S-1-1-0"}, true},          // Everyone
+                           S{sy, {sy, "S-1-5-32-545"}, true},         // Users
+                           S{sy, {sy, "S-1-3-0"}, true},              // CREATOR OWNER
+                           S{sy, {sy, "?"}, true},                    // an entry of another kind
                            S{"", {sy}, true}}) {
     EXPECT_FALSE(IsOwnLeftover(foreign, kAccount)) << foreign.owner << " with " << foreign.entries.size() << " entries";
   }
@@ -79,7 +80,8 @@ TEST(IsOwnLeftover, OnlySystemAdministratorsAndTheAccount) {
 
 TEST(ExpansionLockName, SamePathInAnyCaseGivesOneName) {
   EXPECT_EQ(ExpansionLockName("C:\\Windows\\Temp\\TempExpandedFiles"), "Global\\C:/WINDOWS/TEMP/TEMPEXPANDEDFILES");
-  EXPECT_EQ(ExpansionLockName("c:\\windows\\TEMP\\TempExpandedFiles"), ExpansionLockName("C:\\Windows\\Temp\\TempExpandedFiles"));
+  EXPECT_EQ(ExpansionLockName("c:\\windows\\TEMP\\TempExpandedFiles"),
+            ExpansionLockName("C:\\Windows\\Temp\\TempExpandedFiles"));
   EXPECT_EQ(AsideName("C:\\T\\TempExpandedFiles", 0xABC), "C:\\T\\TempExpandedFiles.00000abc");
 }
 
@@ -124,12 +126,16 @@ TEST_F(FreshExpansionDirectoryTest, ForeignLeftoversAreMovedAsideUnopened) {
     const char* what;
     std::function<void()> plant;
   };
-  for (const Case& c : std::vector<Case>{
-           {"a folder Everyone may write to", [&] { PlantLeftover(kAccount, {kAccount, "S-1-1-0"}); }},
-           {"a folder of another account", [&] { PlantLeftover("S-1-5-21-9-9-9-1001", {"S-1-5-18"}); }},
-           {"a folder made without a descriptor", [&] { WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x"); }},
-           {"a link to a folder elsewhere", [&] { PlantLinkToElsewhere(kExpansionDirectory); }},
-           {"a file", [&] { WriteFile(kExpansionDirectory, "file"); }}}) {
+  for (const Case& c :
+       std::vector<Case>{{"a folder Everyone may write to",
+                          [&] {
+                            PlantLeftover(kAccount, {kAccount, "S-1-1-0"});
+                          }},
+                         {"a folder of another account", [&] { PlantLeftover("S-1-5-21-9-9-9-1001", {"S-1-5-18"}); }},
+                         {"a folder made without a descriptor",
+                          [&] { WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x"); }},
+                         {"a link to a folder elsewhere", [&] { PlantLinkToElsewhere(kExpansionDirectory); }},
+                         {"a file", [&] { WriteFile(kExpansionDirectory, "file"); }}}) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove_all(host::HostPath("C:\\Temp"));
     MakeDirectories("C:\\Temp");
@@ -159,9 +165,11 @@ TEST_F(FreshExpansionDirectoryTest, NeitherRemovedNorRenamedStopsOnTheTemporaryD
   WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x");
   host::FailRenaming();
   EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
-  EXPECT_EQ(Lines(), (std::vector<std::string>{
-                         "Creating Temporary Directory...",
-                         "Unable to use the temporary directory: TempExpandedFiles in it could not be removed or moved aside."}));
+  EXPECT_EQ(
+      Lines(),
+      (std::vector<std::string>{
+          "Creating Temporary Directory...",
+          "Unable to use the temporary directory: TempExpandedFiles in it could not be removed or moved aside."}));
   EXPECT_EQ(EventsStartingWith("rename:").size(), 16u);
   EXPECT_TRUE(EventsStartingWith("mkdir:").empty());
   EXPECT_TRUE(host::StartedPrograms().empty());

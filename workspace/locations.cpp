@@ -63,7 +63,8 @@ std::string TemporaryDirectoryProblem() {
   }
   std::optional<std::string> temp = TemporaryDirectory();
   if (!temp || temp->empty()) return prefix + "the TEMP environment variable is not set.";
-  if (HoldsForbiddenCharacter(*temp)) return prefix + "TEMP holds characters that the launcher does not accept in a path.";
+  if (HoldsForbiddenCharacter(*temp))
+    return prefix + "TEMP holds characters that the launcher does not accept in a path.";
   if (!IsAbsoluteWindowsPath(*temp)) return prefix + "TEMP is not a full path.";
   if (temp->size() + kLongestPathBelowTemp >= kMaxPath) {
     return prefix + "TEMP is too long for the paths the launcher forms in it.";

@@ -76,10 +76,8 @@ TEST_F(ExpansionDirectoryTest, UnusableTemporaryDirectories) {
     const char* temp;
     const char* reason;
   };
-  for (const Case& c : {Case{"", "the TEMP environment variable is not set."},
-                        Case{"Temp", "TEMP is not a full path."},
-                        Case{"\\Temp", "TEMP is not a full path."},
-                        Case{"C:Temp", "TEMP is not a full path."},
+  for (const Case& c : {Case{"", "the TEMP environment variable is not set."}, Case{"Temp", "TEMP is not a full path."},
+                        Case{"\\Temp", "TEMP is not a full path."}, Case{"C:Temp", "TEMP is not a full path."},
                         Case{"C:\\Te\"mp", "TEMP holds characters that the launcher does not accept in a path."},
                         Case{"C:\\a<b", "TEMP holds characters that the launcher does not accept in a path."},
                         Case{"C:\\a|b", "TEMP holds characters that the launcher does not accept in a path."},

@@ -57,8 +57,7 @@ TEST_F(PackageBindingTest, OtherOrUnreadableCabinetStartsAndCreatesNothing) {
   for (const Case& c : std::vector<Case>{
            {"one byte changed", std::string(kDigestOfAbc, 32), [&] { WriteFile("C:\\pkg\\Setup.cab", "abd"); }},
            {"another cabinet's hash", std::string(32, '\x11'), [] {}},
-           {"a read that fails midway", std::string(kDigestOfAbc, 32),
-            [] { host::FailReadingAfter("Setup.cab", 1); }},
+           {"a read that fails midway", std::string(kDigestOfAbc, 32), [] { host::FailReadingAfter("Setup.cab", 1); }},
            {"a cabinet that cannot be opened", std::string(kDigestOfAbc, 32), [] { host::FailOpening("Setup.cab"); }},
            {"a directory in the cabinet's place", std::string(kDigestOfAbc, 32), [&] {
               std::filesystem::remove(host::HostPath("C:\\pkg\\Setup.cab"));

@@ -7,21 +7,22 @@
  * on as wide text, so that names the ANSI code page cannot spell reach the launcher as Windows
  * would give them. The launcher's full 32-bit exit code is written to EXITFILE in hexadecimal, so
  * that a crash (0xC0000005) is not read as a small exit code. */
+#include <windows.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
-#include <windows.h>
 
 static char spec[65536];
 static wchar_t wideSpec[65536];
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 3) {
     fprintf(stderr, "usage: run_launcher EXITFILE SPECFILE\n");
     return 2;
   }
-  FILE *file = fopen(argv[2], "rb");
+  FILE* file = fopen(argv[2], "rb");
   if (!file) return 2;
   size_t length = fread(spec, 1, sizeof spec - 1, file);
   fclose(file);
@@ -30,15 +31,15 @@ int main(int argc, char **argv) {
     return 2;
   }
 
-  wchar_t *commandLine = NULL;
-  wchar_t *outputPath = NULL;
-  wchar_t *next = NULL;
-  for (wchar_t *line = wideSpec; *line; line = next) {
-    wchar_t *end = wcschr(line, L'\n');
+  wchar_t* commandLine = NULL;
+  wchar_t* outputPath = NULL;
+  wchar_t* next = NULL;
+  for (wchar_t* line = wideSpec; *line; line = next) {
+    wchar_t* end = wcschr(line, L'\n');
     next = end ? end + 1 : line + wcslen(line);
     if (end) *end = L'\0';
     if (wcsncmp(line, L"set ", 4) == 0) {
-      wchar_t *equals = wcschr(line + 4, L'=');
+      wchar_t* equals = wcschr(line + 4, L'=');
       if (!equals) return 2;
       *equals = L'\0';
       SetEnvironmentVariableW(line + 4, equals + 1);
@@ -90,7 +91,7 @@ int main(int argc, char **argv) {
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exitCode = 0;
   GetExitCodeProcess(process.hProcess, &exitCode);
-  FILE *out = fopen(argv[1], "wb");
+  FILE* out = fopen(argv[1], "wb");
   if (!out) return 2;
   fprintf(out, "0x%08lx\n", exitCode);
   fclose(out);

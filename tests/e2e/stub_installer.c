@@ -1,15 +1,15 @@
 /* The end-to-end tests' stand-in for the graphical installer. Each start appends what it was given
- * (command line, parameters, working directory as given and in its long form, settings file path, the names in the expansion
- * directory and its security as read back) to installer-log.txt in its
- * working directory and keeps the settings file's bytes at that moment in installer-settings.bin.
- * A file stub-behaviour.txt in the working directory can make it "sleep MS", "exit N", "crash",
- * "readonly" (leave its settings file read-only) or "hold MS" (leave a process behind that holds
- * the settings file open, without delete sharing, for MS milliseconds). */
+ * (command line, parameters, working directory as given and in its long form, settings file path, the names in the
+ * expansion directory and its security as read back) to installer-log.txt in its working directory and keeps the
+ * settings file's bytes at that moment in installer-settings.bin. A file stub-behaviour.txt in the working directory
+ * can make it "sleep MS", "exit N", "crash", "readonly" (leave its settings file read-only) or "hold MS" (leave a
+ * process behind that holds the settings file open, without delete sharing, for MS milliseconds). */
+#include <windows.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
-#include <windows.h>
 /* After <windows.h>, which it needs. */
 #include <sddl.h>
 
@@ -17,10 +17,10 @@
 
 /* The expansion directory, three levels above this program, as wide text: the narrow forms of a
  * folder the code page cannot spell hold "?". */
-static int ExpansionRoot(wchar_t *root) {
+static int ExpansionRoot(wchar_t* root) {
   DWORD length = GetModuleFileNameW(NULL, root, MAX_PATH);
   for (int i = 0; i < 3 && length; ++i) {
-    wchar_t *slash = wcsrchr(root, L'\\');
+    wchar_t* slash = wcsrchr(root, L'\\');
     if (!slash) return 0;
     *slash = L'\0';
   }
@@ -28,7 +28,7 @@ static int ExpansionRoot(wchar_t *root) {
 }
 
 /* Names in the expansion directory (in UTF-8), so a test sees what it held while the installer ran. */
-static void LogExpansionRoot(FILE *log) {
+static void LogExpansionRoot(FILE* log) {
   wchar_t pattern[MAX_PATH + 2];
   fprintf(log, "expansion-root=");
   if (ExpansionRoot(pattern)) {
@@ -48,7 +48,7 @@ static void LogExpansionRoot(FILE *log) {
 }
 
 /* The working directory's long form in UTF-8: the folder itself, whatever the code page spells. */
-static void LogLongDirectory(FILE *log) {
+static void LogLongDirectory(FILE* log) {
   wchar_t directory[MAX_PATH];
   wchar_t longDirectory[MAX_PATH];
   char text[4 * MAX_PATH] = "";
@@ -59,12 +59,12 @@ static void LogLongDirectory(FILE *log) {
 }
 
 /* The owner and DACL of the expansion directory as the system reads them back, in SDDL. */
-static void LogExpansionSecurity(FILE *log) {
+static void LogExpansionSecurity(FILE* log) {
   wchar_t root[MAX_PATH];
   if (!ExpansionRoot(root)) return;
   char descriptor[4096];
   DWORD needed = 0;
-  char *text = NULL;
+  char* text = NULL;
   fprintf(log, "expansion-security=");
   if (GetFileSecurityW(root, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
                        &needed) &&
@@ -76,9 +76,9 @@ static void LogExpansionSecurity(FILE *log) {
   fprintf(log, "\n");
 }
 
-static void CopySettings(const char *path) {
-  FILE *in = fopen(path, "rb");
-  FILE *out = fopen("installer-settings.bin", "wb");
+static void CopySettings(const char* path) {
+  FILE* in = fopen(path, "rb");
+  FILE* out = fopen("installer-settings.bin", "wb");
   if (in && out) {
     char buffer[4096];
     size_t count;
@@ -89,14 +89,14 @@ static void CopySettings(const char *path) {
 }
 
 /* The process that "hold" leaves behind: "--hold PATH MS". */
-static int Hold(const char *path, int milliseconds) {
+static int Hold(const char* path, int milliseconds) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   Sleep((DWORD)milliseconds);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   return 0;
 }
 
-static void LeaveHolder(const char *settingsPath, int milliseconds) {
+static void LeaveHolder(const char* settingsPath, int milliseconds) {
   char program[MAX_PATH];
   char commandLine[3 * MAX_PATH];
   GetModuleFileNameA(NULL, program, MAX_PATH);
@@ -112,10 +112,10 @@ static void LeaveHolder(const char *settingsPath, int milliseconds) {
   }
 }
 
-static int Behave(const char *settingsPath) {
+static int Behave(const char* settingsPath) {
   char action[64] = "";
   int value = 0;
-  FILE *behaviour = fopen("stub-behaviour.txt", "rb");
+  FILE* behaviour = fopen("stub-behaviour.txt", "rb");
   if (!behaviour) return 0;
   if (fscanf(behaviour, "%63s %d", action, &value) < 1) action[0] = '\0';
   fclose(behaviour);
@@ -124,24 +124,24 @@ static int Behave(const char *settingsPath) {
   if (strcmp(action, "hold") == 0) LeaveHolder(settingsPath, value);
   if (strcmp(action, "exit") == 0) return value;
   if (strcmp(action, "crash") == 0) {
-    volatile int *nowhere = NULL;
+    volatile int* nowhere = NULL;
     *nowhere = 1;
   }
   return 0;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc == 4 && strcmp(argv[1], "--hold") == 0) return Hold(argv[2], atoi(argv[3]));
-  const char *commandLine = GetCommandLineA();
-  const char *parameters = SkipProgramName(commandLine);
+  const char* commandLine = GetCommandLineA();
+  const char* parameters = SkipProgramName(commandLine);
   char directory[MAX_PATH] = "";
   char settingsPath[MAX_PATH] = "";
   GetCurrentDirectoryA(MAX_PATH, directory);
   FindSettingsFile(parameters, settingsPath, MAX_PATH);
 
-  FILE *log = fopen("installer-log.txt", "ab");
+  FILE* log = fopen("installer-log.txt", "ab");
   if (log) {
-    fprintf(log, "build=%s\n", sizeof(void *) == 8 ? "x64" : "x86");
+    fprintf(log, "build=%s\n", sizeof(void*) == 8 ? "x64" : "x86");
     fprintf(log, "command-line=%s\n", commandLine);
     fprintf(log, "parameters=%s\n", parameters);
     fprintf(log, "directory=%s\n", directory);

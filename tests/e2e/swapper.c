@@ -4,11 +4,12 @@
  *   swapper TARGET REPLACEMENT SECONDS REPORTFILE
  * REPORTFILE gets "held=1|0 attempts=N replaced=1|0": whether the hold was seen, how many
  * replacements were tried while it lasted, and whether one went through (once it had ended). */
-#include <stdio.h>
-#include <stdlib.h>
 #include <windows.h>
 
-static int IsHeld(const char *target) {
+#include <stdio.h>
+#include <stdlib.h>
+
+static int IsHeld(const char* target) {
   HANDLE probe = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                              OPEN_EXISTING, 0, NULL);
   if (probe != INVALID_HANDLE_VALUE) {
@@ -18,9 +19,9 @@ static int IsHeld(const char *target) {
   return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 5) return 2;
-  const char *target = argv[1];
+  const char* target = argv[1];
   char staged[MAX_PATH];
   snprintf(staged, sizeof staged, "%s.swap", argv[2]);
   DWORD deadline = GetTickCount() + (DWORD)atoi(argv[3]) * 1000u;
@@ -41,7 +42,7 @@ int main(int argc, char **argv) {
     if (!IsHeld(target)) break;
     Sleep(1);
   }
-  FILE *report = fopen(argv[4], "wb");
+  FILE* report = fopen(argv[4], "wb");
   if (!report) return 2;
   fprintf(report, "held=%d attempts=%d replaced=%d\n", held, attempts, replaced);
   fclose(report);

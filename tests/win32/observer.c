@@ -1,14 +1,15 @@
 /* A program that the platform tests start through the shell: it writes what it was started with
  * (its command line, working directory and show state) to observed.txt in its working directory. */
-#include <stdio.h>
 #include <windows.h>
+
+#include <stdio.h>
 
 int main(void) {
   char directory[MAX_PATH] = "";
   GetCurrentDirectoryA(MAX_PATH, directory);
   STARTUPINFOA startup;
   GetStartupInfoA(&startup);
-  FILE *out = fopen("observed.txt", "wb");
+  FILE* out = fopen("observed.txt", "wb");
   if (!out) return 1;
   fprintf(out, "command-line=%s\n", GetCommandLineA());
   fprintf(out, "directory=%s\n", directory);

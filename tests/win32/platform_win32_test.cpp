@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <io.h>
 
 #include <cstdio>
@@ -12,8 +13,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "common/console.h"
 #include "platform/platform.h"
@@ -152,7 +151,7 @@ TEST_F(Win32PlatformTest, PathsAndTheSystem) {
   GetModuleFileNameA(nullptr, module, MAX_PATH);
   EXPECT_EQ(platform::ExecutablePath(), module);
   EXPECT_TRUE(platform::SpellStartDirectory().exact);
-  EXPECT_TRUE(platform::RunsWhereAPersonSees());  // Wine's desktop window station is visible
+  EXPECT_TRUE(platform::RunsWhereAPersonSees());       // Wine's desktop window station is visible
   EXPECT_FALSE(platform::ReadPackageBinding().bound);  // this program carries no binding
 }
 
@@ -217,10 +216,9 @@ TEST_F(Win32PlatformTest, HeldFileCannotBeChangedAndHashesWithTheSystemsCryptogr
   Write(Path("Setup.cab"), "abc");
   platform::HeldFile held = platform::HoldFileForReading(Path("Setup.cab"));
   ASSERT_TRUE(held);
-  EXPECT_EQ(platform::Sha256Of(held),
-            std::string("\xba\x78\x16\xbf\x8f\x01\xcf\xea\x41\x41\x40\xde\x5d\xae\x22\x23"
-                        "\xb0\x03\x61\xa3\x96\x17\x7a\x9c\xb4\x10\xff\x61\xf2\x00\x15\xad",
-                        32));
+  EXPECT_EQ(platform::Sha256Of(held), std::string("\xba\x78\x16\xbf\x8f\x01\xcf\xea\x41\x41\x40\xde\x5d\xae\x22\x23"
+                                                  "\xb0\x03\x61\xa3\x96\x17\x7a\x9c\xb4\x10\xff\x61\xf2\x00\x15\xad",
+                                                  32));
   HANDLE writer = CreateFileA(Path("Setup.cab").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
