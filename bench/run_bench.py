@@ -88,7 +88,7 @@ def benchmark_prefix():
     """A copy of the tests' 64-bit prefix whose temporary directory is in memory (tmpfs), so that
     the disk's write-back does not drown the difference between the two runs; both do the same
     file work there."""
-    subprocess.run([sys.executable, str(ROOT / "tests" / "e2e" / "e2e.py"), "--make-prefixes"], check=True,
+    subprocess.run([sys.executable, str(ROOT / "tests" / "e2e" / "wine.py"), "--make-prefixes"], check=True,
                    env=dict(os.environ, LAUNCHER_BUILD=str(WINDOWS)))
     prefix = WORK / "prefix"
     shutil.copytree(WINDOWS / "wine" / "win64", prefix, symlinks=True)

@@ -5,9 +5,10 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Debian packages: the host build with GoogleTest, clang with clang-tidy for the fuzzers and the
 # lint, the mingw-w64 cross compilers (the launcher is i686; the sample and test installers also
-# come as x86_64), Wine with its 32-bit part, gcab, osslsigncode and openssl for signing, and
-# libcrypto (libssl-dev) with which the native stand-in hashes the package cabinet.
-REQUIRED_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 clang-tidy clang
+# come as x86_64), Wine with its 32-bit part, gcab, osslsigncode and openssl for signing,
+# libcrypto (libssl-dev) with which the native stand-in hashes the package cabinet, and pytest for
+# the end-to-end tests.
+REQUIRED_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 python3-pytest clang-tidy clang
   gcc-mingw-w64-i686 g++-mingw-w64-i686 binutils-mingw-w64-i686 gcc-mingw-w64-x86-64
   wine wine64 wine32:i386 gcab osslsigncode openssl libssl-dev)
 

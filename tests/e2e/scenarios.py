@@ -1,0 +1,281 @@
+"""A scenario directory of the end-to-end tests, the launcher's runs in it, and the checks that
+several test modules share.
+
+A scenario directory holds the launcher copied under the scenario's file name (in pkg/, or a
+folder of the test's choosing), a cabinet built from a package folder (package/), the tests' stub
+installer, and a temporary directory (temp/) that reaches the launcher through run_launcher.exe:
+Wine overrides TEMP from the Unix environment for the programs it starts itself.
+"""
+
+import itertools
+import os
+import shutil
+import subprocess
+import time
+
+from wine import BUILD, SOURCE, wine_environment, windows_path
+
+PROGRAMS = BUILD / "e2e-programs"
+WORK = BUILD / "e2e-work"
+
+HELP_LINES = [
+    "Help Menu for Setup.exe",
+    "Syntax:\tSetup.exe /parameter",
+    "Parameters: ",
+    "\t/?\t- Display Help Menu (This Menu)",
+    "   /l:(two letter language code) - force install to display in the specified language",
+    "   /address:(IP or network name) - specify IP address of the target printer",
+    "   /port:(portname) - specify port name to be created",
+    "The /port: and /address: parameters are useable only with",
+    "a packge created with Specify Port on Cmd line option.",
+]
+INVALID = ["Invalid Parameters."] + HELP_LINES
+ALREADY_RUNNING = ["Error : Already another instance is running", "Press ENTER to continue"]
+CLEANUP_OK = ["Install Complete, Beginning Cleanup...", "Cleanup Complete."]
+CLEANUP_FAILED = ["Install Failed, Beginning Cleanup...", "Cleanup Complete.", "Press ENTER to continue"]
+EXPANSION = ["Creating Temporary Directory...", "Expanding Install Files..."]
+SETTINGS_RUN = EXPANSION + ["Running Install..."] + CLEANUP_OK
+MISSING_OPTIONS = [
+    "Error - package is configured for port and address or hostname on cmd line, but",
+    "these params were not found",
+]
+NOT_THIS_CABINET = "The package cabinet does not match this launcher."
+PORT_OPTIONS = "/port:IP_192.168.1.20 /address:192.168.1.20"
+FIRST_EXAMPLE_IN = b"[Install]\nNetwork_Twain=1\nPort=CmdLine\n\n[Other]\nKey=Value\n"
+FIRST_EXAMPLE_OUT = (
+    b"[Install]\r\nNetwork_Twain=1\r\nPort=IP_192.168.1.20\r\n\r\nPorts=1\r\n\r\n[Other]\r\nKey=Value\r\n\r\n"
+    b"[Ports]\r\nIP_192.168.1.20=StandardIP\r\n\r\n[IP_192.168.1.20]\r\nName=IP_192.168.1.20\r\n"
+    b"HostName=IP_192.168.1.20\r\nIPAddress=192.168.1.20\r\n\r\n[Network_Twain]\r\nDefaultDevice=192.168.1.20\r\n"
+)
+SECOND_EXAMPLE_IN = b"[Install]\nPorts=2\nPort=CmdLine\n\n[Ports]\nOtherPort=StandardIP\n"
+SECOND_EXAMPLE_OUT = (
+    b"[Install]\r\nPorts=3\r\nPort=\\\\server\\printer\r\n\r\n[Ports]\r\n\\\\server\\printer=LocalPort\r\n\r\n"
+    b"OtherPort=StandardIP\r\n\r\n\r\n[\\\\server\\printer]\r\nName=\\\\server\\printer\r\n"
+)
+
+# Service names must differ between runs of overlapping deployments and of concurrent sessions.
+SERVICE_NUMBERS = itertools.count()
+
+
+def build_cabinet(package_dir, cabinet):
+    """Builds a cabinet from every file below package_dir, keeping the relative folders."""
+    files = sorted(str(p.relative_to(package_dir)) for p in package_dir.rglob("*") if p.is_file())
+    subprocess.run(["gcab", "-c", "-z", str(cabinet)] + files, cwd=package_dir, check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def make_package(package_dir, out_dir, name=None):
+    completed = subprocess.run([str(SOURCE / "scripts" / "make-package"), str(package_dir), str(out_dir)] +
+                               ([name] if name else []), env=dict(os.environ, LAUNCHER_EXE=str(BUILD / "Setup.exe")),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return completed.returncode, completed.stderr.decode()
+
+
+class Result:
+    def __init__(self, output, exit_code):
+        self.output = output
+        self.exit_code = exit_code
+        self.lines = output.decode("latin-1").split("\r\n")
+        if self.lines and self.lines[-1] == "":
+            self.lines.pop()
+
+
+class Scenario:
+    """One scenario directory: launcher folder, temporary directory (temp), package source
+    (package). Each run leaves its spec, exit code and Wine's standard error there, numbered."""
+
+    def __init__(self, root, prefix="win64", launcher_folder="pkg"):
+        self.prefix = prefix
+        self.root = root
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.launcher_dir = self.root / launcher_folder
+        self.temp = self.root / "temp"
+        self.package_dir = self.root / "package"
+        for directory in (self.launcher_dir, self.temp, self.package_dir):
+            directory.mkdir(parents=True)
+        self.temp_value = windows_path(self.temp)
+        self.run_numbers = itertools.count(1)
+
+    @property
+    def expansion_dir(self):
+        return self.temp / "TempExpandedFiles"
+
+    def package(self, settings, builds=("x86", "x64"), cabinet="Setup.cab", extra=None):
+        """Writes the package folder and builds its cabinet beside the launcher."""
+        shutil.rmtree(self.package_dir)
+        install = self.package_dir / "install"
+        install.mkdir(parents=True)
+        (install / "component.isf").write_bytes(settings)
+        for build in builds:
+            (install / build).mkdir()
+            shutil.copy(PROGRAMS / build / "InstallGui.exe", install / build / "InstallGui.exe")
+        for relative, data in (extra or {}).items():
+            (self.package_dir / relative).parent.mkdir(parents=True, exist_ok=True)
+            (self.package_dir / relative).write_bytes(data)
+        if len(builds) == 2:
+            # A complete package is made the way administrators make one.
+            code, message = make_package(self.package_dir, self.launcher_dir, cabinet[:-len(".cab")])
+            assert code == 0, f"make-package: {message}"
+        else:
+            build_cabinet(self.package_dir, self.launcher_dir / cabinet)
+
+    def run(self, arguments="", name="Setup.exe", temp="default", stdin=subprocess.DEVNULL, timeout=120):
+        """Runs the launcher as NAME with the exact argument text; temp None unsets TEMP."""
+        exe = self.launcher_dir / name
+        if not exe.exists():
+            shutil.copy(BUILD / "Setup.exe", exe)
+        spec = []
+        if temp is None:
+            spec += ["unset TEMP", "unset TMP"]
+        else:
+            spec.append("set TEMP=" + (self.temp_value if temp == "default" else temp))
+        spec.append(f'run "{windows_path(exe)}"' + (" " + arguments if arguments else ""))
+        # Files of their own for each run, so that runs may overlap.
+        number = next(self.run_numbers)
+        spec_file = self.root / f"spec-{number}.txt"
+        spec_file.write_bytes("\n".join(spec).encode("utf-8") + b"\n")
+        exit_file = self.root / f"exit-{number}.txt"
+        # Started from another folder than its own, so that the working directory it hands the
+        # programs it starts is seen to be its own folder, not the one it inherited.
+        stderr_file = self.root / f"wine-stderr-{number}.txt"
+        with open(stderr_file, "wb") as stderr:
+            completed = subprocess.run(
+                ["wine", str(PROGRAMS / "run_launcher.exe"), windows_path(exit_file), windows_path(spec_file)],
+                cwd=self.root, env=wine_environment(self.prefix), stdin=stdin,
+                stdout=subprocess.PIPE, stderr=stderr, timeout=timeout)
+        assert exit_file.exists(), f"run_launcher wrote no exit code: {stderr_file.read_text(errors='replace')}"
+        return Result(completed.stdout, int(exit_file.read_text().strip(), 16))
+
+    def run_unattended(self, arguments=""):
+        """Runs the launcher from a Wine service, whose window station nobody sees (Wine's
+        "__wineservice_winstation" lacks WSF_VISIBLE), as a deployment tool running as SYSTEM
+        would. Wine ends a service process that never reports to the service manager after
+        10 s; the launcher, its child, runs on and is waited for here."""
+        exe = self.launcher_dir / "Setup.exe"
+        if not exe.exists():
+            shutil.copy(BUILD / "Setup.exe", exe)
+        number = next(self.run_numbers)
+        spec_file = self.root / f"spec-{number}.txt"
+        exit_file = self.root / f"exit-{number}.txt"
+        output_file = self.root / f"output-{number}.txt"
+        spec = ["set TEMP=" + self.temp_value, "output " + windows_path(output_file),
+                f'run "{windows_path(exe)}"' + (" " + arguments if arguments else "")]
+        spec_file.write_bytes("\n".join(spec).encode("utf-8") + b"\n")
+        service = f"launcher-e2e-{os.getpid()}-{next(SERVICE_NUMBERS)}"
+        environment = wine_environment(self.prefix)
+        quiet = dict(env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        command = f'{windows_path(PROGRAMS / "run_launcher.exe")} {windows_path(exit_file)} {windows_path(spec_file)}'
+        subprocess.run(["wine", "sc", "create", service, "binpath=", command], check=True, timeout=60, **quiet)
+        try:
+            subprocess.run(["wine", "sc", "start", service], timeout=60, **quiet)
+            deadline = time.time() + 60
+            while not exit_file.exists() and time.time() < deadline:
+                time.sleep(0.2)
+            time.sleep(0.2)  # the exit file is written and closed
+        finally:
+            subprocess.run(["wine", "sc", "delete", service], timeout=60, **quiet)
+        assert exit_file.exists(), "the launcher ended without anybody pressing ENTER"
+        return Result(output_file.read_bytes(), int(exit_file.read_text().strip(), 16))
+
+    def installer_runs(self):
+        """The stub installer's log, one dictionary per start."""
+        log = self.launcher_dir / "installer-log.txt"
+        if not log.exists():
+            return []
+        runs, current = [], {}
+        for line in log.read_bytes().decode("latin-1").split("\n"):
+            if line == "end":
+                runs.append(current)
+                current = {}
+            elif "=" in line:
+                key, value = line.split("=", 1)
+                current[key] = value
+        return runs
+
+    def settings_seen(self):
+        return (self.launcher_dir / "installer-settings.bin").read_bytes()
+
+    def forget_installer_runs(self):
+        (self.launcher_dir / "installer-log.txt").unlink(missing_ok=True)
+
+
+def settings_path(s):
+    return s.temp_value + "\\TempExpandedFiles\\install\\component.isf"
+
+
+def assert_run(result, lines, exit_code):
+    assert result.lines == lines, "console lines"
+    assert result.output == "".join(line + "\r\n" for line in lines).encode("latin-1"), "console bytes"
+    assert result.exit_code == exit_code, "exit code"
+
+
+def assert_one_installer(s, parameters, build="x64"):
+    runs = s.installer_runs()
+    assert len(runs) == 1, "installer starts"
+    assert runs[0]["parameters"] == parameters, "installer parameters"
+    assert runs[0]["build"] == build, "installer build"
+    assert runs[0]["directory"] == windows_path(s.launcher_dir), "installer working directory"
+    return runs[0]
+
+
+def aside_directories(s):
+    """The leftovers the launcher moved aside in the temporary directory."""
+    return sorted(p for p in s.temp.iterdir() if p.name.startswith("TempExpandedFiles."))
+
+
+def assert_package_only(s, run):
+    assert run["expansion-root"] == "install;", "the installer saw the package's files only"
+    assert s.settings_seen() == b"[Install]\r\n", "the package's settings bytes, without an old tail"
+
+
+def tree(directory):
+    """Every path below directory with its bytes (links as their target), to show nothing changed."""
+    return {str(p.relative_to(directory)): (os.readlink(p) if p.is_symlink() else p.read_bytes() if p.is_file() else None)
+            for p in sorted(directory.rglob("*"))}
+
+
+def with_sentinels(s):
+    """Files beside the expansion directory and the launcher that no run may touch."""
+    sentinels = {s.temp / "beside.txt": b"temp", s.root / "outside" / "keep.txt": b"outside"}
+    for path, data in sentinels.items():
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+    return sentinels
+
+
+def assert_sentinels(sentinels):
+    for path, data in sentinels.items():
+        assert path.exists() and path.read_bytes() == data, f"{path} untouched"
+
+
+def pe_resources(data, type_id):
+    """The data of every resource of one type in a PE file."""
+    u16 = lambda at: int.from_bytes(data[at:at + 2], "little")
+    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")
+    header = u32(0x3C)
+    sections_at = header + 24 + u16(header + 20)
+    optional = header + 24
+    resource_rva = u32(optional + 96 + 2 * 8)
+    sections = [(u32(at + 12), u32(at + 8), u32(at + 20)) for at in
+                (sections_at + 40 * i for i in range(u16(header + 6)))]
+
+    def offset(rva):
+        for address, size, raw in sections:
+            if address <= rva < address + size:
+                return raw + rva - address
+        raise AssertionError(f"RVA {rva:#x} outside every section")
+
+    base = offset(resource_rva)
+
+    def entries(directory):
+        count = u16(base + directory + 12) + u16(base + directory + 14)
+        return [(u32(base + directory + 16 + 8 * i), u32(base + directory + 20 + 8 * i)) for i in range(count)]
+
+    found = []
+    for identifier, target in entries(0):
+        if identifier != type_id:
+            continue
+        for _, names in entries(target & 0x7FFFFFFF):
+            for _, leaf in entries(names & 0x7FFFFFFF):
+                found.append(data[offset(u32(base + leaf)):offset(u32(base + leaf)) + u32(base + leaf + 4)])
+    return found

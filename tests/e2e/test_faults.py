@@ -1,0 +1,114 @@
+"""Runs where something goes wrong: a damaged cabinet, an installer that fails or takes long,
+unusual arguments, and files that the cleanup cannot remove."""
+
+import os
+import shutil
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+from scenarios import (BUILD, INVALID, NOT_THIS_CABINET, SETTINGS_RUN, aside_directories,
+                       assert_one_installer, assert_package_only, assert_run, assert_sentinels, settings_path,
+                       with_sentinels)
+
+
+def test_damaged_cabinet(scenario):
+    s = scenario()
+    sentinels = with_sentinels(s)
+    s.package(b"[Install]\r\n", extra={f"install/data/file{i}.bin": os.urandom(64 * 1024) for i in range(8)})
+    cabinet = s.launcher_dir / "Setup.cab"
+    cabinet.write_bytes(cabinet.read_bytes()[:cabinet.stat().st_size // 2])
+    # A bound launcher refuses it; one bound to no cabinet does not examine the expansion's
+    # outcome: the run goes on to the install and the cleanup.
+    assert_run(s.run(), [NOT_THIS_CABINET, "Unable to extract cab:  Setup.cab"], 10)
+    shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup.exe")
+    assert_run(s.run(), SETTINGS_RUN, 0)
+    assert not s.expansion_dir.exists(), "expansion directory removed"
+    assert_sentinels(sentinels)
+
+
+@pytest.mark.parametrize("behaviour", ["exit 5", "crash"], ids=["exit-5", "crash"])
+def test_installer_fails(scenario, behaviour):
+    s = scenario()
+    sentinels = with_sentinels(s)
+    s.package(b"[Install]\r\n")
+    (s.launcher_dir / "stub-behaviour.txt").write_text(behaviour)
+    assert_run(s.run(), SETTINGS_RUN, 0)
+    assert_one_installer(s, "/I:" + settings_path(s))
+    assert not s.expansion_dir.exists(), "expansion directory removed"
+    assert_sentinels(sentinels)
+
+
+def cpu_ticks(fragment):
+    """User and system clock ticks of the running Setup.exe whose command line holds fragment."""
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text().rsplit(")", 1)
+            command = (stat.parent / "cmdline").read_bytes().decode("latin-1")
+        except OSError:
+            continue
+        if fields[0].endswith("(Setup.exe") and fragment in command:
+            values = fields[1].split()
+            return int(values[11]) + int(values[12])
+    return None
+
+
+def test_long_installer_waited_for_idle(scenario):
+    s = scenario()
+    s.package(b"[Install]\r\n")
+    (s.launcher_dir / "stub-behaviour.txt").write_text("sleep 6000")
+    outcome = {}
+    runner = threading.Thread(target=lambda: outcome.update(result=s.run(), ended=time.time()))
+    started = time.time()
+    runner.start()
+    time.sleep(3)
+    # The test's own directory names this launcher among any others running.
+    first = cpu_ticks(s.root.parent.name)
+    time.sleep(2.5)
+    second = cpu_ticks(s.root.parent.name)
+    runner.join()
+    assert first is not None and second is not None, "the launcher was running while the installer ran"
+    assert second - first <= 3, f"the launcher used {(second - first) * 10} ms of CPU in 2.5 s of waiting"
+    assert outcome["ended"] - started >= 6, "the launcher waited for the installer"
+    assert_run(outcome["result"], SETTINGS_RUN, 0)
+
+
+def test_unusual_arguments(scenario):
+    s = scenario()
+    s.package(b"[Install]\r\nPort=CmdLine\r\n")
+    assert_run(s.run("/port:" + "A" * 9994 + " /address:" + "9" * 300), SETTINGS_RUN, 0)
+    seen = s.settings_seen()
+    assert b"\r\nPort=" + b"A" * 255 + b"\r\n" in seen, "port name cut to 255 characters"
+    assert b"IPAddress=" + b"9" * 255 + b"\r\n" in seen, "address cut to 255 characters"
+    assert_run(s.run("/port:Drucker-B\xfcro-\xe9 /address:imprimante-\xe7"), SETTINGS_RUN, 0)
+    seen = s.settings_seen()
+    assert b"Port=Drucker-B\xfcro-\xe9\r\n" in seen, "bytes above 127 reach the settings file"
+    assert b"IPAddress=imprimante-\xe7\r\n" in seen, "bytes above 127 in the address"
+    assert_run(s.run("/l:\xe9\xe9 /bogus\xff"), INVALID, 10)
+
+
+def test_cleanup_of_locked_files(scenario):
+    s = scenario()
+    sentinels = with_sentinels(s)
+    s.package(b"[Install]\r\n")
+    (s.launcher_dir / "stub-behaviour.txt").write_text("readonly")
+    assert_run(s.run(), SETTINGS_RUN, 0)
+    assert not s.expansion_dir.exists(), "rmdir /S /Q removes a read-only file too"
+    # A file held open without delete sharing stays, and so does its folder; the launcher still
+    # reports the cleanup and ends with 0. The next run knows the leftover by its descriptor,
+    # removes it whole, stale files included, and expands into a new one.
+    (s.launcher_dir / "stub-behaviour.txt").write_text("hold 4000")
+    assert_run(s.run(), SETTINGS_RUN, 0)
+    assert (s.expansion_dir / "install" / "component.isf").exists(), "the held file is left"
+    time.sleep(4)
+    (s.launcher_dir / "stub-behaviour.txt").unlink()
+    (s.launcher_dir / "installer-log.txt").unlink()
+    (s.expansion_dir / "install" / "component.isf").write_bytes(b"[Install]\r\nstale and longer than the package's\r\n")
+    (s.expansion_dir / "stale.txt").write_bytes(b"stale")
+    assert_run(s.run(), SETTINGS_RUN, 0)
+    assert_package_only(s, assert_one_installer(s, "/I:" + settings_path(s)))
+    assert aside_directories(s) == [], "an own leftover is removed, not moved aside"
+    assert not s.expansion_dir.exists(), "expansion directory removed"
+    assert_sentinels(sentinels)

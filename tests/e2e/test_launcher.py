@@ -1,0 +1,195 @@
+"""The launcher as a program: its options, the single-instance guard, runs nobody watches, the
+administrator's guide, the executable file itself, the DLL search, and the platform layer's own
+tests under Wine."""
+
+import shutil
+import subprocess
+import time
+from contextlib import contextmanager
+
+import pytest
+
+from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_FAILED, EXPANSION, FIRST_EXAMPLE_IN, HELP_LINES, INVALID,
+                       MISSING_OPTIONS, PROGRAMS, SETTINGS_RUN, SOURCE, Result, assert_run, pe_resources)
+from wine import PREFIXES, wine_environment, windows_path
+
+
+def test_help_screen(scenario):
+    s = scenario()
+    assert_run(s.run("/?"), HELP_LINES, 0)
+    assert_run(s.run("/PORT:x /?"), HELP_LINES, 0)
+
+
+def test_invalid_argument(scenario):
+    s = scenario()
+    assert_run(s.run("/bogus"), INVALID, 10)
+    assert_run(s.run('/port:x ""'), INVALID, 10)
+    assert not s.expansion_dir.exists(), "nothing is expanded for a bad argument"
+
+
+@contextmanager
+def another_setup_running(s):
+    """A program of the launcher's file name, Setup.exe, that runs for up to 60 s from another folder."""
+    first = s.root / "first"
+    first.mkdir()
+    shutil.copy(PROGRAMS / "sleeper.exe", first / "Setup.exe")
+    sleeper = subprocess.Popen(["wine", str(first / "Setup.exe"), "60"], env=wine_environment(s.prefix),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        yield
+    finally:
+        sleeper.kill()
+        sleeper.wait()
+
+
+def run_until_refused(s):
+    """Runs "/?" until the guard sees the other Setup.exe (Wine starts it in its own time), for up
+    to 60 s; the last run's result."""
+    deadline = time.time() + 60
+    result = s.run("/?")
+    while result.exit_code != 1 and time.time() < deadline:
+        time.sleep(0.5)
+        result = s.run("/?")
+    return result
+
+
+def test_second_instance(scenario):
+    s = scenario()
+    with another_setup_running(s):
+        assert_run(run_until_refused(s), ALREADY_RUNNING, 1)
+        # Another file name is not a copy of this launcher.
+        assert_run(s.run("/?", name="Other.exe"), [line.replace("Setup.exe", "Other.exe") for line in HELP_LINES], 0)
+    time.sleep(1)
+    assert_run(s.run("/?"), HELP_LINES, 0)
+
+
+def test_unattended_runs_never_wait(scenario):
+    # Two overlapping deployments, and a package that needs port options nobody gave: the prompt
+    # is printed, nothing is read, and the exit codes reach the deployment tool at once.
+    s = scenario()
+    s.package(FIRST_EXAMPLE_IN)
+    assert_run(s.run_unattended("/port:LPT1:"), EXPANSION + MISSING_OPTIONS +
+               ["/address: parameter not found or no value was specified"] + CLEANUP_FAILED, 10)
+    assert not s.expansion_dir.exists(), "expansion directory removed"
+    with another_setup_running(s):
+        run_until_refused(s)
+        assert_run(s.run_unattended(), ALREADY_RUNNING, 1)
+
+
+def test_deployment_guide_commands(scenario):
+    # Every command of the administrator's guide that runs under Wine, as written there, from the
+    # package's folder as deployment tools run it.
+    guide = (SOURCE / "docs" / "deployment.md").read_text()
+    blocks = [block.split("\n", 1)[1] for block in guide.split("```")[1::2] if block.startswith("bat\n")]
+    assert len(blocks) >= 4, "the guide's commands"
+    s = scenario()
+    s.package(b"[Install]\r\nPort=CmdLine\r\n")
+    environment = wine_environment(s.prefix)
+    log = PREFIXES[s.prefix] / "drive_c" / "windows" / "temp" / "PrinterDriver-setup.log"
+    for number, block in enumerate(blocks):
+        log.unlink(missing_ok=True)
+        s.forget_installer_runs()
+        script = s.launcher_dir / f"guide-{number}.cmd"
+        script.write_bytes(block.replace("\n", "\r\n").encode("latin-1"))
+        completed = subprocess.run(["wine", "cmd", "/c", script.name], cwd=s.launcher_dir, env=environment,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        assert completed.returncode == 0, f"exit code of:\n{block}"
+        runs = s.installer_runs()
+        assert len(runs) == 1, f"installer starts for:\n{block}"
+        assert b"\r\nPort=IP_10.1.2.3\r\n" in s.settings_seen() and b"\r\nIPAddress=10.1.2.3\r\n" in s.settings_seen(), \
+            f"the port reached the settings file for:\n{block}"
+        if "PrinterDriver-setup.log" in block:
+            lines = log.read_bytes().decode("latin-1").replace("\r\n", "\n").splitlines()
+            assert lines[:5] == SETTINGS_RUN, f"the kept lines of:\n{block}"
+        else:
+            # The command interpreter echoes a script's commands before the launcher's lines.
+            assert Result(completed.stdout, 0).lines[-5:] == SETTINGS_RUN, f"console lines of:\n{block}"
+        script.unlink()
+
+
+@pytest.mark.parametrize("prefix, wow64", [("win64", True), ("win32", False)], ids=["win64", "win32"])
+def test_windows_platform_tests(scenario, prefix, wow64):
+    """The platform layer's GoogleTest program, with the real platform/win32.cpp and C runtime."""
+    s = scenario(prefix=prefix)
+    target = s.root / "link-target"
+    target.mkdir()
+    (target / "keep.txt").write_bytes(b"keep")
+    (s.root / "link").symlink_to(target, target_is_directory=True)
+    tests = BUILD / "win32-tests"
+    environment = dict(wine_environment(prefix), LAUNCHER_EXPECT_WOW64="1" if wow64 else "0",
+                       LAUNCHER_OBSERVER=windows_path(tests / "observer.exe"),
+                       LAUNCHER_TEST_LINK=windows_path(s.root / "link"),
+                       LAUNCHER_TEST_LINK_TARGET=windows_path(target))
+    completed = subprocess.run(["wine", str(tests / "platform_win32_tests.exe")], cwd=s.root, env=environment,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+    output = completed.stdout.decode("latin-1")
+    assert completed.returncode == 0 and "[  PASSED  ]" in output, f"platform tests in {prefix}:\n{output}"
+    assert "FAILED" not in output, f"platform tests in {prefix}:\n{output}"
+
+
+def test_executable_file():
+    exe = BUILD / "Setup.exe"
+    headers = subprocess.run(["i686-w64-mingw32-objdump", "-p", str(exe)], check=True,
+                             stdout=subprocess.PIPE).stdout.decode()
+    assert "file format pei-i386" in headers, "PE32 for i386"
+    assert "(Windows CUI)" in headers, "console subsystem"
+    dlls = sorted(line.split(":")[1].strip().lower() for line in headers.splitlines() if "DLL Name:" in line)
+    assert dlls == ["advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"], "imported DLLs"
+    for function in ("IsWow64Process", "SetDefaultDllDirectories"):
+        assert function not in headers, f"{function} is looked up at run time, not imported"
+
+    data = exe.read_bytes()
+    manifests = pe_resources(data, 24)
+    assert len(manifests) == 1, "manifests"
+    manifest = manifests[0].decode()
+    for field in ['<assemblyIdentity name="Installer Application" version="10.5.0.0" processorArchitecture="x86" type="win32"/>',
+                  "<description>Installer Core File</description>",
+                  '<assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0" '
+                  'processorArchitecture="x86" publicKeyToken="6595b64144ccf1df" language="*"/>',
+                  '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>',
+                  '<supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"/>',
+                  '<supportedOS Id="{e2011457-1546-43c5-a5fe-008deee3d3f0}"/>']:
+        assert field in manifest, "manifest field"
+
+    versions = pe_resources(data, 16)
+    assert len(versions) == 1, "version resources"
+    fixed = versions[0].find((0xFEEF04BD).to_bytes(4, "little"))
+    numbers = [int.from_bytes(versions[0][fixed + at:fixed + at + 4], "little") for at in (8, 12, 16, 20)]
+    assert numbers == [10 << 16 | 5, 0, 10 << 16 | 5, 0], "file and product version 10.5.0.0"
+    for text in ["Installer Core File", "10.5.0.0"]:
+        assert text.encode("utf-16-le") in versions[0], "version string"
+
+
+def test_dll_search_restricted_first(scenario):
+    # Wine's relay trace lists every call the launcher makes, in order: the DLL search is restricted
+    # to the system directory before the launcher's own work starts, and before any DLL is loaded
+    # by name. (Under Wine, shell32's delayed imports still look beside the launcher; on Windows
+    # they are known DLLs, which always come from the system directory.)
+    s = scenario()
+    shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup.exe")
+    environment = wine_environment(s.prefix)
+    key = "HKCU\\Software\\Wine\\Debug"
+    quiet = dict(env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wine", "reg", "add", key, "/v", "RelayFromInclude", "/t", "REG_SZ", "/d", "Setup.exe", "/f"],
+                   check=True, **quiet)
+    try:
+        traced = subprocess.run(["wine", str(s.launcher_dir / "Setup.exe"), "/?"], env=dict(environment, WINEDEBUG="+relay"),
+                                cwd=s.launcher_dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, timeout=120)
+    finally:
+        subprocess.run(["wine", "reg", "delete", key, "/v", "RelayFromInclude", "/f"], **quiet)
+    # The launcher's own calls: those that return into its image (loaded at 0x400000).
+    calls = []
+    for line in traced.stderr.decode("latin-1").splitlines():
+        if ":Call " in line and " ret=" in line:
+            call = line.split(":Call ", 1)[1]
+            if 0x400000 <= int(call.rsplit(" ret=", 1)[1], 16) < 0x500000:
+                calls.append(call)
+    restricted = [i for i, call in enumerate(calls) if call.startswith("KERNEL32.SetDefaultDllDirectories(00000800)")]
+    assert restricted, f"SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) is called: {calls[:80]}"
+    before = calls[:restricted[0]]
+    assert not any("LoadLibrary" in call for call in before), f"no DLL loaded by name before it: {before}"
+    assert all(call.startswith(("msvcrt.", "KERNEL32.", "ntdll.")) for call in before), \
+        f"only the C runtime's start-up before it: {before}"
+    assert any(call.startswith("msvcrt.__getmainargs") for call in before), "the trace holds the start-up"
+    assert any(call.startswith("KERNEL32.GetConsoleWindow") for call in calls[restricted[0]:]), "the run goes on after it"

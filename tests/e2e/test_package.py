@@ -1,0 +1,301 @@
+"""The package tool's packages under Wine: what scripts/make-package makes and refuses, the preview
+held equal to the launcher's runs, signing, and the launcher bound to its cabinet."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+import pytest
+
+from scenarios import (BUILD, FIRST_EXAMPLE_IN, FIRST_EXAMPLE_OUT, HELP_LINES, NOT_THIS_CABINET, PORT_OPTIONS, PROGRAMS,
+                       SECOND_EXAMPLE_IN, SECOND_EXAMPLE_OUT, SETTINGS_RUN, SOURCE, assert_one_installer, assert_run,
+                       make_package, pe_resources, settings_path)
+from wine import wine_environment, windows_path
+
+
+def test_package_tool(scenario):
+    s = scenario()
+    s.package(b"[Install]\r\n", cabinet="Branch Office.cab")
+    assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Branch Office.cab", "Branch Office.exe"], "package files"
+    assert_run(s.run(name="Branch Office.exe"), SETTINGS_RUN, 0)
+    assert_one_installer(s, "/I:" + settings_path(s))
+
+    out = s.root / "refused"
+    (s.package_dir / "install" / "x64" / "InstallGui.exe").unlink()
+    code, message = make_package(s.package_dir, out)
+    assert code != 0 and "install/x64/InstallGui.exe" in message, "refuses a missing build"
+    (s.package_dir / "install" / "component.isf").unlink()
+    code, message = make_package(s.package_dir, out)
+    assert code != 0 and "install/component.isf" in message, "refuses a missing settings file"
+    assert not out.exists() or not any(out.iterdir()), "nothing written for a refused package"
+
+
+def test_package_tool_names_in_the_code_page(scenario):
+    # Names beyond ASCII that Windows-1252 can write arrive as written: the cabinet holds their
+    # bytes in that code page, as extrac32.exe reads them, and a launcher named so finds its cabinet.
+    s = scenario()
+    s.package(b"[Install]\r\n", cabinet="Drucker B\u00fcro.cab", extra={"install/\u00dcbersicht \u2013 Caf\u00e9.txt": b"1252"})
+    assert_run(s.run(name="Drucker B\u00fcro.exe"), SETTINGS_RUN, 0)
+    assert_one_installer(s, "/I:" + settings_path(s))
+    expanded = s.root / "expanded"
+    expanded.mkdir()
+    subprocess.run(["wine", "extrac32", "/Y", "/E", "/L", windows_path(expanded), windows_path(s.launcher_dir / "Drucker B\u00fcro.cab")],
+                   env=wine_environment(s.prefix), check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    assert sorted(p.name for p in (expanded / "install").iterdir()) == \
+        ["component.isf", "x64", "x86", "\u00dcbersicht \u2013 Caf\u00e9.txt"], "names as extrac32.exe wrote them"
+
+
+# ---- the preview against the launcher under Wine ----
+
+def run_preview(s, arguments, package_dir=None, name="Setup.exe"):
+    """What scripts/preview says the launcher does in scenario s, read back from its text."""
+    command = [str(SOURCE / "scripts" / "preview"), "--temp", s.temp_value, "--launcher",
+               windows_path(s.launcher_dir / name)] + (["--x86"] if s.prefix == "win32" else [])
+    completed = subprocess.run(command + [str(package_dir or s.package_dir)] + arguments.split(),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    assert completed.returncode == 0, f"preview exit code: {completed.stderr.decode(errors='replace')}"
+    text = completed.stdout.decode()
+    lines = text.split("\n")
+    exit_at = next(i for i, line in enumerate(lines) if line.startswith("Exit code: "))
+    seen = {"console": [line[2:] for line in lines[lines.index("Console:") + 1:exit_at]],
+            "exit code": int(lines[exit_at][len("Exit code: "):]), "installers": []}
+    for line in lines[exit_at + 1:]:
+        if line.startswith("Installer: the "):
+            seen["installers"].append({"build": line[len("Installer: the "):-len(" build")], "settings": b""})
+        elif line.startswith("Installer: ") and line != "Installer: not started":
+            raise AssertionError(f"unexpected installer line: {line}")
+        elif line.startswith("  parameters: "):
+            parameters = line[len("  parameters: "):]
+            seen["installers"][-1]["parameters"] = "" if parameters == "(none)" else parameters
+        elif line.startswith("  working directory: "):
+            seen["installers"][-1]["directory"] = line[len("  working directory: "):]
+        elif re.match(r" +\d+ \|", line):
+            shown, line_end = re.match(r" +\d+ \|(.*)\|(CR LF|LF|\(no line end\))$", line).groups()
+            data = re.sub(rb"<([0-9A-F]{2})>", lambda m: bytes([int(m.group(1), 16)]), shown.encode("latin-1"))
+            seen["installers"][-1]["settings"] += data + {"CR LF": b"\r\n", "LF": b"\n"}.get(line_end, b"")
+    return seen
+
+
+def wine_run_seen(s, result, sample_installer=False):
+    """The same facts from a run under Wine: the console, the exit code and what the installer got."""
+    seen = {"console": result.lines, "exit code": result.exit_code, "installers": []}
+    if sample_installer:
+        report = s.launcher_dir / "InstallGui-report.txt"
+        if report.exists():
+            header, rest = report.read_bytes().split(b"---- settings file as received ----\r\n", 1)
+            fields = header.decode("latin-1").split("\r\n")
+            parameters = fields[1][len("Parameters:"):].strip()
+            seen["installers"].append({"build": re.match(r"Sample installer \((\w+) build\)", fields[0]).group(1),
+                                       "parameters": "" if parameters == "(none)" else parameters,
+                                       "directory": fields[2][len("Working directory: "):],
+                                       "settings": rest[:rest.rindex(b"---- end ----\r\n")]})
+            report.unlink()
+    else:
+        for run in s.installer_runs():
+            seen["installers"].append({"build": run["build"], "parameters": run["parameters"],
+                                       "directory": run["directory"], "settings": s.settings_seen()})
+        s.forget_installer_runs()
+    return seen
+
+
+@pytest.mark.parametrize("prefix", ["win64", "win32"])
+def test_preview_of_the_sample_package(scenario, prefix):
+    # The sample package, with its own installer, on both kinds of Windows.
+    s = scenario(prefix=prefix)
+    shutil.rmtree(s.package_dir)
+    shutil.copytree(BUILD / "sample-package", s.package_dir)
+    code, message = make_package(s.package_dir, s.launcher_dir)
+    assert code == 0, f"make-package: {message}"
+    for arguments in (PORT_OPTIONS, ""):
+        wine = wine_run_seen(s, s.run(arguments), sample_installer=True)
+        assert run_preview(s, arguments) == wine, f"preview of the sample package, {prefix}, {arguments!r}"
+
+
+# Both worked examples of the port rewrite, and the roads that stop early or run standalone.
+@pytest.mark.parametrize("settings, arguments, prefix", [
+    (FIRST_EXAMPLE_IN, PORT_OPTIONS, "win64"),
+    (FIRST_EXAMPLE_IN, PORT_OPTIONS, "win32"),
+    (SECOND_EXAMPLE_IN, r"/port:\\server\printer", "win64"),
+    (FIRST_EXAMPLE_IN, "/port:LPT1:", "win64"),
+    (b"[Install]\r\nDisplayUI=1 \r\nPort=CmdLine\r\nLicense=1\r\n", "/L:DE /port:IP_1 /address:1.2.3.4", "win32"),
+    (b"[Install]\r\nPort=CmdLine \r\n", "/port:IP_1 /address:1.2.3.4", "win64"),
+], ids=["first-example-win64", "first-example-win32", "second-example", "port-options-missing", "standalone-with-port",
+        "blank-after-port-line"])
+def test_preview_matches_wine(scenario, settings, arguments, prefix):
+    s = scenario(prefix=prefix)
+    s.package(settings)
+    wine = wine_run_seen(s, s.run(arguments))
+    assert run_preview(s, arguments) == wine, "preview and Wine"
+    if settings == FIRST_EXAMPLE_IN and wine["installers"]:
+        assert wine["installers"][0]["settings"] == FIRST_EXAMPLE_OUT, "the first worked example"
+    if settings == SECOND_EXAMPLE_IN:
+        assert wine["installers"][0]["settings"] == SECOND_EXAMPLE_OUT, "the second worked example"
+
+
+def test_preview_of_names_in_other_letter_cases(scenario):
+    # Names in another letter case are found on Windows, and so in the preview.
+    s = scenario()
+    (s.package_dir / "Install" / "X64").mkdir(parents=True)
+    (s.package_dir / "INSTALL" / "x86").mkdir(parents=True)
+    (s.package_dir / "Install" / "Component.ISF").write_bytes(FIRST_EXAMPLE_IN)
+    shutil.copy(PROGRAMS / "x64" / "InstallGui.exe", s.package_dir / "Install" / "X64" / "installgui.exe")
+    shutil.copy(PROGRAMS / "x86" / "InstallGui.exe", s.package_dir / "INSTALL" / "x86" / "INSTALLGUI.EXE")
+    code, message = make_package(s.package_dir, s.launcher_dir)
+    assert code == 0, f"make-package takes names in any letter case: {message}"
+    wine = wine_run_seen(s, s.run(PORT_OPTIONS))
+    assert len(wine["installers"]) == 1, "the x64 build found under Wine"
+    assert run_preview(s, PORT_OPTIONS) == wine, "preview of a package in other letter cases"
+
+
+# ---- signed packages ----
+
+def make_test_certificate(directory, password):
+    """A throwaway self-signed code-signing certificate: cert.pem and cert.pfx."""
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=Launcher Test Signer/O=End-to-end tests",
+                    "-keyout", str(directory / "key.pem"), "-out", str(directory / "cert.pem")],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    (directory / "password.txt").write_text(password)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(directory / "key.pem"),
+                    "-in", str(directory / "cert.pem"), "-out", str(directory / "cert.pfx"),
+                    "-passout", "file:" + str(directory / "password.txt")], check=True)
+
+
+def run_package_tool(*arguments, password=None):
+    environment = dict(os.environ, LAUNCHER_EXE=str(BUILD / "Setup.exe"))
+    environment.pop("SIGN_PASSWORD", None)
+    if password is not None:
+        environment["SIGN_PASSWORD"] = password
+    completed = subprocess.run([str(SOURCE / "scripts" / "make-package")] + [str(a) for a in arguments],
+                               env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return completed.returncode, completed.stdout.decode() + completed.stderr.decode()
+
+
+def test_signed_package(scenario):
+    s = scenario()
+    keys = s.root / "keys"
+    keys.mkdir()
+    make_test_certificate(keys, "test password")
+    s.package(b"[Install]\r\n")
+    signed = s.root / "signed"
+    code, output = run_package_tool("--sign", keys / "cert.pfx", "--password-file", keys / "password.txt",
+                                    s.package_dir, signed)
+    assert code == 0, f"signing: {output}"
+    code, output = run_package_tool("--verify", "--ca", keys / "cert.pem", signed)
+    assert code == 0, f"verify: {output}"
+    assert "Setup.exe: signed by /CN=Launcher Test Signer/O=End-to-end tests; the signature verifies" in output, \
+        "verify names the signer"
+    # Bound first, then signed: the signature covers the binding.
+    assert "Setup.exe: the signature covers it as it is, binding included" in output, "verify"
+    assert "Setup.exe: bound to this cabinet" in output, "verify reports the binding"
+    for required in ("install/component.isf", "install/x86/InstallGui.exe", "install/x64/InstallGui.exe"):
+        assert f"Setup.cab: holds {required}" in output, "verify lists it"
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(keys / "cert.pem"), "-in", str(signed / "Setup.exe")],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    assert verified.returncode == 0 and b"Signature verification: ok" in verified.stdout, "osslsigncode verifies it"
+
+    data = (signed / "Setup.exe").read_bytes()
+    assert len(pe_resources(data, 24)) == 1, "manifests after signing"
+    assert len(pe_resources(data, 16)) == 1, "version resources after signing"
+
+    for name in ("Setup.exe", "Setup.cab"):
+        shutil.copy(signed / name, s.launcher_dir / name)
+    assert_run(s.run("/?"), HELP_LINES, 0)
+    assert_run(s.run(), SETTINGS_RUN, 0)
+    assert_one_installer(s, "/I:" + settings_path(s))
+
+    # The signature from the environment, and the failure roads: nothing is left behind.
+    code, output = run_package_tool("--sign", keys / "cert.pfx", s.package_dir, s.root / "from-environment",
+                                    password="test password")
+    assert code == 0, f"password from SIGN_PASSWORD: {output}"
+    for arguments, password, message in [
+            (["--sign", keys / "cert.pfx"], "wrong password", "signing failed"),
+            (["--sign", keys / "missing.pfx", "--password-file", keys / "password.txt"], None, "no certificate file"),
+            (["--sign", keys / "cert.pfx"], None, "needs the certificate's password"),
+            (["--sign", keys / "cert.pfx", "--password", "test password"], None, "never taken on the command line")]:
+        out = s.root / "refused"
+        code, output = run_package_tool(*arguments, s.package_dir, out, password=password)
+        assert code != 0 and message in output, message
+        assert not out.exists(), f"nothing written for: {message}"
+    code, output = run_package_tool("--verify", s.root / "refused-missing")
+    assert code != 0, "verify of a missing package fails"
+    unsigned = s.root / "unsigned"
+    run_package_tool(s.package_dir, unsigned)
+    code, output = run_package_tool("--verify", unsigned)
+    assert code != 0 and "Setup.exe: not signed" in output, "verify reports an unsigned launcher"
+
+
+# ---- bound packages ----
+
+def assert_bound(s):
+    """The package tool bound the launcher it placed to the cabinet beside it."""
+    shown = subprocess.run([sys.executable, str(SOURCE / "scripts" / "lib" / "package_binding.py"), "show",
+                            str(s.launcher_dir / "Setup.exe"), str(s.launcher_dir / "Setup.cab")],
+                           stdout=subprocess.PIPE).stdout.decode().strip()
+    assert shown == "bound to this cabinet", "the package's binding"
+
+
+def test_bound_package(scenario):
+    s = scenario()
+    s.package(FIRST_EXAMPLE_IN)
+    assert_bound(s)
+    assert_run(s.run(PORT_OPTIONS), SETTINGS_RUN, 0)
+    assert_one_installer(s, "/I:" + settings_path(s))
+    assert s.settings_seen() == FIRST_EXAMPLE_OUT, "settings bytes as for an unbound package"
+
+    refused = [NOT_THIS_CABINET, "Unable to extract cab:  Setup.cab"]
+    cabinet = s.launcher_dir / "Setup.cab"
+    original = cabinet.read_bytes()
+    changed = bytearray(original)
+    changed[len(changed) // 2] ^= 1
+    other = scenario("other")
+    other.package(b"[Install]\r\nfrom another package\r\n")
+    for what, data in [("one byte changed", bytes(changed)),
+                       ("another package's cabinet", (other.launcher_dir / "Setup.cab").read_bytes())]:
+        s.forget_installer_runs()
+        cabinet.write_bytes(data)
+        assert_run(s.run(PORT_OPTIONS), refused, 10)
+        assert s.installer_runs() == [], f"{what}: nothing started"
+        assert list(s.temp.iterdir()) == [], f"{what}: nothing left in temp"
+        cabinet.write_bytes(original)
+
+    # Saved by a browser as "Setup (1).exe": the launcher falls back to InstallFiles.cab, which
+    # somebody else put there.
+    shutil.copy(s.launcher_dir / "Setup.exe", s.launcher_dir / "Setup (1).exe")
+    shutil.copy(other.launcher_dir / "Setup.cab", s.launcher_dir / "InstallFiles.cab")
+    assert_run(s.run(name="Setup (1).exe"), [NOT_THIS_CABINET, "Unable to extract cab:  Setup (1).cab"], 10)
+    assert list(s.temp.iterdir()) == [], "nothing left in temp"
+    assert s.installer_runs() == [], "nothing started"
+
+
+def test_bound_cabinet_swapped_during_the_run(scenario):
+    # A standard user who may write to the package's folder tries to put another cabinet in place
+    # once the launcher holds the checked one: the swap fails until the extraction has ended, or the
+    # launcher refuses what it finds.
+    s = scenario()
+    s.package(b"[Install]\r\n", extra={f"install/data/file{i}.bin": os.urandom(1 << 20) for i in range(16)})
+    assert_bound(s)
+    other = scenario("other")
+    other.package(b"[Install]\r\nfrom another package\r\n")
+    report = s.root / "swapper.txt"
+    swapper = subprocess.Popen(["wine", str(PROGRAMS / "swapper.exe"), windows_path(s.launcher_dir / "Setup.cab"),
+                                windows_path(other.launcher_dir / "Setup.cab"), "60", windows_path(report)],
+                               env=wine_environment(s.prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(1)  # the swapper is watching before the launcher starts
+        result = s.run()
+    finally:
+        swapper.wait(timeout=90)
+    seen = dict(item.split("=") for item in report.read_text().split())
+    if result.exit_code == 0:
+        assert_run(result, SETTINGS_RUN, 0)
+        assert s.settings_seen() == b"[Install]\r\n", "the installer saw the checked package's bytes"
+        assert seen["held"] == "1", f"the swapper saw the cabinet held: {seen}"
+        assert int(seen["attempts"]) > 0, f"the swapper tried while it was held: {seen}"
+    else:
+        assert_run(result, [NOT_THIS_CABINET, "Unable to extract cab:  Setup.cab"], 10)
+        assert s.installer_runs() == [], "nothing started"
+    assert list(s.temp.iterdir()) == [], "nothing left in temp"

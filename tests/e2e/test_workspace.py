@@ -1,0 +1,262 @@
+"""The workspace: which cabinet is expanded and where, the expansion directory's protection and
+what stands in its way, the cleanup, and the temporary directories the launcher accepts."""
+
+import shutil
+import threading
+import time
+
+import pytest
+
+from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_OK, EXPANSION, FIRST_EXAMPLE_IN, FIRST_EXAMPLE_OUT, PORT_OPTIONS,
+                       PROGRAMS, SETTINGS_RUN, aside_directories, assert_one_installer, assert_package_only,
+                       assert_run, assert_sentinels, settings_path, tree, with_sentinels)
+from wine import windows_path
+
+
+def test_expansion_and_cleanup(scenario):
+    s = scenario()
+    s.package(b"[Install]\r\nKey=1\r\n", extra={"install/docs/readme.txt": b"nested"})
+    assert_run(s.run(), SETTINGS_RUN, 0)
+    run = assert_one_installer(s, "/I:" + settings_path(s))
+    assert run["expansion-root"] == "install;", "expanded folders"
+    assert s.settings_seen() == b"[Install]\r\nKey=1\r\n", "settings file as expanded"
+    assert not s.expansion_dir.exists(), "expansion directory removed"
+    assert sorted(p.name for p in s.temp.iterdir()) == [], "temporary directory left as it was"
+
+
+def test_own_cabinet_preferred(scenario):
+    s = scenario()
+    s.package(b"shared\r\n", cabinet="InstallFiles.cab")
+    s.package(b"own\r\n", cabinet="Setup.cab")
+    # The launcher as built, bound to no cabinet: which cabinet it picks is the point here.
+    shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup.exe")
+    assert_run(s.run(), SETTINGS_RUN, 0)
+    assert s.settings_seen() == b"own\r\n", "settings from Setup.cab"
+    (s.launcher_dir / "Setup.cab").unlink()
+    (s.launcher_dir / "installer-log.txt").unlink()
+    assert_run(s.run(), SETTINGS_RUN, 0)
+    assert s.settings_seen() == b"shared\r\n", "settings from InstallFiles.cab"
+    assert len(s.installer_runs()) == 1, "installer starts"
+
+
+def test_no_cabinet(scenario):
+    s = scenario()
+    assert_run(s.run(), ["Unable to extract cab:  Setup.cab"], 10)
+    assert_run(s.run(name="setup.x86.exe"), ["Unable to extract cab:  setup.x86.cab"], 10)
+    assert list(s.temp.iterdir()) == [], "nothing created"
+
+
+def test_leftover_directory_moved_aside(scenario):
+    # A folder made without the launcher's descriptor reads back under Wine with Everyone in it,
+    # as one that a standard user made in C:\Windows\Temp would: never entered, renamed aside.
+    s = scenario()
+    s.package(b"[Install]\r\n", builds=("x86",))
+    (s.expansion_dir / "install" / "x64").mkdir(parents=True)
+    (s.expansion_dir / "install" / "x64" / "InstallGui.exe").write_bytes((PROGRAMS / "x64" / "InstallGui.exe").read_bytes())
+    (s.expansion_dir / "install" / "component.isf").write_bytes(b"[Install]\r\nfrom an older and longer package\r\n")
+    (s.expansion_dir / "leftover.txt").write_bytes(b"from an earlier run")
+    before = tree(s.expansion_dir)
+    assert_run(s.run(), SETTINGS_RUN, 0)
+    assert s.installer_runs() == [], "the old x64 build was not started"
+    aside = aside_directories(s)
+    assert len(aside) == 1, "one leftover moved aside"
+    assert tree(aside[0]) == before, "the leftover moved aside untouched"
+    assert not s.expansion_dir.exists(), "expansion directory removed"
+
+    # On the 32-bit side the new x86 build runs, with the new settings bytes only.
+    s32 = scenario(prefix="win32")
+    s32.package(b"[Install]\r\n")
+    s32.expansion_dir.mkdir()
+    (s32.expansion_dir / "install").mkdir()
+    (s32.expansion_dir / "install" / "component.isf").write_bytes(b"[Install]\r\nfrom an older and longer package\r\n")
+    assert_run(s32.run(), SETTINGS_RUN, 0)
+    assert_package_only(s32, assert_one_installer(s32, "/I:" + settings_path(s32), "x86"))
+
+
+@pytest.mark.parametrize("shape", ["install-link", "directory-link"])
+def test_leftover_with_links_outside(scenario, shape):
+    # A leftover whose "install" is a link to a folder elsewhere, and a leftover that is itself a
+    # link: the expansion writes through neither, and no removal reaches what they point at.
+    s = scenario()
+    sentinels = with_sentinels(s)
+    s.package(b"[Install]\r\n")
+    elsewhere = s.root / "outside"
+    (elsewhere / "x64").mkdir(parents=True)
+    (elsewhere / "x64" / "keep.dll").write_bytes(b"precious")
+    before = tree(elsewhere)
+    if shape == "install-link":
+        s.expansion_dir.mkdir()
+        (s.expansion_dir / "install").symlink_to(elsewhere, target_is_directory=True)
+        assert_run(s.run(), SETTINGS_RUN, 0)
+        assert_package_only(s, assert_one_installer(s, "/I:" + settings_path(s)))
+        assert len(aside_directories(s)) == 1, "the leftover is moved aside"
+        assert not s.expansion_dir.exists(), "expansion directory removed"
+    else:
+        # Windows renames a link as itself; Wine 8 opens and renames its target instead, so the
+        # launcher cannot move it aside here and stops on the temporary-directory road.
+        s.expansion_dir.symlink_to(elsewhere, target_is_directory=True)
+        assert_run(s.run(), ["Creating Temporary Directory...",
+                             "Unable to use the temporary directory: TempExpandedFiles in it could not be removed "
+                             "or moved aside.", "Unable to extract cab:  Setup.cab"], 10)
+        assert s.expansion_dir.is_symlink(), "the link is left where it was"
+        assert aside_directories(s) == [], "nothing moved aside"
+        assert s.installer_runs() == [], "nothing started"
+    assert tree(elsewhere) == before, "the folder outside is whole"
+    assert_sentinels(sentinels)
+
+
+def test_leftover_temporary_settings_link(scenario):
+    # A leftover .tmp that links to a file outside: the leftover is moved aside whole. A package
+    # whose cabinet holds a .tmp of its own: it is not reused, and the settings file stays as it was.
+    s = scenario()
+    outside = s.root / "outside.txt"
+    outside.write_bytes(b"precious")
+    s.package(FIRST_EXAMPLE_IN)
+    (s.expansion_dir / "install").mkdir(parents=True)
+    (s.expansion_dir / "install" / "component.isf.tmp").symlink_to(outside)
+    assert_run(s.run(PORT_OPTIONS), SETTINGS_RUN, 0)
+    assert s.settings_seen() == FIRST_EXAMPLE_OUT, "rewritten settings file"
+    assert outside.read_bytes() == b"precious", "the linked file is unchanged"
+
+    s.package(FIRST_EXAMPLE_IN, extra={"install/component.isf.tmp": b"from the cabinet"})
+    (s.launcher_dir / "installer-log.txt").unlink()
+    assert_run(s.run(PORT_OPTIONS), EXPANSION + [
+        "Unable to write the port configuration to the settings file; it was left unchanged.",
+        "Running Install..."] + CLEANUP_OK, 0)
+    assert s.settings_seen() == FIRST_EXAMPLE_IN, "settings file left as the cabinet held it"
+    assert outside.read_bytes() == b"precious", "the linked file is unchanged"
+
+
+def temp_of_length(s, length):
+    """A temporary directory whose Windows path is exactly length characters long."""
+    base = s.root / "t"
+    padding = length - len(windows_path(base)) - 1
+    assert padding > 0, "scenario root short enough"
+    temp = base / ("p" * padding)
+    temp.mkdir(parents=True)
+    assert len(windows_path(temp)) == length, "temp length"
+    return temp
+
+
+def test_temp_near_the_length_limit(scenario):
+    s = scenario()
+    sentinels = with_sentinels(s)
+    s.package(b"[Install]\r\n")
+    launcher_files = tree(s.launcher_dir)
+    refused = ["Unable to use the temporary directory: TEMP is too long for the paths the launcher forms in it.",
+               "Unable to extract cab:  Setup.cab"]
+    for length in (215, 234, 238, 250):
+        temp = temp_of_length(s, length)
+        assert_run(s.run(temp=windows_path(temp)), refused, 10)
+        assert list(temp.iterdir()) == [], f"nothing created in a temp of {length}"
+        shutil.rmtree(s.root / "t")
+    assert tree(s.launcher_dir) == launcher_files, "nothing beside the launcher changed"
+    temp = temp_of_length(s, 214)
+    assert_run(s.run(temp=windows_path(temp)), SETTINGS_RUN, 0)
+    assert_one_installer(s, "/I:" + windows_path(temp) + "\\TempExpandedFiles\\install\\component.isf")
+    assert list(temp.iterdir()) == [], "expansion directory removed"
+    launcher_files["installer-log.txt"] = (s.launcher_dir / "installer-log.txt").read_bytes()
+    launcher_files["installer-settings.bin"] = b"[Install]\r\n"
+    assert tree(s.launcher_dir) == launcher_files, "only the stub installer's records beside the launcher"
+    assert_sentinels(sentinels)
+
+
+def test_second_launcher_of_another_name(scenario):
+    s = scenario()
+    s.package(b"[Install]\r\n")
+    (s.launcher_dir / "stub-behaviour.txt").write_text("sleep 8000")
+    shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup2.exe")
+    shutil.copy(s.launcher_dir / "Setup.cab", s.launcher_dir / "Setup2.cab")
+    outcome = {}
+    first = threading.Thread(target=lambda: outcome.update(result=s.run()))
+    first.start()
+    try:
+        deadline = time.time() + 60
+        while not s.installer_runs() and time.time() < deadline:
+            time.sleep(0.2)
+        assert s.installer_runs(), "the first run's installer started"
+        during = tree(s.expansion_dir)
+        # What Wine keeps of the protected descriptor: no permission bits for others.
+        assert s.expansion_dir.stat().st_mode & 0o007 == 0, "no access for others"
+        assert_run(s.run(name="Setup2.exe"), ALREADY_RUNNING, 1)
+        assert tree(s.expansion_dir) == during, "the first run's files intact"
+    finally:
+        first.join()
+    assert_run(outcome["result"], SETTINGS_RUN, 0)
+    run = assert_one_installer(s, "/I:" + settings_path(s))
+    assert run["expansion-security"].startswith("O:") and "D:" in run["expansion-security"], "security read back"
+    dacl = run["expansion-security"].split("D:", 1)[1]
+    assert "WD" not in dacl and "BU" not in dacl and "CO" not in dacl, "no entry for Everyone, Users or CREATOR OWNER"
+    assert "(A;OICI;FA;;;SY)" in dacl, "SYSTEM has full control of all below"
+    assert not s.expansion_dir.exists(), "the first run cleaned up"
+    assert aside_directories(s) == [], "nothing moved aside"
+
+
+def test_blank_in_temp(scenario):
+    s = scenario()
+    s.package(b"[Install]\r\n")
+    sibling = s.root / "John"
+    (sibling / "Documents").mkdir(parents=True)
+    (sibling / "Documents" / "keep.txt").write_bytes(b"precious")
+    temp = s.root / "John Smith" / "Temp"
+    temp.mkdir(parents=True)
+    assert_run(s.run(temp=windows_path(temp)), SETTINGS_RUN, 0)
+    assert_one_installer(s, "/I:" + windows_path(temp) + "\\TempExpandedFiles\\install\\component.isf")
+    assert not (temp / "TempExpandedFiles").exists(), "expansion directory removed"
+    assert temp.exists(), "temporary directory kept"
+    assert (sibling / "Documents" / "keep.txt").read_bytes() == b"precious", "sibling folder untouched"
+
+
+def assert_one_installer_anywhere(s, parameters):
+    """The one installer start, in the launcher's folder (by its long form, since the launcher
+    hands on the short one), with parameters unless None."""
+    runs = s.installer_runs()
+    assert len(runs) == 1, "installer starts"
+    if parameters is not None:
+        assert runs[0]["parameters"] == parameters, "installer parameters"
+    assert runs[0]["directory-long"] == windows_path(s.launcher_dir).encode("utf-8").decode("latin-1"), \
+        "installer working directory: the launcher's folder"
+    assert "?" not in runs[0]["directory"], "a working directory the code page spells"
+    return runs[0]
+
+
+def test_folders_the_code_page_cannot_spell(scenario):
+    # The launcher works in the ANSI code page (1252 here): a Cyrillic folder reaches it as "?".
+    # Its short form names the same folder, in letters the code page holds.
+    s = scenario(launcher_folder="Папка с пробелами")
+    s.package(b"[Install]\r\nPort=CmdLine\r\n")
+    arguments = "/port:IP_10.0.0.5 /address:10.0.0.5"
+    rewritten = (b"[Install]\r\nPort=IP_10.0.0.5\r\n\r\n[Ports]\r\nIP_10.0.0.5=StandardIP\r\n\r\n[IP_10.0.0.5]\r\n"
+                 b"Name=IP_10.0.0.5\r\nHostName=IP_10.0.0.5\r\nIPAddress=10.0.0.5\r\n")
+    assert_run(s.run(arguments), SETTINGS_RUN, 0)
+    assert_one_installer_anywhere(s, "/I:" + settings_path(s))
+    assert s.settings_seen() == rewritten, "settings bytes as for any other folder"
+    assert not s.expansion_dir.exists(), "expansion directory removed"
+
+    # A "temp" under a profile whose name the code page cannot spell.
+    temp = s.root / "Пользователь" / "Temp"
+    temp.mkdir(parents=True)
+    (s.launcher_dir / "installer-log.txt").unlink()
+    assert_run(s.run(arguments, temp=windows_path(temp)), SETTINGS_RUN, 0)
+    run = assert_one_installer_anywhere(s, None)
+    parameters = run["parameters"]
+    assert (parameters.startswith("/I:") and parameters.endswith("\\TempExpandedFiles\\install\\component.isf")
+            and "?" not in parameters and all(ord(c) < 128 for c in parameters)), "the settings path is the short form"
+    assert s.settings_seen() == rewritten, "settings bytes under a short temp"
+    assert list(temp.iterdir()) == [], "expansion directory removed from the temp"
+    assert run["expansion-root"] == "install;", "expanded into the short-named temp"
+
+
+@pytest.mark.parametrize("temp, reason", [
+    (None, "the TEMP environment variable is not set."),
+    ("relative\\temp", "TEMP is not a full path."),
+    ('{temp}" & echo', "TEMP holds characters that the launcher does not accept in a path."),
+], ids=["unset", "relative", "quote"])
+def test_unusable_temp(scenario, temp, reason):
+    s = scenario()
+    s.package(b"[Install]\r\n")
+    assert_run(s.run(temp=temp and temp.format(temp=s.temp_value)),
+               ["Unable to use the temporary directory: " + reason, "Unable to extract cab:  Setup.cab"], 10)
+    assert list(s.temp.iterdir()) == [], "nothing created"
+    assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Setup.cab", "Setup.exe"], \
+        "nothing created beside the launcher"

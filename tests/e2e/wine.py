@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""The Wine prefixes of the end-to-end tests, a 64-bit and a 32-bit one under build/windows/wine,
+and the environment every Wine run of the tests gets. CTest's e2e.prefixes and e2e.stop-wine,
+scripts/demo and the whole-run benchmark use it from the command line:
+
+    wine.py --make-prefixes | --stop-wine
+"""
+
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+BUILD = Path(os.environ.get("LAUNCHER_BUILD", Path(__file__).resolve().parents[2] / "build" / "windows")).resolve()
+SOURCE = Path(os.environ.get("LAUNCHER_SOURCE", Path(__file__).resolve().parents[2]))
+PREFIXES = {"win64": BUILD / "wine" / "win64", "win32": BUILD / "wine" / "win32"}
+
+
+def wine_environment(prefix_name):
+    # A Western ANSI code page (1252) whatever the machine's locale, and UTF-8 names on disk. A
+    # WINEDEBUG of the caller's reaches the runs, so that a scenario can be traced.
+    environment = dict(os.environ, WINEPREFIX=str(PREFIXES[prefix_name]), LANG="C.UTF-8")
+    environment.setdefault("WINEDEBUG", "-all")
+    environment.pop("LC_ALL", None)
+    environment.pop("DISPLAY", None)
+    if prefix_name == "win32":
+        environment["WINEARCH"] = "win32"
+    return environment
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def make_prefixes():
+    for name, prefix in PREFIXES.items():
+        if (prefix / "system.reg").exists():
+            continue
+        prefix.parent.mkdir(parents=True, exist_ok=True)
+        environment = dict(wine_environment(name), WINEDEBUG="-all")
+        subprocess.run(["wineboot", "-i"], env=environment, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        subprocess.run(["wineserver", "-w"], env=environment, timeout=300)
+
+
+def stop_wine():
+    for name in PREFIXES:
+        subprocess.run(["wineserver", "-k"], env=wine_environment(name),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def main(arguments):
+    if arguments == ["--make-prefixes"]:
+        make_prefixes()
+    elif arguments == ["--stop-wine"]:
+        stop_wine()
+    else:
+        print(__doc__, file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
