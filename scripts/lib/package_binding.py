@@ -21,22 +21,14 @@ class NotALauncher(Exception):
     pass
 
 
-def binding_offset(data):
-    """The file offset of the PACKAGE_BINDING resource's data."""
-    try:
-        return find_binding(data)
-    except (struct.error, IndexError, UnicodeDecodeError):
-        raise NotALauncher("not a Windows program that it can read") from None
-
-
-def find_binding(data):
+def resources(data):
+    """(type, name, file offset, size) of every resource of a Windows program; a type or name is
+    its number, or its text when it has one."""
     u16 = lambda at: struct.unpack_from("<H", data, at)[0]
     u32 = lambda at: struct.unpack_from("<I", data, at)[0]
-    if data[:2] != b"MZ":
+    if data[:2] != b"MZ" or data[u32(0x3C):u32(0x3C) + 4] != b"PE\0\0":
         raise NotALauncher("not a Windows program")
     header = u32(0x3C)
-    if data[header:header + 4] != b"PE\0\0":
-        raise NotALauncher("not a Windows program")
     optional = header + 24
     directories = optional + (96 if u16(optional) == 0x10B else 112)
     resource_rva = u32(directories + 2 * 8)
@@ -51,7 +43,7 @@ def find_binding(data):
         raise NotALauncher(f"resource address {rva:#x} outside every section")
 
     if resource_rva == 0:
-        raise NotALauncher("it holds no resources")
+        return []
     base = offset(resource_rva)
 
     def entries(directory):
@@ -64,18 +56,27 @@ def find_binding(data):
         at = base + (identifier & 0x7FFFFFFF)
         return data[at + 2:at + 2 + 2 * u16(at)].decode("utf-16-le")
 
+    found = []
     for type_id, names in entries(0):
-        if name_of(type_id) != RT_RCDATA:
-            continue
         for name_id, languages in entries(names & 0x7FFFFFFF):
-            if name_of(name_id) != "PACKAGE_BINDING":
-                continue
             for _, leaf in entries(languages & 0x7FFFFFFF):
-                at, size = offset(u32(base + leaf)), u32(base + leaf + 4)
-                if size < SIZE or data[at:at + len(NAME)] != NAME:
-                    raise NotALauncher("its binding region is damaged")
-                return at
-    raise NotALauncher("it has no binding region (a launcher built before binding)")
+                found.append((name_of(type_id), name_of(name_id), offset(u32(base + leaf)), u32(base + leaf + 4)))
+    return found
+
+
+def binding_offset(data):
+    """The file offset of the PACKAGE_BINDING resource's data."""
+    try:
+        regions = [(at, size) for kind, name, at, size in resources(data)
+                   if kind == RT_RCDATA and name == "PACKAGE_BINDING"]
+    except (struct.error, IndexError, UnicodeDecodeError):
+        raise NotALauncher("not a Windows program that it can read") from None
+    if not regions:
+        raise NotALauncher("it has no binding region (a launcher built before binding)")
+    at, size = regions[0]
+    if size < SIZE or data[at:at + len(NAME)] != NAME:
+        raise NotALauncher("its binding region is damaged")
+    return at
 
 
 def read_binding(data):

@@ -11,9 +11,13 @@ import itertools
 import os
 import shutil
 import subprocess
+import sys
 import time
 
 from wine import BUILD, SOURCE, wine_environment, windows_path
+
+sys.path.insert(0, str(SOURCE / "scripts" / "lib"))
+import package_binding  # noqa: E402  (the package tool's reader of Windows programs)
 
 PROGRAMS = BUILD / "e2e-programs"
 WORK = BUILD / "e2e-work"
@@ -82,7 +86,7 @@ class Result:
 
 class Scenario:
     """One scenario directory: launcher folder, temporary directory (temp), package source
-    (package). Each run leaves its spec, exit code and Wine's standard error there, numbered."""
+    (package). Each run leaves its plan, exit code and Wine's standard error there, numbered."""
 
     def __init__(self, root, prefix="win64", launcher_folder="pkg"):
         self.prefix = prefix
@@ -124,23 +128,23 @@ class Scenario:
         exe = self.launcher_dir / name
         if not exe.exists():
             shutil.copy(BUILD / "Setup.exe", exe)
-        spec = []
+        plan = []
         if temp is None:
-            spec += ["unset TEMP", "unset TMP"]
+            plan += ["unset TEMP", "unset TMP"]
         else:
-            spec.append("set TEMP=" + (self.temp_value if temp == "default" else temp))
-        spec.append(f'run "{windows_path(exe)}"' + (" " + arguments if arguments else ""))
+            plan.append("set TEMP=" + (self.temp_value if temp == "default" else temp))
+        plan.append(f'run "{windows_path(exe)}"' + (" " + arguments if arguments else ""))
         # Files of their own for each run, so that runs may overlap.
         number = next(self.run_numbers)
-        spec_file = self.root / f"spec-{number}.txt"
-        spec_file.write_bytes("\n".join(spec).encode("utf-8") + b"\n")
+        plan_file = self.root / f"plan-{number}.txt"
+        plan_file.write_bytes("\n".join(plan).encode("utf-8") + b"\n")
         exit_file = self.root / f"exit-{number}.txt"
         # Started from another folder than its own, so that the working directory it hands the
         # programs it starts is seen to be its own folder, not the one it inherited.
         stderr_file = self.root / f"wine-stderr-{number}.txt"
         with open(stderr_file, "wb") as stderr:
             completed = subprocess.run(
-                ["wine", str(PROGRAMS / "run_launcher.exe"), windows_path(exit_file), windows_path(spec_file)],
+                ["wine", str(PROGRAMS / "run_launcher.exe"), windows_path(exit_file), windows_path(plan_file)],
                 cwd=self.root, env=wine_environment(self.prefix), stdin=stdin,
                 stdout=subprocess.PIPE, stderr=stderr, timeout=timeout)
         assert exit_file.exists(), f"run_launcher wrote no exit code: {stderr_file.read_text(errors='replace')}"
@@ -155,16 +159,16 @@ class Scenario:
         if not exe.exists():
             shutil.copy(BUILD / "Setup.exe", exe)
         number = next(self.run_numbers)
-        spec_file = self.root / f"spec-{number}.txt"
+        plan_file = self.root / f"plan-{number}.txt"
         exit_file = self.root / f"exit-{number}.txt"
         output_file = self.root / f"output-{number}.txt"
-        spec = ["set TEMP=" + self.temp_value, "output " + windows_path(output_file),
+        plan = ["set TEMP=" + self.temp_value, "output " + windows_path(output_file),
                 f'run "{windows_path(exe)}"' + (" " + arguments if arguments else "")]
-        spec_file.write_bytes("\n".join(spec).encode("utf-8") + b"\n")
+        plan_file.write_bytes("\n".join(plan).encode("utf-8") + b"\n")
         service = f"launcher-e2e-{os.getpid()}-{next(SERVICE_NUMBERS)}"
         environment = wine_environment(self.prefix)
         quiet = dict(env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        command = f'{windows_path(PROGRAMS / "run_launcher.exe")} {windows_path(exit_file)} {windows_path(spec_file)}'
+        command = f'{windows_path(PROGRAMS / "run_launcher.exe")} {windows_path(exit_file)} {windows_path(plan_file)}'
         subprocess.run(["wine", "sc", "create", service, "binpath=", command], check=True, timeout=60, **quiet)
         try:
             subprocess.run(["wine", "sc", "start", service], timeout=60, **quiet)
@@ -249,33 +253,5 @@ def assert_sentinels(sentinels):
 
 
 def pe_resources(data, type_id):
-    """The data of every resource of one type in a PE file."""
-    u16 = lambda at: int.from_bytes(data[at:at + 2], "little")
-    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")
-    header = u32(0x3C)
-    sections_at = header + 24 + u16(header + 20)
-    optional = header + 24
-    resource_rva = u32(optional + 96 + 2 * 8)
-    sections = [(u32(at + 12), u32(at + 8), u32(at + 20)) for at in
-                (sections_at + 40 * i for i in range(u16(header + 6)))]
-
-    def offset(rva):
-        for address, size, raw in sections:
-            if address <= rva < address + size:
-                return raw + rva - address
-        raise AssertionError(f"RVA {rva:#x} outside every section")
-
-    base = offset(resource_rva)
-
-    def entries(directory):
-        count = u16(base + directory + 12) + u16(base + directory + 14)
-        return [(u32(base + directory + 16 + 8 * i), u32(base + directory + 20 + 8 * i)) for i in range(count)]
-
-    found = []
-    for identifier, target in entries(0):
-        if identifier != type_id:
-            continue
-        for _, names in entries(target & 0x7FFFFFFF):
-            for _, leaf in entries(names & 0x7FFFFFFF):
-                found.append(data[offset(u32(base + leaf)):offset(u32(base + leaf)) + u32(base + leaf + 4)])
-    return found
+    """The data of every resource of one type in a PE file, read as the package tool reads them."""
+    return [data[at:at + size] for kind, _, at, size in package_binding.resources(data) if kind == type_id]
