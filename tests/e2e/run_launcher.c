@@ -1,7 +1,7 @@
 /* Starts the launcher the way a Windows parent would, so that TEMP reaches it (Wine overrides TEMP
  * from the Unix environment for programs it starts itself).
- *   run_launcher EXITFILE SPECFILE
- * SPECFILE holds lines "set NAME=VALUE", "unset NAME", "output FILE" (the launcher's standard
+ *   run_launcher EXITFILE PLANFILE
+ * PLANFILE holds lines "set NAME=VALUE", "unset NAME", "output FILE" (the launcher's standard
  * output and error go to FILE, its standard input a pipe that nobody writes to) and one
  * "run COMMANDLINE" in UTF-8, handed
  * on as wide text, so that names the ANSI code page cannot spell reach the launcher as Windows
@@ -14,27 +14,27 @@
 #include <string.h>
 #include <wchar.h>
 
-static char spec[65536];
-static wchar_t wideSpec[65536];
+static char plan[65536];
+static wchar_t widePlan[65536];
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    fprintf(stderr, "usage: run_launcher EXITFILE SPECFILE\n");
+    fprintf(stderr, "usage: run_launcher EXITFILE PLANFILE\n");
     return 2;
   }
   FILE* file = fopen(argv[2], "rb");
   if (!file) return 2;
-  size_t length = fread(spec, 1, sizeof spec - 1, file);
+  size_t length = fread(plan, 1, sizeof plan - 1, file);
   fclose(file);
-  spec[length] = '\0';
-  if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, spec, -1, wideSpec, sizeof wideSpec / sizeof wideSpec[0])) {
+  plan[length] = '\0';
+  if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, plan, -1, widePlan, sizeof widePlan / sizeof widePlan[0])) {
     return 2;
   }
 
   wchar_t* commandLine = NULL;
   wchar_t* outputPath = NULL;
   wchar_t* next = NULL;
-  for (wchar_t* line = wideSpec; *line; line = next) {
+  for (wchar_t* line = widePlan; *line; line = next) {
     wchar_t* end = wcschr(line, L'\n');
     next = end ? end + 1 : line + wcslen(line);
     if (end) *end = L'\0';
