@@ -3,18 +3,21 @@
 
 1. Settings file (host build): the whole-line lookup against a plain line-by-line read, the port
    rewrite against a plain copy, and peak memory at 1 MB and 64 MB.
-2. Whole run under Wine: Setup.exe against a batch file that does the same steps by hand, on a
-   generated package of about 50 MB in 2000 files of incompressible data, with hyperfine, in two
-   rounds of opposite order so that drift in the machine's state does not favour either.
+2. Whole run under Wine: Setup.exe, bound to its cabinet, and the launcher as built against a
+   batch file that does the same steps by hand, on a generated package of about 50 MB in 2000
+   files of incompressible data. The commands run interleaved, in rotating order, so that drift in
+   the machine's state does not favour any of them; a few traced runs show where the time goes.
 """
 
 import json
 import os
 import random
+import re
 import shutil
 import statistics
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -101,49 +104,104 @@ def benchmark_prefix():
     return prefix, memory
 
 
+COMMANDS = {"bound launcher": ["wine", "Setup.exe"], "unbound launcher": ["wine", "Unbound.exe"],
+            "batch file": ["wine", "cmd", "/c", "peer.cmd"]}
+RUNS = 21  # a multiple of 3: each command runs first, second and third equally often
+WARM_UP_ROUNDS = 2
+TRACED_ROUNDS = 5
+PHASES = ("before the cabinet tool", "cabinet tool", "installer", "after the installer")
+
+
+def timed_run(command, out, environment):
+    start = time.perf_counter()
+    subprocess.run(command, cwd=out, env=environment, check=True, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def traced_phases(command, out, environment):
+    """One run under strace, which stops only at process starts and ends: the seconds from the
+    command's start to the cabinet tool's, the cabinet tool, the installer (with the batch file's
+    start.exe), and what follows it up to the command's end (the removal, and for the launcher the
+    start of the command interpreter that runs it)."""
+    trace = WORK / "trace.txt"
+    subprocess.run(["strace", "--seccomp-bpf", "-f", "-q", "-ttt", "-s", "400", "-e", "trace=execve,exit_group",
+                    "-o", str(trace)] + command, cwd=out, env=environment, check=True, stdout=subprocess.DEVNULL)
+    lines = trace.read_text().splitlines()
+    root, begin = lines[0].split()[0], float(lines[0].split()[1])
+    started, ended = {}, {}
+    for line in lines:
+        pid, stamp, rest = line.split(None, 2)
+        if rest.startswith("execve(") and pid not in started:
+            # The Windows program, whichever Unix loader runs it.
+            programs = [a for a in re.findall(r'"((?:[^"\\]|\\.)*)"', rest) if a.lower().endswith(".exe")]
+            started[pid] = (programs[0].lower() if programs else ""), float(stamp)
+        elif rest.startswith("exit_group(") or (pid == root and rest.startswith("+++ exited")):
+            ended[pid] = float(stamp)
+
+    def process(program):
+        return next((pid, at) for pid, (name, at) in started.items() if name.endswith(program))
+
+    tool, tool_start = process("\\extrac32.exe")
+    installer, _ = process("\\installgui.exe")
+    return {PHASES[0]: tool_start - begin, PHASES[1]: ended[tool] - tool_start,
+            PHASES[2]: ended[installer] - ended[tool], PHASES[3]: ended[root] - ended[installer]}
+
+
 def whole_run():
-    print("Whole run under Wine (hyperfine: two rounds in opposite order, each 2 warm-up runs and 10 runs a command):")
+    print(f"Whole run under Wine ({WARM_UP_ROUNDS} warm-up rounds, then {RUNS} rounds in which the commands run one "
+          "after another in rotating order):")
     out = make_package()
     prefix, memory = benchmark_prefix()
     # The package and the prefix were just written: let that reach the disk before timing starts.
     subprocess.run(["sync"], check=True)
     environment = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all")
     environment.pop("DISPLAY", None)
-    commands = {"bound launcher": "wine Setup.exe", "unbound launcher": "wine Unbound.exe",
-                "batch file": "wine cmd /c peer.cmd"}
-    times = {name: [] for name in commands}
+    names = list(COMMANDS)
+    times = {name: [] for name in names}
+    phases = {name: {phase: [] for phase in PHASES} for name in names}
     subprocess.run(["wineserver", "-p"], env=environment, check=True)  # one server for every run
     try:
         hash_times = [float(subprocess.run(["wine", str(WINDOWS / "bench" / "hash_time.exe"), "Setup.cab"], cwd=out,
                                            env=environment, check=True, stdout=subprocess.PIPE).stdout)
                       for _ in range(5)]
-        names = list(commands)
-        for round_number, order in enumerate((names, names[::-1]), 1):
-            report = WORK / f"hyperfine-{round_number}.json"
-            arguments = ["hyperfine", "-N", "--warmup", "2", "--runs", "10", "--export-json", str(report)]
-            for name in order:
-                arguments += ["-n", name, commands[name]]
-            subprocess.run(arguments, cwd=out, env=environment, check=True)
-            for result in json.loads(report.read_text())["results"]:
-                times[result["command"]] += result["times"]
+        for round_number in range(WARM_UP_ROUNDS + RUNS):
+            # Interleaved, so that a drift in the machine's state lands on every command alike.
+            shift = round_number % len(names)
+            for name in names[shift:] + names[:shift]:
+                seconds = timed_run(COMMANDS[name], out, environment)
+                if round_number >= WARM_UP_ROUNDS:
+                    times[name].append(seconds)
+        for round_number in range(TRACED_ROUNDS):
+            for name in names:
+                for phase, seconds in traced_phases(COMMANDS[name], out, environment).items():
+                    phases[name][phase].append(seconds)
         left = list((memory / "Temp").iterdir())
     finally:
         subprocess.run(["wineserver", "-k"], env=environment)
         shutil.rmtree(memory, ignore_errors=True)
+    (WORK / "times.json").write_text(json.dumps({"runs": times, "phases": phases}, indent=1))
     if left:
         failures.append("cleanup")
         print(f"  the runs left {[p.name for p in left]} in the temporary directory")
-    peer = statistics.median(times["batch file"])
     print(f"  the bound launcher's check of the {(out / 'Setup.cab').stat().st_size / 1e6:.0f} MB cabinet (hold and "
           f"SHA-256), median of 5: {statistics.median(hash_times):.3f} s")
+    print(f"  where the time goes, median of {TRACED_ROUNDS} traced runs each (s):")
+    print(f"    {'':<18}" + "".join(f"{phase:>25}" for phase in PHASES))
+    for name in names:
+        print(f"    {name:<18}" + "".join(f"{statistics.median(phases[name][phase]):25.3f}" for phase in PHASES))
+    peer = times["batch file"]
     for name in ("bound launcher", "unbound launcher"):
-        launcher = statistics.median(times[name])
-        print(f"  median of 20 runs: {name} {launcher:.3f} s, batch file {peer:.3f} s")
-        judge(f"{name} / batch file", launcher / peer, 1.00)
+        launcher = times[name]
+        ahead = sum(mine < theirs for mine, theirs in zip(launcher, peer))
+        print(f"  median of {RUNS} runs: {name} {statistics.median(launcher):.3f} s "
+              f"(sigma {statistics.stdev(launcher):.3f}), batch file {statistics.median(peer):.3f} s "
+              f"(sigma {statistics.stdev(peer):.3f}); ahead of the batch file in {ahead} of {RUNS} rounds")
+        judge(f"{name} / batch file", statistics.median(launcher) / statistics.median(peer), 1.00)
     runs = (out / "installer-log.txt").read_text().count("end\n")
-    if runs != 72:
+    expected = len(names) * (WARM_UP_ROUNDS + RUNS + TRACED_ROUNDS)
+    if runs != expected:
         failures.append("installer starts")
-        print(f"  the stub installer ran {runs} times, not 72: the runs did not all install")
+        print(f"  the stub installer ran {runs} times, not {expected}: the runs did not all install")
 
 
 def main():
