@@ -1,5 +1,6 @@
 #include "installer/orchestration.h"
 
+#include <cstdio>
 #include <optional>
 
 #include "common/console.h"
@@ -10,6 +11,7 @@
 #include "settings/port_rewrite.h"
 #include "settings/reader.h"
 #include "workspace/cleanup.h"
+#include "workspace/locations.h"
 #include "workspace/process_runner.h"
 
 namespace {
@@ -23,11 +25,40 @@ bool ApplyPortStep() {
   return true;
 }
 
-bool StopForMissingPortOptions() {
-  CleanUpWorkspace();
-  BringConsoleWindowToForeground();
-  WaitForEnter();
-  return false;
+Outcome StopForMissingPortOptions() {
+  CleanUpWorkspace(true);
+  return Outcome::PortOptionsMissing;
+}
+
+// Says what went wrong where the user sees it, and removes the expansion directory.
+Outcome Fail(Outcome outcome, const std::string& line, RunRecord* record) {
+  ShowConsoleWindowIfAny(platform::kShowNormal);
+  PrintLine(line);
+  record->failure = line;
+  CleanUpWorkspace(true);
+  return outcome;
+}
+
+std::string Hexadecimal(unsigned long value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", value & 0xFFFFFFFFUL);
+  return text;
+}
+
+// Starts the installer, waits for it and cleans up; a start the system refused and a crash fail
+// the run, any exit code of its own does not: packages give their numbers their own meanings.
+Outcome StartInstaller(const std::optional<std::string>& parameters, RunRecord* record) {
+  record->installerPath = GetInstallerPath();
+  record->installerParameters = parameters;
+  ProgramRun run = RunAndWait(record->installerPath, parameters, platform::kShowNormal);
+  if (!run.started) return Fail(Outcome::InstallerNotStarted, "Unable to start the installer: " + run.failure, record);
+  record->installerExitCode = run.exitCode;
+  if (IsExceptionStatus(run.exitCode)) {
+    return Fail(Outcome::InstallerCrashed,
+                "The installer crashed with the exception " + Hexadecimal(run.exitCode) + ".", record);
+  }
+  CleanUpWorkspace(false);
+  return Outcome::Installed;
 }
 
 }  // namespace
@@ -39,26 +70,31 @@ bool RequestsStandaloneRun(const std::string& settingsFilePath) {
   return false;
 }
 
-bool RunStandaloneInstall() {
+Outcome RunStandaloneInstall(RunRecord* record) {
   PrintLine("Running Install...");
   // The rewrite before the decision has normally replaced "Port=CmdLine", so this step only acts
   // when the port name itself is "CmdLine", or when that rewrite failed and left the file as it was.
   if (!ApplyPortStep()) return StopForMissingPortOptions();
   std::optional<std::string> parameters;
   if (launchOptions.languageGiven) parameters = launchOptions.languageCode;
-  RunAndWait(GetInstallerPath(), parameters, platform::kShowNormal);
-  CleanUpWorkspace();
-  return true;
+  return StartInstaller(parameters, record);
 }
 
-bool RunInstall() {
+Outcome RunInstall(RunRecord* record) {
+  // A package without this machine's build would start nothing: the run has failed.
+  std::string installerPath = GetInstallerPath();
+  if (platform::KindOf(installerPath) != platform::PathKind::File) {
+    std::string relative = installerPath.substr(ExpansionDirectory().size() + 1);
+    return Fail(Outcome::NoInstallerForMachine,
+                std::string("Unable to install: the package holds no installer for ") +
+                    (platform::RunsUnderWow64() ? "64-bit" : "32-bit") + " Windows (" + relative + ").",
+                record);
+  }
   const std::string settingsFilePath = SettingsFilePath();
   if (!ApplyPortStep()) return StopForMissingPortOptions();
-  if (RequestsStandaloneRun(settingsFilePath)) return RunStandaloneInstall();
+  if (RequestsStandaloneRun(settingsFilePath)) return RunStandaloneInstall(record);
 
   PrintLine("Running Install...");
   // Unquoted, blanks included: the installer takes all that follows "/I:" as the path.
-  RunAndWait(GetInstallerPath(), "/I:" + settingsFilePath, platform::kShowNormal);
-  CleanUpWorkspace();
-  return true;
+  return StartInstaller("/I:" + settingsFilePath, record);
 }

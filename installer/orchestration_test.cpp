@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "common/process_state.h"
 #include "installer/selection.h"
@@ -37,7 +38,7 @@ class RunInstallTest : public LauncherTest {
 
 TEST_F(RunInstallTest, SettingsRunGivesTheSettingsFilePath) {
   Expand("[Install]\r\nDisplayUI=0\r\n");
-  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...",
                                                kCleanupComplete}));
   ASSERT_EQ(Installers().size(), 1u);
@@ -51,7 +52,8 @@ TEST_F(RunInstallTest, SettingsRunGivesTheSettingsFilePath) {
 TEST_F(RunInstallTest, SixtyFourBitWindowsGetsTheX64BuildAndBlanksStayUnquoted) {
   host::SetWow64(true);
   host::SetEnvironment("TEMP", "C:\\My Temp");
-  EXPECT_TRUE(RunInstall());
+  WriteFile("C:\\My Temp\\TempExpandedFiles\\install\\x64\\InstallGui.exe", "x64");
+  EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   ASSERT_EQ(Installers().size(), 1u);
   EXPECT_EQ(Installers()[0].file, "C:\\My Temp\\TempExpandedFiles\\install\\x64\\InstallGui.exe");
   EXPECT_EQ(Installers()[0].parameters, "/I:C:\\My Temp\\TempExpandedFiles\\install\\component.isf");
@@ -62,7 +64,7 @@ TEST_F(RunInstallTest, PortModeRewritesBeforeTheInstallerStarts) {
   launchOptions.portName = "IP_10.0.0.5";
   launchOptions.printerAddress = "10.0.0.5";
   launchOptions.portGiven = launchOptions.addressGiven = true;
-  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   ASSERT_EQ(settingsSeenByInstaller_.size(), 1u);
   EXPECT_EQ(settingsSeenByInstaller_[0].rfind("[Install]\r\nPort=IP_10.0.0.5\r\n", 0), 0u);
   EXPECT_EQ(Installers()[0].parameters, "/I:C:\\Temp\\TempExpandedFiles\\install\\component.isf");
@@ -72,36 +74,26 @@ TEST_F(RunInstallTest, MissingPortOptionsStopAfterCleanupAndPause) {
   Expand("[Install]\r\nPort=CmdLine\r\n");
   launchOptions.portName = "LPT1:";
   launchOptions.portGiven = true;
-  EXPECT_FALSE(RunInstall());
+  EXPECT_EQ(RunInstall(&record_), Outcome::PortOptionsMissing);
   EXPECT_EQ(Lines(), (std::vector<std::string>{
                          "Error - package is configured for port and address or hostname on cmd line, but",
                          "these params were not found", "/address: parameter not found or no value was specified",
-                         "Install Failed, Beginning Cleanup...", kCleanupComplete, "Press ENTER to continue"}));
+                         "Install Failed, Beginning Cleanup...", kCleanupComplete}));
   EXPECT_TRUE(Installers().empty());
   EXPECT_FALSE(Exists(kExpansionDirectory));
-  // Removal, then the window to the front, then the prompt and the wait.
-  std::vector<std::string> order;
-  for (const std::string& event : host::Events()) {
-    if (event == "start:C:\\Windows\\system32\\cmd.exe" || event == "foreground" ||
-        event == "line:Press ENTER to continue" || event == "read-input") {
-      order.push_back(event);
-    }
-  }
-  EXPECT_EQ(order, (std::vector<std::string>{"start:C:\\Windows\\system32\\cmd.exe", "foreground",
-                                             "line:Press ENTER to continue", "read-input"}));
 }
 
 TEST_F(RunInstallTest, WithoutPortModeThePortOptionsDoNothing) {
   Expand("[Install]\r\nPort=CmdLine \r\n");
   launchOptions.portName = "X";
   launchOptions.portGiven = true;
-  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   EXPECT_EQ(settingsSeenByInstaller_[0], "[Install]\r\nPort=CmdLine \r\n");
 }
 
 TEST_F(RunInstallTest, StandaloneRunParameters) {
   Expand("[Install]\r\nDisplayUI=1\r\n");
-  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   ASSERT_EQ(Installers().size(), 1u);
   EXPECT_EQ(Installers()[0].parameters, std::nullopt);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...",
@@ -112,7 +104,7 @@ TEST_F(RunInstallTest, StandaloneRunParameters) {
     Expand("[Install]\r\nDisplayUI=1\r\n");
     launchOptions.languageCode = language;
     launchOptions.languageGiven = true;
-    EXPECT_TRUE(RunInstall());
+    EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
     ASSERT_EQ(Installers().size(), 1u);
     EXPECT_EQ(Installers()[0].parameters, language);
   }
@@ -146,7 +138,7 @@ TEST_F(RunInstallTest, StandaloneRunWithPortModeRewritesOnce) {
   launchOptions.portName = "IP_1";
   launchOptions.printerAddress = "1.2.3.4";
   launchOptions.portGiven = launchOptions.addressGiven = true;
-  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...",
                                                kCleanupComplete}));
   EXPECT_EQ(EventsStartingWith("create-new:").size(), 1u);
@@ -157,26 +149,56 @@ TEST_F(RunInstallTest, PortNamedCmdLineIsRewrittenTwiceInTheStandaloneRun) {
   launchOptions.portName = "CmdLine";
   launchOptions.printerAddress = "1.2.3.4";
   launchOptions.portGiven = launchOptions.addressGiven = true;
-  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   EXPECT_EQ(EventsStartingWith("create-new:").size(), 2u);
 }
 
-TEST_F(RunInstallTest, MissingInstallerIsNotWaitedFor) {
-  Expand("[Install]\r\n");
-  std::filesystem::remove(host::HostPath(kInstallerX86));
-  EXPECT_TRUE(RunInstall());
-  std::vector<std::string> afterStart;
-  const auto& events = host::Events();
-  for (std::size_t i = 0; i + 1 < events.size(); ++i) {
-    if (events[i] == std::string("start:") + kInstallerX86) afterStart.push_back(events[i + 1]);
+TEST_F(RunInstallTest, FailuresTheLauncherSeesEndTheRunAfterTheCleanup) {
+  const std::string failed[] = {"Install Failed, Beginning Cleanup...", kCleanupComplete};
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+    Outcome outcome;
+    std::string line;  // "" for a run that went through
+  };
+  for (const Case& c : std::vector<Case>{
+           {"no build for the machine", [] { std::filesystem::remove(host::HostPath(kInstallerX86)); },
+            Outcome::NoInstallerForMachine,
+            "Unable to install: the package holds no installer for 32-bit Windows (install\\x86\\InstallGui.exe)."},
+           {"start refused", [] { host::FailStarting("InstallGui.exe", 5); }, Outcome::InstallerNotStarted,
+            "Unable to start the installer: Access is denied."},
+           {"not a program", [] { host::FailStarting("InstallGui.exe", 193); }, Outcome::InstallerNotStarted,
+            std::string("Unable to start the installer: ") + kInstallerX86 + " is not a valid Win32 application."},
+           {"no process", [] { host::FailStarting("InstallGui.exe", 0); }, Outcome::InstallerNotStarted,
+            "Unable to start the installer: the system started no process for it."},
+           {"access violation", [] { host::SetExitCode("InstallGui.exe", 0xC0000005); }, Outcome::InstallerCrashed,
+            "The installer crashed with the exception 0xC0000005."},
+           {"its own failure code", [] { host::SetExitCode("InstallGui.exe", 0xBFFFFFFF); }, Outcome::Installed, ""},
+       }) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    Expand("[Install]\r\n");
+    c.arrange();
+    EXPECT_EQ(RunInstall(&record_), c.outcome);
+    std::vector<std::string> lines = Lines();
+    if (c.line.empty()) {
+      EXPECT_EQ(lines.back(), kCleanupComplete);
+      EXPECT_EQ(record_.installerExitCode, 0xBFFFFFFFul);
+      continue;
+    }
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+              (std::vector<std::string>{c.line, failed[0], failed[1]}));
+    EXPECT_EQ(record_.failure, c.line);
+    EXPECT_EQ(EventsStartingWith("window:"), (std::vector<std::string>{"window:1"})) << "shown before the line";
+    EXPECT_FALSE(Exists(kExpansionDirectory));
   }
-  EXPECT_EQ(afterStart, (std::vector<std::string>{"sleep:2"}));  // the pause, and no wait
 }
 
 TEST_F(RunInstallTest, MissingSettingsFileStillGetsTheSettingsRun) {
   host::SetWow64(true);
   WriteFile(kInstallerX64, "x64");
-  EXPECT_TRUE(RunInstall());
+  EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   ASSERT_EQ(Installers().size(), 1u);
   EXPECT_EQ(Installers()[0].file, kInstallerX64);
   EXPECT_EQ(Installers()[0].parameters, "/I:C:\\Temp\\TempExpandedFiles\\install\\component.isf");

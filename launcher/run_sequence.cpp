@@ -1,13 +1,15 @@
 #include "launcher/run_sequence.h"
 
 #include "common/console.h"
-#include "common/exit_codes.h"
 #include "common/process_state.h"
+#include "common/run_record.h"
 #include "installer/orchestration.h"
 #include "launcher/help.h"
 #include "launcher/instance_guard.h"
 #include "launcher/options.h"
+#include "launcher/run_event.h"
 #include "platform/platform.h"
+#include "workspace/cleanup.h"
 #include "workspace/expansion.h"
 #include "workspace/locations.h"
 
@@ -32,16 +34,15 @@ std::string DerivedCabinetName(const std::string& fileName) {
 
 namespace {
 
-int RefuseSecondCopy() {
+Outcome RefuseSecondCopy() {
   BringConsoleWindowToForeground();
   PrintLine("Error : Already another instance is running");
-  WaitForEnter();
-  return kExitAnotherInstance;
+  return Outcome::AnotherInstance;
 }
 
-int RunInstallRoad(const std::string& launcherFileName) {
+Outcome RunInstallRoad(const std::string& launcherFileName, RunRecord* record) {
   ShowConsoleWindow(platform::kHide);
-  switch (ExpandPackage()) {
+  switch (ExpandPackage(record)) {
     case Expansion::Done:
       break;
     case Expansion::InUse:
@@ -50,20 +51,22 @@ int RunInstallRoad(const std::string& launcherFileName) {
       return RefuseSecondCopy();
     case Expansion::NotStarted:
       ShowConsoleWindow(platform::kShowNormal);
-      PrintLine("Unable to extract cab:  " + DerivedCabinetName(launcherFileName));
-      return kExitFailure;
+      record->failure = "Unable to extract cab:  " + DerivedCabinetName(launcherFileName);
+      PrintLine(record->failure);
+      return Outcome::NotExpanded;
+    case Expansion::Incomplete:
+      ShowConsoleWindow(platform::kShowNormal);
+      PrintLine(record->failure);
+      CleanUpWorkspace(true);
+      return Outcome::ExpansionIncomplete;
   }
-  // A failed port validation has already shown the window, cleaned up and paused.
-  if (!RunInstall()) return kExitFailure;
-  ShowConsoleWindow(platform::kShowNormal);
-  return kExitSuccess;
+  Outcome outcome = RunInstall(record);
+  // A failed port validation has already shown the window and cleaned up; it pauses below.
+  if (outcome != Outcome::PortOptionsMissing) ShowConsoleWindow(platform::kShowNormal);
+  return outcome;
 }
 
-}  // namespace
-
-int RunLauncher(int argc, const char* const* argv) {
-  FetchConsoleWindow();
-  ShowConsoleWindow(platform::kShowNormal);
+Outcome RunRoads(int argc, const char* const* argv, RunRecord* record) {
   std::string launcherFileName;
   SplitLauncherPath(argc > 0 && argv[0] != nullptr ? argv[0] : "", &launcherDirectory, &launcherFileName);
   // The narrow argv[0] holds "?" for what the code page cannot spell; the short form names the
@@ -76,15 +79,30 @@ int RunLauncher(int argc, const char* const* argv) {
 
   switch (ParseCommandLine(argc, argv)) {
     case RunResult::Run:
-      return RunInstallRoad(launcherFileName);
+      return RunInstallRoad(launcherFileName, record);
     case RunResult::Help:
       ShowHelp(launcherFileName);
-      return kExitSuccess;
+      return Outcome::Help;
     case RunResult::Invalid:
       break;
   }
   ShowConsoleWindow(platform::kShowNormal);
   PrintLine("Invalid Parameters.");
   ShowHelp(launcherFileName);
-  return kExitFailure;
+  return Outcome::InvalidParameters;
+}
+
+}  // namespace
+
+int RunLauncher(int argc, const char* const* argv) {
+  unsigned long long started = platform::Milliseconds();
+  FetchConsoleWindow();
+  ShowConsoleWindow(platform::kShowNormal);
+  RunRecord record;
+  Outcome outcome = RunRoads(argc, argv, &record);
+  // Before any pause, which may last until somebody presses ENTER: the fleet reads the record.
+  if (outcome != Outcome::Help) WriteRunEvent(outcome, record, platform::Milliseconds() - started);
+  if (outcome == Outcome::PortOptionsMissing) BringConsoleWindowToForeground();
+  if (outcome == Outcome::AnotherInstance || outcome == Outcome::PortOptionsMissing) WaitForEnter();
+  return FactsOf(outcome).exitCode;
 }

@@ -1,7 +1,12 @@
 #include "launcher/run_sequence.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
 #include "common/process_state.h"
 #include "launcher/help_test.h"
+#include "launcher/run_event.h"
 #include "testing/host_test_fixture.h"
 
 namespace {
@@ -77,8 +82,8 @@ TEST_F(RunLauncherTest, MissingCabinetMessageForOtherNames) {
 }
 
 TEST_F(RunLauncherTest, InstallRoadEndsWithCodeZeroAndWindowShown) {
-  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   SetPackageWithSettings("[Install]\r\n");
+  WriteCabinet();
   EXPECT_EQ(Run({}), 0);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files...",
                                                "Running Install...", "Install Complete, Beginning Cleanup...",
@@ -88,8 +93,8 @@ TEST_F(RunLauncherTest, InstallRoadEndsWithCodeZeroAndWindowShown) {
 }
 
 TEST_F(RunLauncherTest, ExpansionDirectoryInUseGivesTheGuardsAnswer) {
-  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   SetPackageWithSettings("[Install]\r\n");
+  WriteCabinet();
   WriteFile("C:\\Temp\\TempExpandedFiles\\install\\component.isf", "another run's");
   host::HoldLockElsewhere("Global\\C:/TEMP/TEMPEXPANDEDFILES");
   EXPECT_EQ(Run({}, "C:\\pkg\\Setup2.exe"), 1);
@@ -106,8 +111,8 @@ TEST_F(RunLauncherTest, FolderTheCodePageCannotSpellIsUsedByItsShortForm) {
   // Started from "C:\Папка с пробелами": the narrow argv[0] holds "?", the system's answers the short form.
   host::SetStartDirectorySpelling(platform::AnsiSpelling{false, "C:\\____~4CG"});
   host::SetExecutablePath("C:\\____~4CG\\Setup.exe");
-  WriteFile("C:\\____~4CG\\InstallFiles.cab", "cabinet");
   SetPackageWithSettings("[Install]\r\n");
+  WriteCabinet("C:\\____~4CG\\InstallFiles.cab");
   EXPECT_EQ(Run({}, "C:\\????? ? ?????????\\Setup.exe"), 0);
   EXPECT_EQ(launcherDirectory, "C:\\____~4CG");
   ASSERT_EQ(host::StartedPrograms().size(), 3u);
@@ -133,8 +138,8 @@ TEST_F(RunLauncherTest, FolderWithoutAShortNameStopsBeforeTheCabinetSearch) {
 }
 
 TEST_F(RunLauncherTest, WhereNobodySeesTheScreenNothingWaitsForAPerson) {
-  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   SetPackageWithSettings("[Install]\r\nPort=CmdLine\r\n");
+  WriteCabinet();
   host::SetStandardInput("\n\n\n");
   for (bool personSees : {true, false}) {
     SCOPED_TRACE(personSees ? "a person's screen" : "session 0");
@@ -166,8 +171,8 @@ TEST_F(RunLauncherTest, WhereNobodySeesTheScreenNothingWaitsForAPerson) {
 }
 
 TEST_F(RunLauncherTest, ConsoleWindowIsFetchedOnceAndKept) {
-  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   SetPackageWithSettings("[Install]\r\nPort=CmdLine\r\n");
+  WriteCabinet();
   EXPECT_EQ(Run({}), 10);  // every road that touches the window: hide, show, validation, foreground
   EXPECT_EQ(EventsStartingWith("console-window").size(), 1u);
   EXPECT_EQ(host::Events().front(), "console-window");
@@ -180,6 +185,107 @@ TEST_F(RunLauncherTest, ConsoleWindowIsFetchedOnceAndKept) {
   EXPECT_EQ(Run({}), 10);
   EXPECT_EQ(EventsStartingWith("window-none:"), (std::vector<std::string>{"window-none:1", "window-none:0"}));
   EXPECT_TRUE(EventsStartingWith("foreground").empty());
+}
+
+TEST_F(RunLauncherTest, EveryRoadButHelpWritesOneEventBeforeAnyPause) {
+  using platform::EventType;
+  struct Case {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::function<void()> arrange;
+    int exitCode;
+    EventType type;
+    unsigned id;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"install", {}, [] {}, 0, EventType::Information, 1000},
+           {"guard",
+            {},
+            [] {
+              host::SetProcessNames({"Setup.exe", "Setup.exe"});
+            },
+            1,
+            EventType::Warning,
+            1001},
+           {"invalid", {"/bogus"}, [] {}, 10, EventType::Error, 1002},
+           {"no cabinet",
+            {},
+            [] { std::filesystem::remove(host::HostPath("C:\\pkg\\Setup.cab")); },
+            10,
+            EventType::Error,
+            1003},
+           {"port missing",
+            {},
+            [this] {
+              SetPackageWithSettings("Port=CmdLine\n");
+              WriteCabinet();
+            },
+            10,
+            EventType::Error,
+            1004},
+           {"cut short", {}, [this] { CutShortOnExpansion("install\\component.isf", 3); }, 10, EventType::Error, 1005},
+       }) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    SetPackageWithSettings("[Install]\r\n");
+    WriteCabinet();
+    c.arrange();
+    EXPECT_EQ(Run(c.arguments), c.exitCode);
+    ASSERT_EQ(host::WrittenEvents().size(), 1u);
+    const host::WrittenEvent& event = host::WrittenEvents()[0];
+    EXPECT_EQ(event.source, "Printer Package Launcher");
+    EXPECT_EQ(event.type, c.type);
+    EXPECT_EQ(event.id, c.id);
+    EXPECT_EQ(event.strings[1], "Exit code: " + std::to_string(c.exitCode));
+    // After every program the run started, before the pause of the roads that have one.
+    const std::vector<std::string>& events = host::Events();
+    auto written = std::find(events.begin(), events.end(), "event:" + std::to_string(c.id));
+    auto isStart = [](const std::string& event) { return event.rfind("start:", 0) == 0; };
+    EXPECT_EQ(std::find_if(written, events.end(), isStart), events.end());
+    EXPECT_EQ(std::find(events.begin(), written, "read-input"), written);
+
+    // A log that cannot be written changes nothing.
+    std::vector<std::string> lines = Lines();
+    TearDown();
+    SetUp();
+    SetPackageWithSettings("[Install]\r\n");
+    WriteCabinet();
+    c.arrange();
+    host::FailWritingEvents();
+    EXPECT_EQ(Run(c.arguments), c.exitCode);
+    EXPECT_EQ(Lines(), lines);
+  }
+  host::ClearRecords();
+  EXPECT_EQ(Run({"/?"}), 0);
+  EXPECT_TRUE(host::WrittenEvents().empty()) << "the help screen writes none";
+}
+
+TEST_F(RunLauncherTest, TheEventSaysWhatTheRunFoundAndStarted) {
+  SetPackageWithSettings("[Install]\r\n");
+  WriteCabinet();
+  host::SetCommandLine("\"C:\\pkg\\Setup.exe\" /l:de");
+  host::SetExitCode("InstallGui.exe", 3);
+  EXPECT_EQ(Run({"/l:de"}), 0) << "an installer's own exit code is the package's business";
+  ASSERT_EQ(host::WrittenEvents().size(), 1u);
+  std::string size = std::to_string(ReadFile("C:\\pkg\\Setup.cab").size());
+  EXPECT_EQ(
+      host::WrittenEvents()[0].strings,
+      (std::vector<std::string>{"Outcome: The installer ran and ended.", "Exit code: 0", "Failure: none",
+                                "Launcher: C:\\pkg\\Setup.exe", "Command line: \"C:\\pkg\\Setup.exe\" /l:de",
+                                "Cabinet: C:\\pkg\\Setup.cab, " + size + " bytes", "Temporary directory: C:\\Temp",
+                                "Installer: C:\\Temp\\TempExpandedFiles\\install\\x86\\InstallGui.exe "
+                                "/I:C:\\Temp\\TempExpandedFiles\\install\\component.isf",
+                                "Installer exit code: 3 (0x00000003)", "Duration: 0.000 s"}));
+  RunRecord bound;
+  bound.cabinetPath = "C:\\pkg\\Setup.cab";
+  bound.cabinetDigest = std::string(31, '\0') + "\xab";
+  std::vector<std::string> strings = RunEventStrings(Outcome::InstallerCrashed, bound, 61234);
+  EXPECT_EQ(strings[5], "Cabinet: C:\\pkg\\Setup.cab, SHA-256 " + std::string(62, '0') + "ab");
+  EXPECT_EQ(strings[7], "Installer: not started");
+  EXPECT_EQ(strings[9], "Duration: 61.234 s");
+  host::UnsetEnvironment("TEMP");
+  EXPECT_EQ(RunEventStrings(Outcome::InvalidParameters, RunRecord(), 0)[6], "Temporary directory: not set");
 }
 
 TEST(SplitLauncherPath, AtTheLastBackslash) {

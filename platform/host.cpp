@@ -50,6 +50,13 @@ struct HostState {
   std::string pendingOutput;
   std::vector<host::StartedProgram> started;
   bool fileNamesIgnoreCase = false;
+  std::string commandLine;
+  unsigned long long milliseconds = 0;
+  std::vector<std::pair<std::string, unsigned long>> exitCodes;
+  std::vector<std::pair<std::string, unsigned long>> startFailures;
+  unsigned long lastExitCode = 0;
+  bool failWritingEvents = false;
+  std::vector<host::WrittenEvent> writtenEvents;
 };
 
 HostState& State() {
@@ -148,6 +155,7 @@ void Reset(const std::string& root) {
 }
 
 void ClearRecords() {
+  State().writtenEvents.clear();
   State().events.clear();
   State().pendingOutput.clear();
   State().started.clear();
@@ -217,7 +225,18 @@ void HoldLockElsewhere(const std::string& name) { State().locksHeldElsewhere.pus
 void SetUniqueNumber(unsigned long number) { State().uniqueNumber = number; }
 void SetPackageBinding(const platform::PackageBinding& binding) { State().binding = binding; }
 
+void SetCommandLine(const std::string& commandLine) { State().commandLine = commandLine; }
+void SetMilliseconds(unsigned long long milliseconds) { State().milliseconds = milliseconds; }
+void SetExitCode(const std::string& pathSuffix, unsigned long exitCode) {
+  State().exitCodes.emplace_back(pathSuffix, exitCode);
+}
+void FailStarting(const std::string& pathSuffix, unsigned long error) {
+  State().startFailures.emplace_back(pathSuffix, error);
+}
+void FailWritingEvents() { State().failWritingEvents = true; }
+
 const std::vector<std::string>& Events() { return State().events; }
+const std::vector<WrittenEvent>& WrittenEvents() { return State().writtenEvents; }
 
 std::vector<std::string> PrintedLines() {
   std::vector<std::string> lines;
@@ -413,20 +432,69 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
 
 bool RemoveFileAt(const std::string& path) { return std::remove(host::HostPath(path).c_str()) == 0; }
 
-ProcessHandle StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                                const std::string& workingDirectory, int showCommand, bool showErrors) {
+StartResult StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
+                              const std::string& workingDirectory, int showCommand, bool showErrors) {
   HostState& state = State();
   host::StartedProgram program{file, parameters, workingDirectory, showCommand, showErrors};
   state.started.push_back(program);
   state.events.push_back("start:" + file);
+  for (const auto& [suffix, error] : state.startFailures) {
+    if (EndsWith(file, suffix)) return StartResult{ProcessHandle{}, error};
+  }
   // As on Windows, only a program that exists on disk starts.
-  if (!PathExists(file)) return ProcessHandle{};
+  if (!PathExists(file)) return StartResult{ProcessHandle{}, 2};  // ERROR_FILE_NOT_FOUND
+  state.lastExitCode = 0;
+  for (const auto& [suffix, exitCode] : state.exitCodes) {
+    if (EndsWith(file, suffix)) state.lastExitCode = exitCode;
+  }
   if (state.programEffect) state.programEffect(program);
   static char startedProcess;  // any non-null handle will do: the stand-in has nothing to wait on
-  return ProcessHandle{&startedProcess};
+  return StartResult{ProcessHandle{&startedProcess}, 0};
 }
 
-void WaitForProcessEnd(ProcessHandle) { State().events.push_back("wait"); }
+unsigned long WaitForProcessEnd(ProcessHandle) {
+  State().events.push_back("wait");
+  return State().lastExitCode;
+}
+
+std::string SystemErrorText(unsigned long error) {
+  // The few texts the tests meet, as Windows words them.
+  switch (error) {
+    case 2:
+      return "The system cannot find the file specified.\r\n";
+    case 5:
+      return "Access is denied.\r\n";
+    case 193:
+      return "%1 is not a valid Win32 application.\r\n";
+    case 1260:
+      return "This program is blocked by group policy. For more information, contact your system "
+             "administrator.\r\n";
+    default:
+      return "";
+  }
+}
+
+std::optional<unsigned long long> FileSize(const std::string& path) {
+  struct stat status;
+  if (stat(host::HostPath(path).c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  return static_cast<unsigned long long>(status.st_size);
+}
+
+std::optional<unsigned long long> FileSizeBelow(const std::string& directory, const std::string& relativeName, bool) {
+  return FileSize(directory + "\\" + relativeName);
+}
+
+std::string CommandLine() { return State().commandLine; }
+
+unsigned long long Milliseconds() { return State().milliseconds; }
+
+bool WriteEvent(const std::string& source, EventType type, unsigned id, const std::vector<std::string>& strings) {
+  HostState& state = State();
+  state.events.push_back("event:" + std::to_string(id));
+  if (state.failWritingEvents) return false;
+  state.writtenEvents.push_back(host::WrittenEvent{source, type, id, strings});
+  return true;
+}
 
 void SleepMilliseconds(unsigned milliseconds) { State().events.push_back("sleep:" + std::to_string(milliseconds)); }
 

@@ -68,6 +68,28 @@ void SetPackageBinding(const platform::PackageBinding& binding);
 // The number behind names that others cannot foresee.
 void SetUniqueNumber(unsigned long number);
 
+// The command line the launcher reads as its own, and the milliseconds its clock shows.
+void SetCommandLine(const std::string& commandLine);
+void SetMilliseconds(unsigned long long milliseconds);
+
+// The exit code that programs whose path ends with pathSuffix end with (0 unless set).
+void SetExitCode(const std::string& pathSuffix, unsigned long exitCode);
+
+// Makes the start of programs whose path ends with pathSuffix fail with a system error code; 0
+// stands for a request that succeeds but gives no process.
+void FailStarting(const std::string& pathSuffix, unsigned long error);
+
+// An event written to the Application log.
+struct WrittenEvent {
+  std::string source;
+  platform::EventType type = platform::EventType::Information;
+  unsigned id = 0;
+  std::vector<std::string> strings;
+};
+
+// Makes every event write fail, as when the event log service is stopped.
+void FailWritingEvents();
+
 // Called with every program the launcher starts, before the launcher waits for it; lets a test
 // stand in for the program's effect on disk.
 void OnProgramStart(std::function<void(const StartedProgram&)> effect);
@@ -87,8 +109,9 @@ void BeforeCreatingDirectory(std::function<void(const std::string&)> effect);
 // ("window-none:N" on no window), "foreground" ("foreground-none"), "processes-read:N" for each
 // walk of the process list, "start:FILE", "wait", "read-input",
 // "open-read:PATH", "open-write:PATH", "create-new:PATH", "mkdir:PATH SDDL", "rename:OLD -> NEW",
-// "lock:NAME SDDL", "dll-search:system", "hold:PATH", "release" and "sleep:MS".
+// "lock:NAME SDDL", "dll-search:system", "hold:PATH", "release", "sleep:MS" and "event:ID".
 const std::vector<std::string>& Events();
+const std::vector<WrittenEvent>& WrittenEvents();
 std::vector<std::string> PrintedLines();
 std::string UnflushedOutput();
 const std::vector<StartedProgram>& StartedPrograms();

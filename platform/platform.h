@@ -128,6 +128,14 @@ std::FILE* CreateNewFile(const std::string& path);
 // in which case both files are left as they were.
 bool ReplaceFileWith(const std::string& source, const std::string& target);
 
+// Returns the size of the file at path, or nothing when it is no file or cannot be read.
+std::optional<unsigned long long> FileSize(const std::string& path);
+
+// Returns the size of the file relativeName below directory (in the ANSI code page), the name in
+// UTF-8 when nameIsUtf8 and in the ANSI code page otherwise; nothing when there is no such file.
+std::optional<unsigned long long> FileSizeBelow(const std::string& directory, const std::string& relativeName,
+                                                bool nameIsUtf8);
+
 // Deletes a file; returns false when it was not deleted.
 bool RemoveFileAt(const std::string& path);
 
@@ -137,14 +145,25 @@ struct ProcessHandle {
   explicit operator bool() const { return value != nullptr; }
 };
 
+// What the shell made of a start request: the new process, or none and the system's error code
+// (0 when the request succeeded but gave no process).
+struct StartResult {
+  ProcessHandle process;
+  unsigned long error = 0;
+};
+
 // Hands file to the shell with the default verb, parameters (none: null), workingDirectory and
 // showCommand; the shell reports a failed start in a message box only when showErrors is true.
-// Returns the new process, or none when no process was started.
-ProcessHandle StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                                const std::string& workingDirectory, int showCommand, bool showErrors);
+StartResult StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
+                              const std::string& workingDirectory, int showCommand, bool showErrors);
 
-// Blocks until the process has ended, without a time-out, then releases the handle.
-void WaitForProcessEnd(ProcessHandle process);
+// Blocks until the process has ended, without a time-out, releases the handle and returns the
+// process's exit code.
+unsigned long WaitForProcessEnd(ProcessHandle process);
+
+// Returns the system's text for an error code, inserts such as "%1" left as they stand and line
+// ends kept, or "" when the system has none.
+std::string SystemErrorText(unsigned long error);
 
 // Pauses the launcher.
 void SleepMilliseconds(unsigned milliseconds);
@@ -180,5 +199,18 @@ void RestrictDllSearchToSystemDirectory();
 
 // Returns true when this 32-bit process runs on 64-bit Windows (under WOW64).
 bool RunsUnderWow64();
+
+// Returns the command line the launcher was started with, as the system holds it.
+std::string CommandLine();
+
+// Returns a count of milliseconds that only grows, for durations.
+unsigned long long Milliseconds();
+
+// The kinds of event the Application log knows.
+enum class EventType { Information, Warning, Error };
+
+// Writes one event to the Application event log from the event source called source, with its
+// strings in the ANSI code page. Returns false when it was not written.
+bool WriteEvent(const std::string& source, EventType type, unsigned id, const std::vector<std::string>& strings);
 
 }  // namespace platform

@@ -311,10 +311,64 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
   return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+namespace {
+
+std::wstring Widened(const std::string& text, UINT codePage) {
+  int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return wide;
+}
+
+std::optional<unsigned long long> FileSizeOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return std::nullopt;
+  }
+  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+}  // namespace
+
+std::optional<unsigned long long> FileSize(const std::string& path) { return FileSizeOf(Widened(path, CP_ACP)); }
+
+std::optional<unsigned long long> FileSizeBelow(const std::string& directory, const std::string& relativeName,
+                                                bool nameIsUtf8) {
+  return FileSizeOf(Widened(directory, CP_ACP) + L"\\" + Widened(relativeName, nameIsUtf8 ? CP_UTF8 : CP_ACP));
+}
+
 bool RemoveFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
-ProcessHandle StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                                const std::string& workingDirectory, int showCommand, bool showErrors) {
+namespace {
+
+// The system error that a shell error code (SE_ERR_*, at most 32) stands for.
+DWORD ErrorOfShellCode(ULONG_PTR code) {
+  switch (code) {
+    case SE_ERR_OOM:
+      return ERROR_OUTOFMEMORY;
+    case 11:  // "the .exe file is invalid"
+      return ERROR_BAD_EXE_FORMAT;
+    case SE_ERR_SHARE:
+      return ERROR_SHARING_VIOLATION;
+    case SE_ERR_ASSOCINCOMPLETE:
+    case SE_ERR_NOASSOC:
+      return ERROR_NO_ASSOCIATION;
+    case SE_ERR_DDETIMEOUT:
+    case SE_ERR_DDEFAIL:
+    case SE_ERR_DDEBUSY:
+      return ERROR_DDE_FAIL;
+    case SE_ERR_DLLNOTFOUND:
+      return ERROR_DLL_NOT_FOUND;
+    default:
+      return code <= 32 ? static_cast<DWORD>(code) : ERROR_GEN_FAILURE;
+  }
+}
+
+}  // namespace
+
+StartResult StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
+                              const std::string& workingDirectory, int showCommand, bool showErrors) {
   SHELLEXECUTEINFOA request;
   std::memset(&request, 0, sizeof request);
   request.cbSize = sizeof request;
@@ -323,13 +377,36 @@ ProcessHandle StartThroughShell(const std::string& file, const std::optional<std
   request.lpParameters = parameters ? parameters->c_str() : nullptr;
   request.lpDirectory = workingDirectory.c_str();
   request.nShow = showCommand;
-  ShellExecuteExA(&request);
-  return ProcessHandle{request.hProcess};
+  StartResult result;
+  if (!ShellExecuteExA(&request)) {
+    result.error = GetLastError();
+    // The shell's error box, where it could not be shown (no desktop), leaves its own failure as
+    // the last error; the shell's code in hInstApp still tells why the start failed.
+    if (showErrors && (result.error == 0 || result.error == ERROR_INVALID_WINDOW_HANDLE)) {
+      result.error = ErrorOfShellCode(reinterpret_cast<ULONG_PTR>(request.hInstApp));
+    }
+  }
+  result.process = ProcessHandle{request.hProcess};
+  return result;
 }
 
-void WaitForProcessEnd(ProcessHandle process) {
+unsigned long WaitForProcessEnd(ProcessHandle process) {
   WaitForSingleObject(process.value, INFINITE);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.value, &exitCode);
   CloseHandle(process.value);
+  return exitCode;
+}
+
+std::string SystemErrorText(unsigned long error) {
+  char* text = nullptr;
+  // Inserts are left as "%1": the system's texts name the file that way, and no arguments exist.
+  DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string result = length != 0 && text != nullptr ? std::string(text, length) : "";
+  LocalFree(text);
+  return result;
 }
 
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
@@ -411,6 +488,26 @@ bool RunsUnderWow64() {
     reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void*>(address))(GetCurrentProcess(), &underWow64);
   }
   return underWow64 != FALSE;
+}
+
+std::string CommandLine() { return GetCommandLineA(); }
+
+unsigned long long Milliseconds() { return GetTickCount64(); }
+
+bool WriteEvent(const std::string& source, EventType type, unsigned id, const std::vector<std::string>& strings) {
+  HANDLE log = RegisterEventSourceW(nullptr, Widened(source, CP_ACP).c_str());
+  if (log == nullptr) return false;
+  std::vector<std::wstring> wide;
+  for (const std::string& text : strings) wide.push_back(Widened(text, CP_ACP));
+  std::vector<LPCWSTR> pointers;
+  for (const std::wstring& text : wide) pointers.push_back(text.c_str());
+  WORD kind = type == EventType::Information ? EVENTLOG_INFORMATION_TYPE
+              : type == EventType::Warning   ? EVENTLOG_WARNING_TYPE
+                                             : EVENTLOG_ERROR_TYPE;
+  BOOL written =
+      ReportEventW(log, kind, 0, id, nullptr, static_cast<WORD>(pointers.size()), 0, pointers.data(), nullptr);
+  DeregisterEventSource(log);
+  return written != 0;
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 
 #include "common/console.h"
 #include "common/process_state.h"
+#include "tools/cabinet_table.h"
 
 namespace fs = std::filesystem;
 
@@ -26,8 +27,11 @@ void LauncherTest::SetUp() {
   WriteFile("C:\\Windows\\system32\\cmd.exe", "interpreter");
   host::OnProgramStart([this](const host::StartedProgram& program) {
     if (program.file.size() >= 12 && program.file.compare(program.file.size() - 12, 12, "extrac32.exe") == 0) {
-      for (const auto& [relative, bytes] : package_)
-        WriteFile(std::string(kExpansionDirectory) + "\\" + relative, bytes);
+      for (const auto& [relative, bytes] : package_) {
+        auto cut = cutShort_.find(relative);
+        WriteFile(std::string(kExpansionDirectory) + "\\" + relative,
+                  cut == cutShort_.end() ? bytes : bytes.substr(0, cut->second));
+      }
     } else if (program.file.size() >= 14 && program.file.compare(program.file.size() - 14, 14, "InstallGui.exe") == 0) {
       settingsSeenByInstaller_.push_back(Exists(kSettingsFile) ? ReadFile(kSettingsFile) : "(missing)");
     } else if (program.file.size() >= 7 && program.file.compare(program.file.size() - 7, 7, "cmd.exe") == 0) {
@@ -60,6 +64,13 @@ void LauncherTest::SetPackageWithSettings(const std::string& settings) {
   SetPackage({{"install\\component.isf", settings},
               {"install\\x86\\InstallGui.exe", "x86 installer"},
               {"install\\x64\\InstallGui.exe", "x64 installer"}});
+}
+
+void LauncherTest::WriteCabinet(const std::string& path) {
+  std::vector<CabinetFile> files;
+  for (const auto& [relative, bytes] : package_)
+    files.push_back({relative, false, static_cast<std::uint32_t>(bytes.size())});
+  WriteFile(path, CabinetTableBytes(files));
 }
 
 std::vector<std::string> LauncherTest::EventsStartingWith(const std::string& prefix) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/run_record.h"
 #include "platform/host_control.h"
 
 class LauncherTest : public ::testing::Test {
@@ -32,8 +33,17 @@ class LauncherTest : public ::testing::Test {
   // A package with this settings file and both installer builds.
   void SetPackageWithSettings(const std::string& settings);
 
+  // Writes a cabinet at path whose file table lists the package (set before).
+  void WriteCabinet(const std::string& path = "C:\\pkg\\Setup.cab");
+
+  // Makes extrac32.exe write only the first keep bytes of a package file, as on a full disk.
+  void CutShortOnExpansion(const std::string& relative, std::size_t keep) { cutShort_[relative] = keep; }
+
   // The settings file's bytes each time an installer build was started ("(missing)" without one).
   std::vector<std::string> settingsSeenByInstaller_;
+
+  // What the run under test entered in its record.
+  RunRecord record_;
 
   // The lines printed so far.
   std::vector<std::string> Lines() { return host::PrintedLines(); }
@@ -44,4 +54,5 @@ class LauncherTest : public ::testing::Test {
  private:
   std::string root_;
   std::map<std::string, std::string> package_;
+  std::map<std::string, std::size_t> cutShort_;
 };

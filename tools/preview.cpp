@@ -11,6 +11,7 @@
 
 #include "launcher/run_sequence.h"
 #include "platform/host_control.h"
+#include "tools/cabinet_table.h"
 #include "tools/settings_check.h"
 #include "workspace/locations.h"
 
@@ -64,6 +65,28 @@ void ExpandFolder(const fs::path& from, const fs::path& to, std::vector<fs::path
       ExpandFolder(entry.path(), target, enclosing);
     } else if (entry.is_regular_file()) {
       fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing);
+    }
+  }
+  enclosing->pop_back();
+}
+
+// Lists the files below a package folder as a cabinet made from it lists them: links followed,
+// "\" between folders.
+void ListFolder(const fs::path& from, const std::string& prefix, std::vector<CabinetFile>* files,
+                std::vector<fs::path>* enclosing) {
+  fs::path real = fs::canonical(from);
+  if (std::find(enclosing->begin(), enclosing->end(), real) != enclosing->end()) {
+    throw std::runtime_error("the package folder holds a link to a folder that encloses it: " + from.string());
+  }
+  enclosing->push_back(real);
+  std::vector<fs::directory_entry> entries{fs::directory_iterator(from), fs::directory_iterator()};
+  std::sort(entries.begin(), entries.end());
+  for (const fs::directory_entry& entry : entries) {
+    std::string name = prefix + entry.path().filename().string();
+    if (entry.is_directory()) {
+      ListFolder(entry.path(), name + "\\", files, enclosing);
+    } else if (entry.is_regular_file()) {
+      files->push_back({name, false, static_cast<std::uint32_t>(entry.file_size())});
     }
   }
   enclosing->pop_back();
@@ -135,7 +158,12 @@ PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDi
   std::string ownCabinet = ReplaceExtensionWithCab(setup.launcherPath);
   if (ownCabinet.empty())
     ownCabinet = setup.launcherPath.substr(0, setup.launcherPath.rfind('\\')) + "\\InstallFiles.cab";
-  standIn.WriteFile(ownCabinet, "stand-in: the package folder is expanded in its place");
+  // Only the table: the stand-in's extrac32.exe copies the folder, and the launcher checks the
+  // copy against what the table lists, as it checks a real expansion.
+  std::vector<CabinetFile> listed;
+  std::vector<fs::path> enclosing;
+  ListFolder(packageDirectory, "", &listed, &enclosing);
+  standIn.WriteFile(ownCabinet, CabinetTableBytes(listed));
 
   PreviewResult result;
   std::vector<InstallerStart> started;
@@ -156,6 +184,7 @@ PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDi
     }
   });
 
+  host::SetCommandLine(CommandLineText(setup.launcherPath, arguments));
   std::vector<const char*> argv{setup.launcherPath.c_str()};
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
   result.exitCode = RunLauncher(static_cast<int>(argv.size()), argv.data());
@@ -179,6 +208,7 @@ PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDi
     }
   }
   result.expansionDirectoryLeft = fs::exists(host::HostPath(ExpansionDirectory()));
+  result.events = host::WrittenEvents();
   return result;
 }
 
@@ -204,8 +234,7 @@ std::string FormatPreview(const StandInSetup& setup, const std::vector<std::stri
   if (result.installers.empty()) text += "Installer: not started\n";
   for (const InstallerStart& start : result.installers) {
     if (!start.inPackage) {
-      text += "Installer: " + start.program +
-              " is not in the package: nothing starts, and the launcher goes on as if it had run\n";
+      text += "Installer: " + start.program + " is not in the package: nothing starts\n";
       continue;
     }
     text += "Installer: the " + BuildOf(start.program) + " build\n";
@@ -221,5 +250,21 @@ std::string FormatPreview(const StandInSetup& setup, const std::vector<std::stri
     AppendSettingsLines(*start.settingsBytes, &text);
   }
   if (result.expansionDirectoryLeft) text += "The expansion directory is left behind after the run.\n";
+  for (const host::WrittenEvent& event : result.events) {
+    static const char* const kTypes[] = {"information", "warning", "error"};
+    text += "\nEvent in the Application log: source \"" + event.source + "\", " + kTypes[static_cast<int>(event.type)] +
+            ", id " + std::to_string(event.id) + "\n";
+    for (const std::string& line : event.strings) {
+      // The stand-in's cabinet and clock are no real cabinet's size and hash, nor a real run's time.
+      if (line.rfind("Cabinet: C:", 0) == 0) {
+        text +=
+            "  " + line.substr(0, line.rfind(", ", line.find(" bytes"))) + " (its size and, when bound, its SHA-256)\n";
+      } else if (line.rfind("Duration: ", 0) == 0) {
+        text += "  Duration: (the run's, in seconds)\n";
+      } else {
+        text += "  " + line + "\n";
+      }
+    }
+  }
   return text;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host_control.h"
 #include "tools/stand_in.h"
 
 // One start of the graphical installer, as the launcher asked for it.
@@ -25,7 +26,8 @@ struct PreviewResult {
   bool waitedForEnter = false;            // the launcher read standard input ("Press ENTER to continue")
   int exitCode = 0;
   std::vector<InstallerStart> installers;
-  bool expansionDirectoryLeft = false;  // the expansion directory still exists after the run
+  bool expansionDirectoryLeft = false;     // the expansion directory still exists after the run
+  std::vector<host::WrittenEvent> events;  // what the run wrote to the Application log
 };
 
 // Runs the launcher as setup.launcherPath with arguments (launcher options, in the ANSI code

@@ -97,16 +97,23 @@ TEST_F(PreviewTest, NamesAreFoundWithoutRegardToLetterCase) {
                         "\r\n[\\\\server\\printer]\r\nName=\\\\server\\printer\r\n"));
 }
 
-TEST_F(PreviewTest, AMissingBuildStartsNothingAndTheRunGoesOn) {
+TEST_F(PreviewTest, AMissingBuildEndsTheRunWithTenAndShowsTheEvent) {
   Write("install/component.isf", "[Install]\r\n");
   Write("install/x86/InstallGui.exe", "x86 build");
   PreviewResult result = Run({});
-  EXPECT_EQ(result.consoleLines, kSettingsRun);
-  EXPECT_EQ(result.exitCode, 0);
-  ASSERT_EQ(result.installers.size(), 1u);
-  EXPECT_FALSE(result.installers[0].inPackage);
-  EXPECT_NE(FormatPreview(StandInSetup(), {}, result).find("install\\x64\\InstallGui.exe is not in the package"),
-            std::string::npos);
+  const std::string line =
+      "Unable to install: the package holds no installer for 64-bit Windows (install\\x64\\InstallGui.exe).";
+  EXPECT_EQ(result.consoleLines,
+            (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files...", line,
+                                      "Install Failed, Beginning Cleanup...", "Cleanup Complete."}));
+  EXPECT_EQ(result.exitCode, 10);
+  EXPECT_TRUE(result.installers.empty());
+  std::string text = FormatPreview(StandInSetup(), {}, result);
+  EXPECT_NE(text.find("Event in the Application log: source \"Printer Package Launcher\", error, id 1006\n"
+                      "  Outcome: The package holds no installer for this machine.\n  Exit code: 10\n  Failure: " +
+                      line + "\n"),
+            std::string::npos)
+      << text;
 }
 
 TEST_F(PreviewTest, LinksAreFollowedAndLoopsRefused) {

@@ -1,7 +1,6 @@
 #include "workspace/cleanup.h"
 
 #include "common/console.h"
-#include "common/process_state.h"
 #include "platform/platform.h"
 #include "workspace/locations.h"
 #include "workspace/process_runner.h"
@@ -12,9 +11,8 @@ std::string RemovalParameters(const std::string& expansionDirectory) {
   return "/D /V:OFF /C rmdir /S /Q \"" + expansionDirectory + "\"";
 }
 
-void CleanUpWorkspace() {
-  PrintLine(launchOptions.installFailed ? "Install Failed, Beginning Cleanup..."
-                                        : "Install Complete, Beginning Cleanup...");
+void CleanUpWorkspace(bool runFailed) {
+  PrintLine(runFailed ? "Install Failed, Beginning Cleanup..." : "Install Complete, Beginning Cleanup...");
   // The removal follows links below the path it is given, so a link that stands in the
   // directory's place since the expansion is left alone.
   std::string expansionDirectory = ExpansionDirectory();

@@ -9,7 +9,7 @@ using CleanUpWorkspaceTest = LauncherTest;
 
 TEST_F(CleanUpWorkspaceTest, RemovesTheExpansionDirectoryHidden) {
   WriteFile("C:\\Temp\\TempExpandedFiles\\install\\component.isf", "x");
-  CleanUpWorkspace();
+  CleanUpWorkspace(false);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Install Complete, Beginning Cleanup...", "Cleanup Complete."}));
   ASSERT_EQ(host::StartedPrograms().size(), 1u);
   const host::StartedProgram& interpreter = host::StartedPrograms()[0];
@@ -20,29 +20,28 @@ TEST_F(CleanUpWorkspaceTest, RemovesTheExpansionDirectoryHidden) {
 }
 
 TEST_F(CleanUpWorkspaceTest, AnnouncesAFailedInstall) {
-  launchOptions.installFailed = true;
-  CleanUpWorkspace();
+  CleanUpWorkspace(true);
   EXPECT_EQ(Lines().front(), "Install Failed, Beginning Cleanup...");
   EXPECT_EQ(Lines().back(), "Cleanup Complete.");
 }
 
 TEST_F(CleanUpWorkspaceTest, BlankInTempIsQuoted) {
   host::SetEnvironment("TEMP", "C:\\Users\\John Smith\\Temp");
-  CleanUpWorkspace();
+  CleanUpWorkspace(false);
   EXPECT_EQ(host::StartedPrograms()[0].parameters,
             "/D /V:OFF /C rmdir /S /Q \"C:\\Users\\John Smith\\Temp\\TempExpandedFiles\"");
 }
 
 TEST_F(CleanUpWorkspaceTest, NoSystemDirectoryFallsBackToTheFixedInterpreter) {
   host::SetSystemDirectory("");
-  CleanUpWorkspace();
+  CleanUpWorkspace(false);
   EXPECT_EQ(host::StartedPrograms()[0].file, "C:\\windows\\system32\\cmd.exe");
 }
 
 TEST_F(CleanUpWorkspaceTest, LinkPlantedSinceExpansionIsNotRemoved) {
   WriteFile("C:\\Elsewhere\\keep.txt", "keep");
   ASSERT_EQ(symlink(host::HostPath("C:\\Elsewhere").c_str(), host::HostPath(kExpansionDirectory).c_str()), 0);
-  CleanUpWorkspace();
+  CleanUpWorkspace(false);
   EXPECT_TRUE(host::StartedPrograms().empty());
   EXPECT_EQ(Lines(), (std::vector<std::string>{
                          "Install Complete, Beginning Cleanup...",

@@ -1,20 +1,66 @@
 #include "workspace/expansion.h"
 
+#include <map>
+
 #include "common/console.h"
 #include "platform/platform.h"
+#include "workspace/cabinet_listing.h"
 #include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
 #include "workspace/package_binding.h"
 #include "workspace/process_runner.h"
 
+namespace {
+
+std::string FoldAsciiCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// What one listed file is short of, or "" when it is whole.
+std::string FileShortfall(const std::string& expansionDirectory, const CabinetFile& file) {
+  std::optional<unsigned long long> size = platform::FileSizeBelow(expansionDirectory, file.name, file.nameIsUtf8);
+  if (!size) return file.name + " is missing";
+  if (*size != file.size)
+    return file.name + " has " + std::to_string(*size) + " of " + std::to_string(file.size) + " bytes";
+  return "";
+}
+
+}  // namespace
+
 std::string ExtractionParameters(const std::string& expansionDirectory, const std::string& cabinetPath) {
   return "/Y /A /E /L \"" + expansionDirectory + "\" \"" + cabinetPath + "\"";
 }
 
-Expansion ExpandPackage() {
+std::string ExpansionShortfall(const std::string& expansionDirectory, const std::string& cabinetPath) {
+  const std::string prefix = "Unable to expand the package: ";
+  std::optional<std::vector<CabinetFile>> files = ReadCabinetListing(cabinetPath);
+  if (!files) return prefix + "the package cabinet is damaged or is no cabinet.";
+  if (files->empty()) return prefix + "the package cabinet holds no files.";
+  // extrac32.exe writes a name that stands twice (in any letter case) twice, the later one last.
+  std::map<std::string, const CabinetFile*> last;
+  for (const CabinetFile& file : *files) last[FoldAsciiCase(file.name)] = &file;
+  std::string first;
+  std::size_t shortCount = 0;
+  for (const CabinetFile& file : *files) {
+    if (last[FoldAsciiCase(file.name)] != &file) continue;
+    std::string shortfall = FileShortfall(expansionDirectory, file);
+    if (shortfall.empty()) continue;
+    if (shortCount++ == 0) first = shortfall;
+  }
+  if (shortCount == 0) return "";
+  if (shortCount == 1) return prefix + first + ".";
+  return prefix + first + ", and " + std::to_string(shortCount - 1) + " more of its " + std::to_string(files->size()) +
+         " files are missing or cut short.";
+}
+
+Expansion ExpandPackage(RunRecord* record) {
   std::string expansionDirectory = ExpansionDirectory();
   std::string cabinetPath = FindPackageCabinet();
   std::string toolPath = ExtractionToolPath();
+  record->cabinetPath = cabinetPath;
   if (toolPath.empty()) {
     PrintLine("Unable to locate the extrac32.exe utility.");
     return Expansion::NotStarted;
@@ -26,14 +72,16 @@ Expansion ExpandPackage() {
     return Expansion::NotStarted;
   }
   if (cabinetPath.empty()) return Expansion::NotStarted;
+  record->cabinetSize = platform::FileSize(cabinetPath);
   problem = TemporaryDirectoryProblem();
   if (!problem.empty()) {
     PrintLine(problem);
     return Expansion::NotStarted;
   }
+  record->temporaryDirectory = expansionDirectory.substr(0, expansionDirectory.rfind('\\'));
   // Held from the check to the end of the extraction, so that extrac32 reads the bytes checked.
   HeldCabinet heldCabinet;
-  if (!PackageCabinetMatches(cabinetPath, &heldCabinet)) {
+  if (!PackageCabinetMatches(cabinetPath, &heldCabinet, &record->cabinetDigest)) {
     PrintLine("The package cabinet does not match this launcher.");
     return Expansion::NotStarted;
   }
@@ -47,5 +95,7 @@ Expansion ExpandPackage() {
   }
   PrintLine("Expanding Install Files...");
   RunAndWait(toolPath, ExtractionParameters(expansionDirectory, cabinetPath), platform::kHide);
-  return Expansion::Done;
+  // extrac32.exe ends with 0 whatever it achieved: only the cabinet's own list tells.
+  record->failure = ExpansionShortfall(expansionDirectory, cabinetPath);
+  return record->failure.empty() ? Expansion::Done : Expansion::Incomplete;
 }

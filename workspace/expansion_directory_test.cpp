@@ -20,8 +20,8 @@ class FreshExpansionDirectoryTest : public LauncherTest {
  protected:
   void SetUp() override {
     LauncherTest::SetUp();
-    WriteFile("C:\\pkg\\Setup.cab", "cabinet");
     SetPackageWithSettings("[Install]\r\n");
+    WriteCabinet();
     WriteFile("C:\\Elsewhere\\keep.txt", "precious");
   }
 
@@ -86,7 +86,7 @@ TEST(ExpansionLockName, SamePathInAnyCaseGivesOneName) {
 }
 
 TEST_F(FreshExpansionDirectoryTest, CreatedFreshWithTheProtectedDescriptorAfterTakingTheLock) {
-  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_EQ(EventsStartingWith("lock:"),
             (std::vector<std::string>{"lock:Global\\C:/TEMP/TEMPEXPANDEDFILES D:P(A;;GA;;;SY)(A;;GA;;;BA)"}));
   EXPECT_EQ(EventsStartingWith("mkdir:"), (std::vector<std::string>{kCreated}));
@@ -103,7 +103,7 @@ TEST_F(FreshExpansionDirectoryTest, CreatedFreshWithTheProtectedDescriptorAfterT
 
 TEST_F(FreshExpansionDirectoryTest, OwnLeftoverIsRemovedWithoutLinesThenCreatedAnew) {
   PlantLeftover(kAccount, {"S-1-5-18", kAccount});
-  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files..."}));
   EXPECT_EQ(Removals(), (std::vector<std::string>{kRemoval}));
   EXPECT_EQ(EventsStartingWith("mkdir:"), (std::vector<std::string>{kCreated}));
@@ -114,8 +114,9 @@ TEST_F(FreshExpansionDirectoryTest, OwnLeftoverIsRemovedWithoutLinesThenCreatedA
 
 TEST_F(FreshExpansionDirectoryTest, OwnLeftoverThatResistsRemovalIsMovedAside) {
   PlantLeftover(kAccount, {"S-1-5-18", kAccount});
-  host::OnProgramStart([](const host::StartedProgram&) {});  // the removal achieves nothing
-  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  // The removal achieves nothing, and neither does the expansion, which the check then tells.
+  host::OnProgramStart([](const host::StartedProgram&) {});
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Incomplete);
   EXPECT_EQ(Removals().size(), 1u);
   EXPECT_EQ(ReadFile(kAside + "\\install\\component.isf"), "[Install]\r\nstale and longer\r\n");
   EXPECT_EQ(EventsStartingWith("mkdir:"), (std::vector<std::string>{kCreated}));
@@ -143,7 +144,7 @@ TEST_F(FreshExpansionDirectoryTest, ForeignLeftoversAreMovedAsideUnopened) {
     c.plant();
     std::filesystem::path planted = host::HostPath(kExpansionDirectory);
     auto before = std::filesystem::symlink_status(planted).type();
-    EXPECT_EQ(ExpandPackage(), Expansion::Done);
+    EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
     EXPECT_TRUE(Removals().empty());
     EXPECT_EQ(EventsStartingWith("rename:"),
               (std::vector<std::string>{"rename:C:\\Temp\\TempExpandedFiles -> " + kAside}));
@@ -157,14 +158,14 @@ TEST_F(FreshExpansionDirectoryTest, ForeignLeftoversAreMovedAsideUnopened) {
 TEST_F(FreshExpansionDirectoryTest, AsideNameTakenAlreadyTriesTheNext) {
   WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x");
   MakeDirectories(kAside);
-  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_TRUE(Exists("C:\\Temp\\TempExpandedFiles.00005eee\\extra.txt"));
 }
 
 TEST_F(FreshExpansionDirectoryTest, NeitherRemovedNorRenamedStopsOnTheTemporaryDirectoryRoad) {
   WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x");
   host::FailRenaming();
-  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
   EXPECT_EQ(
       Lines(),
       (std::vector<std::string>{
@@ -180,7 +181,7 @@ TEST_F(FreshExpansionDirectoryTest, CreationRacedByALinkStopsTheRun) {
   PlantLeftover(kAccount, {"S-1-5-18", kAccount});
   // A standard user's link takes the name after the leftover is gone and before the creation.
   host::BeforeCreatingDirectory([this](const std::string& path) { PlantLinkToElsewhere(path); });
-  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
   EXPECT_EQ(Lines(), (std::vector<std::string>{
                          "Creating Temporary Directory...",
                          "Unable to use the temporary directory: TempExpandedFiles in it could not be created."}));
@@ -193,7 +194,7 @@ TEST_F(FreshExpansionDirectoryTest, CreationRacedByALinkStopsTheRun) {
 TEST_F(FreshExpansionDirectoryTest, InUseByAnotherLauncherTouchesNothing) {
   PlantLeftover(kAccount, {"S-1-5-18", kAccount});
   host::HoldLockElsewhere("Global\\C:/TEMP/TEMPEXPANDEDFILES");
-  EXPECT_EQ(ExpandPackage(), Expansion::InUse);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::InUse);
   EXPECT_TRUE(Lines().empty());
   EXPECT_TRUE(host::StartedPrograms().empty());
   EXPECT_TRUE(EventsStartingWith("rename:").empty());

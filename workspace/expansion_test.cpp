@@ -7,9 +7,9 @@ namespace {
 using ExpandPackageTest = LauncherTest;
 
 TEST_F(ExpandPackageTest, CreatesTheDirectoryAndRunsTheToolHidden) {
-  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   SetPackage({{"install\\component.isf", "x"}});
-  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  WriteCabinet();
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files..."}));
   ASSERT_EQ(host::StartedPrograms().size(), 1u);
   const host::StartedProgram& tool = host::StartedPrograms()[0];
@@ -18,15 +18,16 @@ TEST_F(ExpandPackageTest, CreatesTheDirectoryAndRunsTheToolHidden) {
   EXPECT_EQ(tool.workingDirectory, "C:\\pkg");
   EXPECT_EQ(tool.showCommand, 0);
   EXPECT_EQ(ReadFile("C:\\Temp\\TempExpandedFiles\\install\\component.isf"), "x");
-  // Both lines come before the tool starts; the wait, then the pause, after it.
+  // Both lines come before the tool starts; the wait, the pause and the check of the expansion
+  // against the cabinet after it.
   const std::vector<std::string>& events = host::Events();
-  EXPECT_EQ(std::vector<std::string>(events.end() - 4, events.end()),
+  EXPECT_EQ(std::vector<std::string>(events.end() - 5, events.end()),
             (std::vector<std::string>{"line:Expanding Install Files...", "start:C:\\Windows\\system32\\extrac32.exe",
-                                      "wait", "sleep:2"}));
+                                      "wait", "sleep:2", "open-read:C:\\pkg\\Setup.cab"}));
 }
 
 TEST_F(ExpandPackageTest, NoCabinetIsSilent) {
-  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
   EXPECT_TRUE(Lines().empty());
   EXPECT_TRUE(host::StartedPrograms().empty());
   EXPECT_FALSE(Exists(kExpansionDirectory));
@@ -34,22 +35,25 @@ TEST_F(ExpandPackageTest, NoCabinetIsSilent) {
 
 TEST_F(ExpandPackageTest, NeitherToolNorCabinetReportsTheTool) {
   host::SetSystemDirectory("");
-  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to locate the extrac32.exe utility."}));
 }
 
-TEST_F(ExpandPackageTest, EveryProgramIsFollowedByTheTwoMillisecondPause) {
-  WriteFile("C:\\pkg\\Setup.cab", "cabinet");
+TEST_F(ExpandPackageTest, ToolThatDoesNotStartLeavesTheExpansionIncomplete) {
+  SetPackage({{"install\\component.isf", "x"}});
+  WriteCabinet();
   host::SetSystemDirectory("C:\\Missing");  // the tool does not start: no wait, the pause all the same
-  EXPECT_EQ(ExpandPackage(), Expansion::Done);
-  EXPECT_EQ(host::Events().back(), "sleep:2");
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Incomplete);
+  EXPECT_EQ(EventsStartingWith("sleep:"), (std::vector<std::string>{"sleep:2"}));
   EXPECT_TRUE(EventsStartingWith("wait").empty());
+  EXPECT_EQ(record_.failure, "Unable to expand the package: install\\component.isf is missing.");
+  EXPECT_TRUE(Exists(kExpansionDirectory));  // the caller removes it
 }
 
 TEST_F(ExpandPackageTest, NoSystemDirectoryIsReportedEvenWithACabinet) {
   WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   host::SetSystemDirectory("");
-  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to locate the extrac32.exe utility."}));
   EXPECT_FALSE(Exists(kExpansionDirectory));
 }
@@ -57,7 +61,7 @@ TEST_F(ExpandPackageTest, NoSystemDirectoryIsReportedEvenWithACabinet) {
 TEST_F(ExpandPackageTest, UnusableTempCreatesNothing) {
   WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   host::SetEnvironment("TEMP", "Temp");
-  EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Unable to use the temporary directory: TEMP is not a full path."}));
   EXPECT_TRUE(host::StartedPrograms().empty());
 }

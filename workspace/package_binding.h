@@ -26,6 +26,6 @@ class HeldCabinet {
 
 // Returns true when the launcher is not bound (the build output, or a package made before
 // binding), or when the cabinet at cabinetPath hashes to the launcher's binding; the cabinet is
-// then held in held, so that nobody can change it until the expansion has read it. Returns false
-// when a bound launcher's cabinet differs or cannot be read.
-bool PackageCabinetMatches(const std::string& cabinetPath, HeldCabinet* held);
+// then held in held, so that nobody can change it until the expansion has read it, and its hash
+// is in digest. Returns false when a bound launcher's cabinet differs or cannot be read.
+bool PackageCabinetMatches(const std::string& cabinetPath, HeldCabinet* held, std::string* digest);

@@ -1,5 +1,7 @@
 #include "workspace/package_binding.h"
 
+#include <openssl/sha.h>
+
 #include <filesystem>
 #include <functional>
 
@@ -35,17 +37,24 @@ class PackageBindingTest : public LauncherTest {
   }
 };
 
-TEST_F(PackageBindingTest, UnboundLauncherExpandsAnyCabinetWithoutReadingIt) {
-  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+TEST_F(PackageBindingTest, UnboundLauncherExpandsAnyCabinetWithoutHashingIt) {
+  WriteCabinet();
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_EQ(Order(), (std::vector<std::string>{"lock:", "mkdir:", "start:", "wait"}));
+  EXPECT_EQ(record_.cabinetDigest, "");
 }
 
 TEST_F(PackageBindingTest, MatchingCabinetIsHeldUntilTheExtractionHasEnded) {
-  Bind(std::string(kDigestOfAbc, 32));
-  EXPECT_EQ(ExpandPackage(), Expansion::Done);
+  WriteCabinet();
+  std::string cabinet = ReadFile("C:\\pkg\\Setup.cab");
+  unsigned char digest[32];
+  SHA256(reinterpret_cast<const unsigned char*>(cabinet.data()), cabinet.size(), digest);
+  Bind(std::string(reinterpret_cast<const char*>(digest), 32));
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files..."}));
   EXPECT_EQ(Order(), (std::vector<std::string>{"hold:", "lock:", "mkdir:", "start:", "wait", "release"}));
   EXPECT_EQ(EventsStartingWith("hold:"), (std::vector<std::string>{"hold:C:\\pkg\\Setup.cab"}));
+  EXPECT_EQ(record_.cabinetDigest, std::string(reinterpret_cast<const char*>(digest), 32));
 }
 
 TEST_F(PackageBindingTest, OtherOrUnreadableCabinetStartsAndCreatesNothing) {
@@ -68,7 +77,7 @@ TEST_F(PackageBindingTest, OtherOrUnreadableCabinetStartsAndCreatesNothing) {
     SetUp();
     Bind(c.digest);
     c.arrange();
-    EXPECT_EQ(ExpandPackage(), Expansion::NotStarted);
+    EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
     EXPECT_EQ(Lines(), (std::vector<std::string>{"The package cabinet does not match this launcher."}));
     EXPECT_TRUE(host::StartedPrograms().empty());
     EXPECT_TRUE(EventsStartingWith("lock:").empty());
@@ -79,7 +88,7 @@ TEST_F(PackageBindingTest, OtherOrUnreadableCabinetStartsAndCreatesNothing) {
 TEST_F(PackageBindingTest, SecondLauncherReleasesTheCabinetAndTouchesNothing) {
   Bind(std::string(kDigestOfAbc, 32));
   host::HoldLockElsewhere("Global\\C:/TEMP/TEMPEXPANDEDFILES");
-  EXPECT_EQ(ExpandPackage(), Expansion::InUse);
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::InUse);
   EXPECT_EQ(Order(), (std::vector<std::string>{"hold:", "lock:", "release"}));
   EXPECT_TRUE(Lines().empty());
 }

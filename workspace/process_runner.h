@@ -2,8 +2,24 @@
 #include <optional>
 #include <string>
 
+// How a program that the launcher asked for ended.
+struct ProgramRun {
+  bool started = false;
+  std::string failure;         // when it did not start: the system's reason, on one line
+  unsigned long exitCode = 0;  // when it started: its exit code
+};
+
 // Starts file through the shell with parameters (none: nothing at all, not an empty text) in
 // launcherDirectory and the window state showCommand, waits without a time-out until it has ended
-// when it started, then pauses 2 ms. Reports nothing: not the start, not the exit code. Where no
-// person sees the window station, a failed start shows no message box either.
-void RunAndWait(const std::string& file, const std::optional<std::string>& parameters, int showCommand);
+// when it started, then pauses 2 ms. Where no person sees the window station, a failed start shows
+// no message box.
+ProgramRun RunAndWait(const std::string& file, const std::optional<std::string>& parameters, int showCommand);
+
+// Returns true when exitCode is an exception status (0xC0000000 and above, such as 0xC0000005 for
+// an access violation): the program did not end by itself but crashed.
+bool IsExceptionStatus(unsigned long exitCode);
+
+// Returns the line that says why file did not start: the system's text for error with "%1" naming
+// file and its line ends folded, "error N" where the system has no text, and "the system started no
+// process for it" for a request that succeeded without a process (error 0).
+std::string StartFailureText(const std::string& systemText, unsigned long error, const std::string& file);

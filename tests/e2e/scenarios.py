@@ -9,6 +9,7 @@ Wine overrides TEMP from the Unix environment for the programs it starts itself.
 
 import itertools
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -36,13 +37,15 @@ HELP_LINES = [
 INVALID = ["Invalid Parameters."] + HELP_LINES
 ALREADY_RUNNING = ["Error : Already another instance is running", "Press ENTER to continue"]
 CLEANUP_OK = ["Install Complete, Beginning Cleanup...", "Cleanup Complete."]
-CLEANUP_FAILED = ["Install Failed, Beginning Cleanup...", "Cleanup Complete.", "Press ENTER to continue"]
+FAILED_CLEANUP = ["Install Failed, Beginning Cleanup...", "Cleanup Complete."]
+CLEANUP_FAILED = FAILED_CLEANUP + ["Press ENTER to continue"]
 EXPANSION = ["Creating Temporary Directory...", "Expanding Install Files..."]
 SETTINGS_RUN = EXPANSION + ["Running Install..."] + CLEANUP_OK
 MISSING_OPTIONS = [
     "Error - package is configured for port and address or hostname on cmd line, but",
     "these params were not found",
 ]
+MISSING_X64 = "Unable to install: the package holds no installer for 64-bit Windows (install\\x64\\InstallGui.exe)."
 NOT_THIS_CABINET = "The package cabinet does not match this launcher."
 PORT_OPTIONS = "/port:IP_192.168.1.20 /address:192.168.1.20"
 FIRST_EXAMPLE_IN = b"[Install]\nNetwork_Twain=1\nPort=CmdLine\n\n[Other]\nKey=Value\n"
@@ -75,13 +78,55 @@ def make_package(package_dir, out_dir, name=None):
     return completed.returncode, completed.stderr.decode()
 
 
+# What the launcher's ReportEventW calls print on Wine's channels: the call with its type, id and
+# number of strings on advapi's fixme channel, then each string on the eventlog channel.
+EVENT_CHANNELS = ",+eventlog,fixme+advapi"
+EVENT_CALL = re.compile(r":fixme:advapi:ReportEventW \([0-9A-Fa-f]+,0x([0-9a-f]{4}),0x[0-9a-f]{4},0x([0-9a-f]{8}),"
+                        r"[0-9A-Fa-f]+,0x([0-9a-f]{4}),")
+EVENT_STRING = re.compile(r':eventlog:ReportEventW L"(.*)"(\.\.\.)?$')
+# Wine shows at most about 290 characters of a string, then "...": such a string ends with this.
+CUT_BY_WINE = "\u2026"
+EVENT_TYPES = {1: "error", 2: "warning", 4: "information"}
+
+
+def wine_string(text):
+    """The text that Wine's debugstr_w shows with its escapes."""
+    return re.sub(r'\\(x[0-9a-f]{2,4}|[\\"nrt])',
+                  lambda m: {"\\": "\\", '"': '"', "n": "\n", "r": "\r", "t": "\t"}.get(m.group(1)) or
+                  chr(int(m.group(1)[1:], 16)), text)
+
+
+def events_in(stderr):
+    """The events a run wrote to the Application log, as Wine printed them: type, id and strings."""
+    events, pending = [], 0
+    for line in stderr.decode("latin-1").splitlines():
+        call = EVENT_CALL.search(line)
+        string = EVENT_STRING.search(line)
+        if call:
+            events.append({"type": EVENT_TYPES.get(int(call.group(1), 16)), "id": int(call.group(2), 16),
+                           "strings": []})
+            pending = int(call.group(3), 16)
+        elif string and pending:
+            events[-1]["strings"].append(wine_string(string.group(1)) + (CUT_BY_WINE if string.group(2) else ""))
+            pending -= 1
+    return events
+
+
 class Result:
-    def __init__(self, output, exit_code):
+    def __init__(self, output, exit_code, events=()):
         self.output = output
         self.exit_code = exit_code
+        self.events = list(events)
         self.lines = output.decode("latin-1").split("\r\n")
         if self.lines and self.lines[-1] == "":
             self.lines.pop()
+
+    def event(self):
+        """The one event of the run, its strings by name ("Exit code" ...)."""
+        assert len(self.events) == 1, f"one event per run: {self.events}"
+        event = dict(self.events[0])
+        event["fields"] = dict(text.split(": ", 1) for text in event["strings"])
+        return event
 
 
 class Scenario:
@@ -142,13 +187,16 @@ class Scenario:
         # Started from another folder than its own, so that the working directory it hands the
         # programs it starts is seen to be its own folder, not the one it inherited.
         stderr_file = self.root / f"wine-stderr-{number}.txt"
+        environment = wine_environment(self.prefix)
+        environment["WINEDEBUG"] += EVENT_CHANNELS
         with open(stderr_file, "wb") as stderr:
             completed = subprocess.run(
                 ["wine", str(PROGRAMS / "run_launcher.exe"), windows_path(exit_file), windows_path(plan_file)],
-                cwd=self.root, env=wine_environment(self.prefix), stdin=stdin,
-                stdout=subprocess.PIPE, stderr=stderr, timeout=timeout)
+                cwd=self.root, env=environment, stdin=stdin, stdout=subprocess.PIPE, stderr=stderr, timeout=timeout)
         assert exit_file.exists(), f"run_launcher wrote no exit code: {stderr_file.read_text(errors='replace')}"
-        return Result(completed.stdout, int(exit_file.read_text().strip(), 16))
+        events = events_in(stderr_file.read_bytes())
+        assert len(events) <= 1, f"at most one event a run: {events}"
+        return Result(completed.stdout, int(exit_file.read_text().strip(), 16), events)
 
     def run_unattended(self, arguments=""):
         """Runs the launcher from a Wine service, whose window station nobody sees (Wine's
@@ -211,6 +259,16 @@ def assert_run(result, lines, exit_code):
     assert result.lines == lines, "console lines"
     assert result.output == "".join(line + "\r\n" for line in lines).encode("latin-1"), "console bytes"
     assert result.exit_code == exit_code, "exit code"
+
+
+def assert_event(result, kind, event_id, **fields):
+    """The run's one event has this type and id, and these strings (Exit_code for "Exit code")."""
+    event = result.event()
+    assert (event["type"], event["id"]) == (kind, event_id), "event type and id"
+    assert event["fields"]["Exit code"] == str(result.exit_code), "the event's exit code"
+    for name, value in fields.items():
+        assert event["fields"][name.replace("_", " ")] == value, f"event string {name}"
+    return event["fields"]
 
 
 def assert_one_installer(s, parameters, build="x64"):

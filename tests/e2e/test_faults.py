@@ -2,16 +2,19 @@
 unusual arguments, and files that the cleanup cannot remove."""
 
 import os
+import re
 import shutil
+import struct
+import subprocess
 import threading
 import time
 from pathlib import Path
 
 import pytest
 
-from scenarios import (BUILD, INVALID, NOT_THIS_CABINET, SETTINGS_RUN, aside_directories,
-                       assert_one_installer, assert_package_only, assert_run, assert_sentinels, settings_path,
-                       with_sentinels)
+from scenarios import (BUILD, EXPANSION, FAILED_CLEANUP, INVALID, NOT_THIS_CABINET, SETTINGS_RUN, aside_directories,
+                       assert_event, assert_one_installer, assert_package_only, assert_run, assert_sentinels,
+                       settings_path, with_sentinels)
 
 
 def test_damaged_cabinet(scenario):
@@ -19,26 +22,82 @@ def test_damaged_cabinet(scenario):
     sentinels = with_sentinels(s)
     s.package(b"[Install]\r\n", extra={f"install/data/file{i}.bin": os.urandom(64 * 1024) for i in range(8)})
     cabinet = s.launcher_dir / "Setup.cab"
-    cabinet.write_bytes(cabinet.read_bytes()[:cabinet.stat().st_size // 2])
-    # A bound launcher refuses it; one bound to no cabinet does not examine the expansion's
-    # outcome: the run goes on to the install and the cleanup.
-    assert_run(s.run(), [NOT_THIS_CABINET, "Unable to extract cab:  Setup.cab"], 10)
+    whole = cabinet.read_bytes()
+    cabinet.write_bytes(whole[:len(whole) // 2])
+    # A bound launcher refuses it before it creates anything.
+    result = s.run()
+    assert_run(result, [NOT_THIS_CABINET, "Unable to extract cab:  Setup.cab"], 10)
+    assert_event(result, "error", 1003, Failure="Unable to extract cab:  Setup.cab")
+    # One bound to no cabinet expands it (extrac32 ends with 0) and finds the expansion short.
     shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup.exe")
-    assert_run(s.run(), SETTINGS_RUN, 0)
+    result = s.run()
+    assert result.lines[:2] == EXPANSION and result.lines[3:] == FAILED_CLEANUP, "console lines"
+    assert re.fullmatch(r"Unable to expand the package: install\\(data\\file\d\.bin|x64\\InstallGui\.exe) "
+                        r"(is missing|has \d+ of \d+ bytes)(, and \d+ more of its 11 files are missing or cut short)?\.",
+                        result.lines[2]), result.lines[2]
+    assert result.exit_code == 10
+    assert_event(result, "error", 1005, Failure=result.lines[2], Installer="not started")
+    assert s.installer_runs() == [], "no installer started"
+    # A cabinet that lists no files expands to nothing.
+    cabinet.write_bytes(b"MSCF" + struct.pack("<IIIIIBBHHHHH", 0, 44, 0, 44, 0, 3, 1, 1, 0, 0, 0, 0) + bytes(8))
+    result = s.run()
+    assert_run(result, EXPANSION + ["Unable to expand the package: the package cabinet holds no files."] +
+               FAILED_CLEANUP, 10)
+    assert_event(result, "error", 1005)
+    assert s.installer_runs() == [], "no installer started"
     assert not s.expansion_dir.exists(), "expansion directory removed"
     assert_sentinels(sentinels)
 
 
-@pytest.mark.parametrize("behaviour", ["exit 5", "crash"], ids=["exit-5", "crash"])
-def test_installer_fails(scenario, behaviour):
+def test_full_disk_during_the_expansion(scenario):
+    s = scenario()
+    s.package(b"[Install]\r\n", extra={"install/data/large.bin": os.urandom(3_000_000)})
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(s.temp)], check=True)
+    try:
+        result = s.run()
+        left = list(s.temp.iterdir())
+    finally:
+        subprocess.run(["umount", str(s.temp)], check=True)
+    assert result.lines[:2] == EXPANSION and result.lines[3:] == FAILED_CLEANUP, "console lines"
+    assert re.fullmatch(r"Unable to expand the package: install\\\S+ (is missing|has \d+ of \d+ bytes).*\.",
+                        result.lines[2]), result.lines[2]
+    assert result.exit_code == 10
+    assert_event(result, "error", 1005, Failure=result.lines[2])
+    assert s.installer_runs() == [], "no installer started"
+    assert left == [], "nothing left in temp"
+
+
+@pytest.mark.parametrize("behaviour, exit_code", [("exit 3", 0), ("crash", 10)], ids=["exit-3", "crash"])
+def test_installer_fails(scenario, behaviour, exit_code):
     s = scenario()
     sentinels = with_sentinels(s)
     s.package(b"[Install]\r\n")
     (s.launcher_dir / "stub-behaviour.txt").write_text(behaviour)
-    assert_run(s.run(), SETTINGS_RUN, 0)
+    result = s.run()
     assert_one_installer(s, "/I:" + settings_path(s))
+    if exit_code == 0:
+        # The installer's own numbers are the package's business: recorded, not judged.
+        assert_run(result, SETTINGS_RUN, 0)
+        assert_event(result, "information", 1000, Installer_exit_code="3 (0x00000003)")
+    else:
+        crashed = "The installer crashed with the exception 0xC0000005."
+        assert_run(result, EXPANSION + ["Running Install...", crashed] + FAILED_CLEANUP, 10)
+        assert_event(result, "error", 1008, Failure=crashed, Installer_exit_code="3221225477 (0xC0000005)")
     assert not s.expansion_dir.exists(), "expansion directory removed"
     assert_sentinels(sentinels)
+
+
+def test_installer_that_is_no_program(scenario):
+    s = scenario()
+    s.package(b"[Install]\r\n", extra={"install/x64/InstallGui.exe": os.urandom(4096)})
+    result = s.run()
+    installer = s.temp_value + "\\TempExpandedFiles\\install\\x64\\InstallGui.exe"
+    assert result.lines[:3] == EXPANSION + ["Running Install..."] and result.lines[4:] == FAILED_CLEANUP
+    assert result.lines[3].startswith("Unable to start the installer: ") and installer in result.lines[3], \
+        "the system's reason, naming the file"
+    assert result.exit_code == 10
+    assert_event(result, "error", 1007, Failure=result.lines[3], Installer_exit_code="none")
+    assert not s.expansion_dir.exists(), "expansion directory removed"
 
 
 def cpu_ticks(fragment):

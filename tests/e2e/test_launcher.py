@@ -10,19 +10,25 @@ from contextlib import contextmanager
 import pytest
 
 from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_FAILED, EXPANSION, FIRST_EXAMPLE_IN, HELP_LINES, INVALID,
-                       MISSING_OPTIONS, PROGRAMS, SETTINGS_RUN, SOURCE, Result, assert_run, pe_resources)
+                       MISSING_OPTIONS, PROGRAMS, SETTINGS_RUN, SOURCE, Result, assert_event, assert_run,
+                       pe_resources)
 from wine import PREFIXES, wine_environment, windows_path
 
 
 def test_help_screen(scenario):
     s = scenario()
-    assert_run(s.run("/?"), HELP_LINES, 0)
+    result = s.run("/?")
+    assert_run(result, HELP_LINES, 0)
+    assert result.events == [], "the help screen writes no event"
     assert_run(s.run("/PORT:x /?"), HELP_LINES, 0)
 
 
 def test_invalid_argument(scenario):
     s = scenario()
-    assert_run(s.run("/bogus"), INVALID, 10)
+    result = s.run("/bogus")
+    assert_run(result, INVALID, 10)
+    assert_event(result, "error", 1002, Outcome="The command line held an argument that is no option.",
+                 Temporary_directory=s.temp_value + " (not used)", Cabinet="none found")
     assert_run(s.run('/port:x ""'), INVALID, 10)
     assert not s.expansion_dir.exists(), "nothing is expanded for a bad argument"
 
@@ -56,7 +62,9 @@ def run_until_refused(s):
 def test_second_instance(scenario):
     s = scenario()
     with another_setup_running(s):
-        assert_run(run_until_refused(s), ALREADY_RUNNING, 1)
+        result = run_until_refused(s)
+        assert_run(result, ALREADY_RUNNING, 1)
+        assert_event(result, "warning", 1001)
         # Another file name is not a copy of this launcher.
         assert_run(s.run("/?", name="Other.exe"), [line.replace("Setup.exe", "Other.exe") for line in HELP_LINES], 0)
     time.sleep(1)

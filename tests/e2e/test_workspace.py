@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_OK, EXPANSION, FIRST_EXAMPLE_IN, FIRST_EXAMPLE_OUT, PORT_OPTIONS,
+from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_OK, EXPANSION, FAILED_CLEANUP, FIRST_EXAMPLE_IN, MISSING_X64, FIRST_EXAMPLE_OUT, PORT_OPTIONS,
                        PROGRAMS, SETTINGS_RUN, aside_directories, assert_one_installer, assert_package_only,
                        assert_run, assert_sentinels, settings_path, tree, with_sentinels)
 from wine import windows_path
@@ -56,7 +56,7 @@ def test_leftover_directory_moved_aside(scenario):
     (s.expansion_dir / "install" / "component.isf").write_bytes(b"[Install]\r\nfrom an older and longer package\r\n")
     (s.expansion_dir / "leftover.txt").write_bytes(b"from an earlier run")
     before = tree(s.expansion_dir)
-    assert_run(s.run(), SETTINGS_RUN, 0)
+    assert_run(s.run(), EXPANSION + [MISSING_X64] + FAILED_CLEANUP, 10)
     assert s.installer_runs() == [], "the old x64 build was not started"
     aside = aside_directories(s)
     assert len(aside) == 1, "one leftover moved aside"

@@ -252,9 +252,9 @@ TEST_F(Win32PlatformTest, StartRequestCarriesParametersDirectoryAndShowState) {
     DWORD handlesBefore = 0;
     DWORD handlesAfter = 0;
     GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
-    platform::ProcessHandle process = platform::StartThroughShell(observer, parameters, folder_, show, true);
-    EXPECT_TRUE(process);
-    if (process) platform::WaitForProcessEnd(process);
+    platform::StartResult started = platform::StartThroughShell(observer, parameters, folder_, show, true);
+    EXPECT_TRUE(started.process);
+    if (started.process) platform::WaitForProcessEnd(started.process);
     GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
     EXPECT_EQ(handlesAfter, handlesBefore);  // the process handle is closed after the wait
     return Observed(folder_);
@@ -268,8 +268,51 @@ TEST_F(Win32PlatformTest, StartRequestCarriesParametersDirectoryAndShowState) {
   std::string given = start(std::string("/I:C:\\a b\\c.isf"), platform::kHide);
   EXPECT_NE(given.find(" /I:C:\\a b\\c.isf\n"), std::string::npos) << given;
   EXPECT_NE(given.find("show=0\n"), std::string::npos) << given;
+}
 
-  EXPECT_FALSE(platform::StartThroughShell(Path("missing.exe"), std::nullopt, folder_, platform::kHide, false));
+TEST_F(Win32PlatformTest, FailedStartsGiveTheSystemsReasonAndEndsTheFullExitCode) {
+  platform::StartResult missing = platform::StartThroughShell(Path("missing.exe"), std::nullopt, folder_, 0, false);
+  EXPECT_FALSE(missing.process);
+  EXPECT_EQ(missing.error, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
+  std::ofstream(Path("InstallGui.exe"), std::ios::binary) << "random bytes, no program";
+  platform::StartResult noProgram =
+      platform::StartThroughShell(Path("InstallGui.exe"), std::nullopt, folder_, 0, false);
+  EXPECT_FALSE(noProgram.process);
+  EXPECT_EQ(noProgram.error, static_cast<unsigned long>(ERROR_BAD_EXE_FORMAT));
+  EXPECT_NE(platform::SystemErrorText(noProgram.error).find("%1"), std::string::npos) << "the insert is left to fill";
+  // With the shell's error box asked for, which cannot be shown here, the reason is the same.
+  EXPECT_EQ(platform::StartThroughShell(Path("InstallGui.exe"), std::nullopt, folder_, 0, true).error,
+            static_cast<unsigned long>(ERROR_BAD_EXE_FORMAT));
+
+  platform::StartResult crashed =
+      platform::StartThroughShell(Environment("LAUNCHER_OBSERVER"), std::string("/exit:0xC0000005"), folder_, 0, false);
+  ASSERT_TRUE(crashed.process);
+  EXPECT_EQ(platform::WaitForProcessEnd(crashed.process), 0xC0000005ul);
+}
+
+TEST_F(Win32PlatformTest, FileSizesBelowADirectoryByAnsiOrUtf8Name) {
+  std::ofstream(Path("plain.bin"), std::ios::binary) << "12345";
+  CreateDirectoryW(std::wstring(folder_.begin(), folder_.end()).append(L"\\Gr\u00fc\u00dfe").c_str(), nullptr);
+  HANDLE file =
+      CreateFileW(std::wstring(folder_.begin(), folder_.end()).append(L"\\Gr\u00fc\u00dfe\\\u0416.txt").c_str(),
+                  GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, "abc", 3, &written, nullptr);
+  CloseHandle(file);
+  EXPECT_EQ(platform::FileSize(Path("plain.bin")), 5ull);
+  EXPECT_EQ(platform::FileSizeBelow(folder_, "plain.bin", false), 5ull);
+  EXPECT_EQ(platform::FileSizeBelow(folder_,
+                                    "Gr\xc3\xbc\xc3\x9f"
+                                    "e\\\xd0\x96.txt",
+                                    true),
+            3ull);
+  EXPECT_EQ(platform::FileSizeBelow(folder_, "missing.bin", false), std::nullopt);
+  EXPECT_EQ(platform::FileSize(folder_), std::nullopt) << "a directory is no file";
+}
+
+TEST_F(Win32PlatformTest, EventsAreHandedToTheEventLog) {
+  EXPECT_TRUE(platform::WriteEvent("Printer Package Launcher", platform::EventType::Information, 1000,
+                                   {"Outcome: a test", "Exit code: 0"}));
 }
 
 TEST_F(Win32PlatformTest, EveryConsoleLineIsFlushedAsItIsWritten) {

@@ -1,0 +1,48 @@
+#include "common/run_record.h"
+
+#include "common/exit_codes.h"
+
+using platform::EventType;
+
+// The event ids are documented for administrators' queries and dashboards: never renumber one.
+const OutcomeFacts& FactsOf(Outcome outcome) {
+  static const OutcomeFacts kHelp{kExitSuccess, EventType::Information, 0, "The help screen was shown."};
+  static const OutcomeFacts kInstalled{kExitSuccess, EventType::Information, 1000, "The installer ran and ended."};
+  static const OutcomeFacts kAnotherInstance{kExitAnotherInstance, EventType::Warning, 1001,
+                                             "Another launcher is running; nothing was done."};
+  static const OutcomeFacts kInvalid{kExitFailure, EventType::Error, 1002,
+                                     "The command line held an argument that is no option."};
+  static const OutcomeFacts kNotExpanded{kExitFailure, EventType::Error, 1003,
+                                         "The package was not expanded; nothing was created or started."};
+  static const OutcomeFacts kPortOptions{kExitFailure, EventType::Error, 1004,
+                                         "The package takes its port from the command line, which lacked it."};
+  static const OutcomeFacts kIncomplete{kExitFailure, EventType::Error, 1005,
+                                        "The package was not expanded whole; the installer was not started."};
+  static const OutcomeFacts kNoInstaller{kExitFailure, EventType::Error, 1006,
+                                         "The package holds no installer for this machine."};
+  static const OutcomeFacts kNotStarted{kExitFailure, EventType::Error, 1007, "The installer could not be started."};
+  static const OutcomeFacts kCrashed{kExitFailure, EventType::Error, 1008, "The installer crashed."};
+  switch (outcome) {
+    case Outcome::Help:
+      return kHelp;
+    case Outcome::Installed:
+      return kInstalled;
+    case Outcome::AnotherInstance:
+      return kAnotherInstance;
+    case Outcome::InvalidParameters:
+      return kInvalid;
+    case Outcome::NotExpanded:
+      return kNotExpanded;
+    case Outcome::PortOptionsMissing:
+      return kPortOptions;
+    case Outcome::ExpansionIncomplete:
+      return kIncomplete;
+    case Outcome::NoInstallerForMachine:
+      return kNoInstaller;
+    case Outcome::InstallerNotStarted:
+      return kNotStarted;
+    case Outcome::InstallerCrashed:
+      return kCrashed;
+  }
+  return kHelp;
+}

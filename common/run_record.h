@@ -1,0 +1,43 @@
+#pragma once
+// How a run ended and what it did, for the one event it writes to the Application log.
+
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+
+// The ways a run ends. Each has its exit code, its event and its words (OutcomeFacts).
+enum class Outcome {
+  Help,                   // "/?": the help screen; writes no event
+  Installed,              // the installer ran and ended normally, whatever number it returned
+  AnotherInstance,        // another copy of the launcher runs, or another launcher works in TEMP
+  InvalidParameters,      // an argument was no option
+  NotExpanded,            // the expansion was not started: nothing was created
+  PortOptionsMissing,     // the package takes its port from the command line, which lacks it
+  ExpansionIncomplete,    // a file that the cabinet lists is missing or short after the expansion
+  NoInstallerForMachine,  // the package holds no installer build for this machine
+  InstallerNotStarted,    // the system refused to start the installer
+  InstallerCrashed,       // the installer ended with an exception status
+};
+
+struct OutcomeFacts {
+  int exitCode;
+  platform::EventType eventType;
+  unsigned eventId;
+  const char* words;  // what happened, as the event says it
+};
+
+// Returns the exit code, event type, event id and words of an outcome.
+const OutcomeFacts& FactsOf(Outcome outcome);
+
+// What the run found and started; filled as the run goes, empty where it did not get so far.
+struct RunRecord {
+  std::string failure;  // the line that said what went wrong, when the launcher printed one
+  std::string temporaryDirectory;
+  std::string cabinetPath;
+  std::optional<unsigned long long> cabinetSize;
+  std::string cabinetDigest;  // the SHA-256 (32 bytes) that a bound launcher checked
+  std::string installerPath;  // the installer the launcher started, or tried to
+  std::optional<std::string> installerParameters;
+  std::optional<unsigned long> installerExitCode;  // when it started and ended
+};
