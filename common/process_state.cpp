@@ -2,3 +2,4 @@
 
 std::string launcherDirectory;
 LaunchOptions launchOptions;
+TemporaryDirectory temporaryDirectory;

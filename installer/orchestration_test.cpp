@@ -210,12 +210,14 @@ TEST_F(RunInstallTest, TempIsRefusedExactlyWhenAFormedPathWouldPassMaxPath) {
   for (bool underWow64 : {false, true}) {
     host::SetWow64(underWow64);
     std::string temp = "C:\\" + std::string(211, 't');
+    MakeDirectories(temp);
+    MakeDirectories(temp + "t");
     host::SetEnvironment("TEMP", temp);
     EXPECT_EQ(temp.size(), 214u);
-    EXPECT_EQ(TemporaryDirectoryProblem(), "");
+    EXPECT_EQ(ResolveTemporaryDirectory(), "");
     EXPECT_EQ(longest(), 259u);  // 260 with the terminating zero
     host::SetEnvironment("TEMP", temp + "t");
-    EXPECT_EQ(TemporaryDirectoryProblem(),
+    EXPECT_EQ(ResolveTemporaryDirectory(),
               "Unable to use the temporary directory: TEMP is too long for the paths the launcher forms in it.");
   }
 }

@@ -13,18 +13,9 @@
 #include "workspace/expansion.h"
 #include "workspace/locations.h"
 
-void SplitLauncherPath(const std::string& startedAs, std::string* directory, std::string* fileName) {
+std::string LauncherFileName(const std::string& startedAs) {
   std::size_t lastBackslash = startedAs.rfind('\\');
-  if (lastBackslash != std::string::npos) {
-    *directory = startedAs.substr(0, lastBackslash);
-    *fileName = startedAs.substr(lastBackslash + 1);
-    return;
-  }
-  // Started by a bare name: the package cabinet lies beside the executable, wherever that is.
-  *fileName = startedAs;
-  std::string executable = platform::ExecutablePath();
-  std::size_t executableSlash = executable.rfind('\\');
-  *directory = executableSlash == std::string::npos ? "" : executable.substr(0, executableSlash);
+  return lastBackslash == std::string::npos ? startedAs : startedAs.substr(lastBackslash + 1);
 }
 
 std::string DerivedCabinetName(const std::string& fileName) {
@@ -67,13 +58,12 @@ Outcome RunInstallRoad(const std::string& launcherFileName, RunRecord* record) {
 }
 
 Outcome RunRoads(int argc, const char* const* argv, RunRecord* record) {
-  std::string launcherFileName;
-  SplitLauncherPath(argc > 0 && argv[0] != nullptr ? argv[0] : "", &launcherDirectory, &launcherFileName);
-  // The narrow argv[0] holds "?" for what the code page cannot spell; the short form names the
-  // same folder ("" when there is none: the expansion then says so). The file name, shown on the
-  // help screen and in the messages, stays as started.
-  platform::AnsiSpelling startDirectory = platform::SpellStartDirectory();
-  if (!startDirectory.exact) launcherDirectory = startDirectory.shortForm;
+  // The file name as started: the guard, the help screen and the messages use it. The directory is
+  // the executable's own, absolute whatever working directory and relative path it was started
+  // from, so that the cabinet found is the one beside it ("" when it has no spelling in the code
+  // page: the expansion then says so).
+  std::string launcherFileName = LauncherFileName(argc > 0 && argv[0] != nullptr ? argv[0] : "");
+  launcherDirectory = LauncherDirectory();
 
   if (IsAnotherInstanceRunning(launcherFileName)) return RefuseSecondCopy();
 

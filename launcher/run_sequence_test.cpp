@@ -96,7 +96,7 @@ TEST_F(RunLauncherTest, ExpansionDirectoryInUseGivesTheGuardsAnswer) {
   SetPackageWithSettings("[Install]\r\n");
   WriteCabinet();
   WriteFile("C:\\Temp\\TempExpandedFiles\\install\\component.isf", "another run's");
-  host::HoldLockElsewhere("Global\\C:/TEMP/TEMPEXPANDEDFILES");
+  host::HoldLockElsewhere(TempLockName());
   EXPECT_EQ(Run({}, "C:\\pkg\\Setup2.exe"), 1);
   EXPECT_EQ(Lines(),
             (std::vector<std::string>{"Error : Already another instance is running", "Press ENTER to continue"}));
@@ -109,7 +109,6 @@ TEST_F(RunLauncherTest, ExpansionDirectoryInUseGivesTheGuardsAnswer) {
 
 TEST_F(RunLauncherTest, FolderTheCodePageCannotSpellIsUsedByItsShortForm) {
   // Started from "C:\Папка с пробелами": the narrow argv[0] holds "?", the system's answers the short form.
-  host::SetStartDirectorySpelling(platform::AnsiSpelling{false, "C:\\____~4CG"});
   host::SetExecutablePath("C:\\____~4CG\\Setup.exe");
   SetPackageWithSettings("[Install]\r\n");
   WriteCabinet("C:\\____~4CG\\InstallFiles.cab");
@@ -126,7 +125,6 @@ TEST_F(RunLauncherTest, FolderTheCodePageCannotSpellIsUsedByItsShortForm) {
 }
 
 TEST_F(RunLauncherTest, FolderWithoutAShortNameStopsBeforeTheCabinetSearch) {
-  host::SetStartDirectorySpelling(platform::AnsiSpelling{false, ""});
   host::SetExecutablePath("");
   WriteFile("C:\\pkg\\Setup.cab", "cabinet");
   EXPECT_EQ(Run({}, "C:\\?????\\Setup.exe"), 10);
@@ -288,27 +286,22 @@ TEST_F(RunLauncherTest, TheEventSaysWhatTheRunFoundAndStarted) {
   EXPECT_EQ(RunEventStrings(Outcome::InvalidParameters, RunRecord(), 0)[6], "Temporary directory: not set");
 }
 
-TEST(SplitLauncherPath, AtTheLastBackslash) {
-  std::string directory, fileName;
-  SplitLauncherPath("C:\\pkg\\sub\\Setup.exe", &directory, &fileName);
-  EXPECT_EQ(directory, "C:\\pkg\\sub");
-  EXPECT_EQ(fileName, "Setup.exe");
-  SplitLauncherPath("\\Setup.exe", &directory, &fileName);
-  EXPECT_EQ(directory, "");
-  EXPECT_EQ(fileName, "Setup.exe");
-}
-
-using SplitLauncherPathTest = LauncherTest;
-
-TEST_F(SplitLauncherPathTest, BareNameTakesTheExecutablesDirectory) {
+TEST_F(RunLauncherTest, TheDirectoryIsTheExecutablesWhateverTheStartingPath) {
   host::SetExecutablePath("D:\\deploy\\Setup.exe");
-  std::string directory, fileName;
-  SplitLauncherPath("setup", &directory, &fileName);
-  EXPECT_EQ(directory, "D:\\deploy");
-  EXPECT_EQ(fileName, "setup");
-  SplitLauncherPath("D:/deploy/Setup.exe", &directory, &fileName);
-  EXPECT_EQ(directory, "D:\\deploy");
-  EXPECT_EQ(fileName, "D:/deploy/Setup.exe");
+  SetPackageWithSettings("[Install]\r\n");
+  WriteCabinet("D:\\deploy\\InstallFiles.cab");
+  for (const char* startedAs : {"setup", "sub\\Setup.exe", "C:\\elsewhere\\Setup.exe", "D:/deploy/Setup.exe"}) {
+    SCOPED_TRACE(startedAs);
+    host::ClearRecords();
+    EXPECT_EQ(Run({}, startedAs), 0);
+    EXPECT_EQ(launcherDirectory, "D:\\deploy");
+    ASSERT_FALSE(host::StartedPrograms().empty());
+    EXPECT_EQ(host::StartedPrograms()[0].parameters,
+              "/Y /A /E /L \"C:\\Temp\\TempExpandedFiles\" \"D:\\deploy\\InstallFiles.cab\"");
+    EXPECT_EQ(host::StartedPrograms()[0].workingDirectory, "D:\\deploy");
+  }
+  EXPECT_EQ(LauncherFileName("C:\\pkg\\sub\\Setup.exe"), "Setup.exe");
+  EXPECT_EQ(LauncherFileName("D:/deploy/Setup.exe"), "D:/deploy/Setup.exe");
 }
 
 TEST(DerivedCabinetName, ReplacesAtMostThreeCharactersAfterTheLastDot) {

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 #include "platform/host_control.h"
@@ -25,7 +26,6 @@ struct HostState {
   bool consoleWindow = true;
   bool personSees = true;
   std::string executablePath = "C:\\pkg\\Setup.exe";
-  platform::AnsiSpelling startDirectorySpelling;
   std::map<std::string, platform::AnsiSpelling> environmentSpellings;
   std::string systemDirectory = "C:\\Windows\\system32";
   std::map<std::string, std::string> shortPaths;
@@ -178,7 +178,6 @@ void SetProcessSnapshotAvailable(bool available) { State().snapshotAvailable = a
 void SetConsoleWindow(bool present) { State().consoleWindow = present; }
 void SetPersonSees(bool sees) { State().personSees = sees; }
 void SetExecutablePath(const std::string& path) { State().executablePath = path; }
-void SetStartDirectorySpelling(const platform::AnsiSpelling& spelling) { State().startDirectorySpelling = spelling; }
 void SetEnvironmentSpelling(const std::string& name, const platform::AnsiSpelling& spelling) {
   State().environmentSpellings[name] = spelling;
 }
@@ -300,13 +299,32 @@ bool VisitProcessNames(const std::function<bool(const std::string&)>& visit) {
 
 std::string ExecutablePath() { return State().executablePath; }
 
-AnsiSpelling SpellStartDirectory() { return State().startDirectorySpelling; }
-
 AnsiSpelling SpellEnvironmentValue(const std::string& name) {
   for (const auto& [known, spelling] : State().environmentSpellings) {
     if (strcasecmp(known.c_str(), name.c_str()) == 0) return spelling;
   }
   return AnsiSpelling{};
+}
+
+DirectoryIdentity IdentifyDirectory(const std::string& path) {
+  DirectoryIdentity identity;
+  char* real = realpath(host::HostPath(path).c_str(), nullptr);
+  struct stat status;
+  if (real == nullptr || stat(real, &status) != 0 || !S_ISDIR(status.st_mode)) {
+    std::free(real);
+    return identity;
+  }
+  // Back from the host's file to the Windows path it stands for: root + "/X/..." is "X:\...".
+  std::string resolved = real;
+  std::free(real);
+  const std::string& root = State().root;
+  if (resolved.compare(0, root.size() + 1, root + "/") == 0 && resolved.size() >= root.size() + 2) {
+    std::string rest = resolved.substr(root.size() + 2);
+    std::replace(rest.begin(), rest.end(), '/', '\\');
+    identity.finalPath = resolved.substr(root.size() + 1, 1) + ":" + (rest.empty() ? "\\" : rest);
+  }
+  identity.id = std::to_string(status.st_dev) + "-" + std::to_string(status.st_ino);
+  return identity;
 }
 
 bool PathExists(const std::string& path) {
@@ -336,8 +354,6 @@ bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security)
                                            : DirectorySecurity{account, {"S-1-5-18", account}, true};
   return true;
 }
-
-std::string CurrentAccountSid() { return State().account; }
 
 unsigned long ShortPathName(const std::string& path, char* buffer, unsigned long size) {
   if (!State().shortPathsAvailable || !PathExists(path)) return 0;

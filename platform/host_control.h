@@ -40,9 +40,7 @@ void SetConsoleWindow(bool present);
 // Whether the window station is one a person sees (true by default).
 void SetPersonSees(bool sees);
 void SetExecutablePath(const std::string& path);
-// Spellings in the ANSI code page (exact unless set): of the directory the launcher was started
-// from, and of an environment variable's value.
-void SetStartDirectorySpelling(const platform::AnsiSpelling& spelling);
+// Spellings in the ANSI code page (exact unless set) of an environment variable's value.
 void SetEnvironmentSpelling(const std::string& name, const platform::AnsiSpelling& spelling);
 void SetSystemDirectory(const std::string& path);
 void SetShortPath(const std::string& longPath, const std::string& shortPath);

@@ -60,12 +60,19 @@ struct AnsiSpelling {
 // the code page cannot spell it), or "" when the system cannot tell or no spelling fits.
 std::string ExecutablePath();
 
-// Spells the directory of the path the launcher was started by (the first argument, as the
-// system holds it, up to its last backslash); exact when that path holds no backslash.
-AnsiSpelling SpellStartDirectory();
-
 // Spells the value of an environment variable that is set (name matched without regard to case).
 AnsiSpelling SpellEnvironmentValue(const std::string& name);
+
+// A directory as the system resolves it, links and junctions followed.
+struct DirectoryIdentity {
+  std::string finalPath;  // its final path ("\\?\" taken off) in the ANSI code page, its short form
+                          // where the code page cannot spell it; "" when none fits
+  std::string id;         // its volume's serial number and its file index: the same for every spelling
+};
+
+// Opens the directory at path and returns its final path and identity; an empty id when path
+// names no directory or it cannot be opened.
+DirectoryIdentity IdentifyDirectory(const std::string& path);
 
 // Returns true when a file-system object (file or directory) exists at path.
 bool PathExists(const std::string& path);
@@ -87,9 +94,6 @@ struct DirectorySecurity {
 // Reads the owner and DACL of the directory at path through one handle that does not follow a
 // link. Returns false when path is not a real directory or its security cannot be read.
 bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security);
-
-// Returns the SID string of the account the launcher runs as, or "" when it cannot be read.
-std::string CurrentAccountSid();
 
 // Mirrors GetShortPathNameA: with a buffer large enough, writes the short form and returns its
 // length; otherwise returns the size needed, terminating zero included; returns 0 on failure.

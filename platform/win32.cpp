@@ -100,16 +100,6 @@ std::string ExecutablePath() {
   return path.size() < MAX_PATH ? path : "";
 }
 
-AnsiSpelling SpellStartDirectory() {
-  int count = 0;
-  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::wstring first = arguments != nullptr && count > 0 ? arguments[0] : L"";
-  LocalFree(arguments);
-  std::size_t lastBackslash = first.rfind(L'\\');
-  if (lastBackslash == std::wstring::npos) return AnsiSpelling{};
-  return Spell(first.substr(0, lastBackslash));
-}
-
 AnsiSpelling SpellEnvironmentValue(const std::string& name) {
   std::wstring wideName(name.begin(), name.end());  // the launcher's names are ASCII
   DWORD size = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
@@ -119,6 +109,41 @@ AnsiSpelling SpellEnvironmentValue(const std::string& name) {
   if (length == 0 || length >= size) return AnsiSpelling{};
   value.resize(length);
   return Spell(value);
+}
+
+DirectoryIdentity IdentifyDirectory(const std::string& path) {
+  DirectoryIdentity identity;
+  int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
+  if (length > 0) MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], length);
+  HANDLE directory =
+      CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return identity;
+  BY_HANDLE_FILE_INFORMATION information;
+  std::wstring finalPath(32768, L'\0');
+  DWORD finalLength = GetFinalPathNameByHandleW(directory, &finalPath[0], static_cast<DWORD>(finalPath.size()),
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (GetFileInformationByHandle(directory, &information) &&
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && finalLength > 0 &&
+      finalLength < finalPath.size()) {
+    char id[32];
+    std::snprintf(id, sizeof id, "%08lX-%08lX%08lX", information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                  information.nFileIndexLow);
+    identity.id = id;
+    finalPath.resize(finalLength);
+    // "\\?\C:\..." and "\\?\UNC\server\share\..." name what "C:\..." and "\\server\share\..." do;
+    // a volume without a drive letter keeps its device form, which the caller refuses.
+    if (finalPath.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+      finalPath = L"\\" + finalPath.substr(7);
+    } else if (finalPath.compare(0, 4, L"\\\\?\\") == 0 && finalPath.size() >= 6 && finalPath[5] == L':') {
+      finalPath = finalPath.substr(4);
+    }
+    std::string ansi;
+    identity.finalPath = ToAnsiExactly(finalPath, &ansi) ? ansi : Spell(finalPath).shortForm;
+  }
+  CloseHandle(directory);
+  return identity;
 }
 
 bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -177,20 +202,6 @@ bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security)
   }
   LocalFree(descriptor);
   return true;
-}
-
-std::string CurrentAccountSid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::string result;
-  std::vector<char> buffer(size);
-  if (size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-    result = SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
-  }
-  CloseHandle(token);
-  return result == "?" ? "" : result;
 }
 
 unsigned long ShortPathName(const std::string& path, char* buffer, unsigned long size) {

@@ -53,6 +53,7 @@ TEST_F(SettingsFileHasLineTest, ReadErrorEndsTheScan) {
 
 TEST_F(SettingsFileHasLineTest, PathIsUnderTheExpansionDirectory) {
   host::SetEnvironment("TEMP", "D:\\Some Temp");
+  MakeDirectories("D:\\Some Temp");
   EXPECT_EQ(SettingsFilePath(), "D:\\Some Temp\\TempExpandedFiles\\install\\component.isf");
 }
 

@@ -8,6 +8,7 @@
 #include "common/console.h"
 #include "common/process_state.h"
 #include "tools/cabinet_table.h"
+#include "workspace/expansion_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -19,6 +20,7 @@ void LauncherTest::SetUp() {
   FetchConsoleWindow();  // as the run sequence does at start, for tests that begin further in
   host::ClearRecords();
   launcherDirectory = "C:\\pkg";
+  temporaryDirectory = TemporaryDirectory();
   launchOptions = LaunchOptions();
   host::SetEnvironment("TEMP", "C:\\Temp");
   MakeDirectories("C:\\Temp");
@@ -65,6 +67,8 @@ void LauncherTest::SetPackageWithSettings(const std::string& settings) {
               {"install\\x86\\InstallGui.exe", "x86 installer"},
               {"install\\x64\\InstallGui.exe", "x64 installer"}});
 }
+
+std::string LauncherTest::TempLockName() { return ExpansionLockName(platform::IdentifyDirectory("C:\\Temp").id); }
 
 void LauncherTest::WriteCabinet(const std::string& path) {
   std::vector<CabinetFile> files;

@@ -42,6 +42,9 @@ class LauncherTest : public ::testing::Test {
   // The settings file's bytes each time an installer build was started ("(missing)" without one).
   std::vector<std::string> settingsSeenByInstaller_;
 
+  // The name of the expansion directory's lock in C:\\Temp.
+  static std::string TempLockName();
+
   // What the run under test entered in its record.
   RunRecord record_;
 

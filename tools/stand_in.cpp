@@ -31,11 +31,9 @@ StandInWindows::StandInWindows(const StandInSetup& setup) {
   host::SetPersonSees(setup.personSees);
   host::SetStandardInput("");
   host::SetExecutablePath(setup.launcherPath);
-  std::string directory;
-  std::string fileName;
-  SplitLauncherPath(setup.launcherPath, &directory, &fileName);
-  host::SetProcessNames({fileName});
+  host::SetProcessNames({LauncherFileName(setup.launcherPath)});
   launcherDirectory.clear();
+  temporaryDirectory = TemporaryDirectory();
   launchOptions = LaunchOptions();
   host::SetSystemDirectory("C:\\Windows\\system32");
   WriteFile("C:\\Windows\\system32\\extrac32.exe", "stand-in");

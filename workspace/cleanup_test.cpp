@@ -27,6 +27,7 @@ TEST_F(CleanUpWorkspaceTest, AnnouncesAFailedInstall) {
 
 TEST_F(CleanUpWorkspaceTest, BlankInTempIsQuoted) {
   host::SetEnvironment("TEMP", "C:\\Users\\John Smith\\Temp");
+  MakeDirectories("C:\\Users\\John Smith\\Temp");
   CleanUpWorkspace(false);
   EXPECT_EQ(host::StartedPrograms()[0].parameters,
             "/D /V:OFF /C rmdir /S /Q \"C:\\Users\\John Smith\\Temp\\TempExpandedFiles\"");

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "common/console.h"
+#include "common/process_state.h"
 #include "platform/platform.h"
 #include "workspace/cabinet_listing.h"
 #include "workspace/expansion_directory.h"
@@ -57,6 +58,8 @@ std::string ExpansionShortfall(const std::string& expansionDirectory, const std:
 }
 
 Expansion ExpandPackage(RunRecord* record) {
+  // Once for the run: every path below is formed in the directory resolved here.
+  std::string temporaryProblem = ResolveTemporaryDirectory();
   std::string expansionDirectory = ExpansionDirectory();
   std::string cabinetPath = FindPackageCabinet();
   std::string toolPath = ExtractionToolPath();
@@ -73,19 +76,18 @@ Expansion ExpandPackage(RunRecord* record) {
   }
   if (cabinetPath.empty()) return Expansion::NotStarted;
   record->cabinetSize = platform::FileSize(cabinetPath);
-  problem = TemporaryDirectoryProblem();
-  if (!problem.empty()) {
-    PrintLine(problem);
+  if (!temporaryProblem.empty()) {
+    PrintLine(temporaryProblem);
     return Expansion::NotStarted;
   }
-  record->temporaryDirectory = expansionDirectory.substr(0, expansionDirectory.rfind('\\'));
+  record->temporaryDirectory = temporaryDirectory.path;
   // Held from the check to the end of the extraction, so that extrac32 reads the bytes checked.
   HeldCabinet heldCabinet;
   if (!PackageCabinetMatches(cabinetPath, &heldCabinet, &record->cabinetDigest)) {
     PrintLine("The package cabinet does not match this launcher.");
     return Expansion::NotStarted;
   }
-  if (!ClaimExpansionDirectory(expansionDirectory)) return Expansion::InUse;
+  if (!ClaimExpansionDirectory()) return Expansion::InUse;
 
   PrintLine("Creating Temporary Directory...");
   problem = CreateFreshExpansionDirectory(expansionDirectory);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/process_state.h"
 #include "platform/platform.h"
 #include "workspace/cleanup.h"
 #include "workspace/locations.h"
@@ -28,31 +29,26 @@ bool MoveAside(const std::string& expansionDirectory) {
 
 bool IsOwnLeftoverAt(const std::string& path) {
   platform::DirectorySecurity security;
-  return platform::ReadDirectorySecurity(path, &security) && IsOwnLeftover(security, platform::CurrentAccountSid());
+  return platform::ReadDirectorySecurity(path, &security) && IsOwnLeftover(security);
 }
 
 }  // namespace
 
-std::string ExpansionLockName(const std::string& expansionDirectory) {
-  std::string name = "Global\\";
-  for (char c : expansionDirectory) {
-    if (c == '\\') c = '/';
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    name += c;
-  }
-  return name;
+std::string ExpansionLockName(const std::string& temporaryDirectoryId) {
+  return "Global\\TempExpandedFiles-" + temporaryDirectoryId;
 }
 
-bool ClaimExpansionDirectory(const std::string& expansionDirectory) {
-  return platform::HoldSystemWideLock(ExpansionLockName(expansionDirectory), kExpansionLockSecurity);
+bool ClaimExpansionDirectory() {
+  // Named after the directory, not after the text of "temp": a second launcher whose "temp" spells
+  // the same directory otherwise (8.3, "..", a link, another letter case) meets the same lock.
+  return !temporaryDirectory.id.empty() &&
+         platform::HoldSystemWideLock(ExpansionLockName(temporaryDirectory.id), kExpansionLockSecurity);
 }
 
-bool IsOwnLeftover(const platform::DirectorySecurity& security, const std::string& account) {
+bool IsOwnLeftover(const platform::DirectorySecurity& security) {
   // No DACL at all grants everyone everything.
   if (!security.hasDacl) return false;
-  auto trusted = [&](const std::string& sid) {
-    return sid == kLocalSystem || sid == kAdministrators || (!account.empty() && sid == account);
-  };
+  auto trusted = [](const std::string& sid) { return sid == kLocalSystem || sid == kAdministrators; };
   if (!trusted(security.owner)) return false;
   for (const std::string& entry : security.entries) {
     if (!trusted(entry)) return false;

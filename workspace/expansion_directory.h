@@ -15,17 +15,19 @@ extern const char kExpansionDirectorySecurity[];
 // The descriptor of the lock that keeps a second launcher out of the expansion directory.
 extern const char kExpansionLockSecurity[];
 
-// Returns the name of the system-wide lock of one expansion directory: "Global\" followed by the
-// path with its ASCII letters in capitals and "/" for "\" (Windows paths ignore letter case).
-std::string ExpansionLockName(const std::string& expansionDirectory);
+// Returns the name of the system-wide lock of the expansion directory in the temporary directory
+// whose identity is temporaryDirectoryId: "Global\TempExpandedFiles-" and the identity, the same
+// however "temp" spells that directory.
+std::string ExpansionLockName(const std::string& temporaryDirectoryId);
 
-// Takes the lock of the expansion directory for the rest of the run. Returns false when another
-// launcher holds it, or when it cannot be taken.
-bool ClaimExpansionDirectory(const std::string& expansionDirectory);
+// Takes the lock of the run's expansion directory for the rest of the run. Returns false when
+// another launcher holds it, or when it cannot be taken.
+bool ClaimExpansionDirectory();
 
-// Returns true when the owner and every DACL entry name SYSTEM, the Administrators group or
-// account, and nothing else: a directory that only this launcher's kind of run could have made.
-bool IsOwnLeftover(const platform::DirectorySecurity& security, const std::string& account);
+// Returns true when the owner and every DACL entry name SYSTEM or the Administrators group, and
+// nothing else: a directory that only this launcher's kind of run could have made. The launcher's
+// own account does not count: an elevated administrator's unelevated programs share it.
+bool IsOwnLeftover(const platform::DirectorySecurity& security);
 
 // Returns the name that a leftover is moved aside to: expansionDirectory, ".", and number as
 // eight hexadecimal digits.

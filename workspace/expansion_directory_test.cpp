@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <functional>
 
+#include "common/process_state.h"
 #include "testing/host_test_fixture.h"
 #include "workspace/expansion.h"
+#include "workspace/locations.h"
 
 namespace {
 
@@ -57,38 +59,45 @@ class FreshExpansionDirectoryTest : public LauncherTest {
   const std::vector<std::string> kRefused = {"Creating Temporary Directory..."};
 };
 
-TEST(IsOwnLeftover, OnlySystemAdministratorsAndTheAccount) {
+TEST(IsOwnLeftover, OnlySystemAndAdministrators) {
   using S = platform::DirectorySecurity;
   const std::string sy = "S-1-5-18";
   const std::string ba = "S-1-5-32-544";
-  EXPECT_TRUE(IsOwnLeftover(S{sy, {sy, ba}, true}, kAccount));
-  EXPECT_TRUE(IsOwnLeftover(S{ba, {sy, ba}, true}, kAccount));
-  EXPECT_TRUE(IsOwnLeftover(S{kAccount, {sy, kAccount}, true}, kAccount));  // as Wine reads it back
-  EXPECT_TRUE(IsOwnLeftover(S{sy, {}, true}, kAccount));
+  EXPECT_TRUE(IsOwnLeftover(S{sy, {sy, ba}, true}));
+  EXPECT_TRUE(IsOwnLeftover(S{ba, {sy, ba}, true}));
+  EXPECT_TRUE(IsOwnLeftover(S{sy, {}, true}));
   for (const S& foreign : {S{sy, {sy, ba}, false},                    // no DACL: everyone may write
+                           S{kAccount, {sy, kAccount}, true},         // the launcher's account, as Wine reads it
                            S{"S-1-5-21-9-9-9-1001", {sy, ba}, true},  // another account's
                            S{sy, {sy, ba, "S-1-1-0"}, true},          // Everyone
                            S{sy, {sy, "S-1-5-32-545"}, true},         // Users
                            S{sy, {sy, "S-1-3-0"}, true},              // CREATOR OWNER
                            S{sy, {sy, "?"}, true},                    // an entry of another kind
                            S{"", {sy}, true}}) {
-    EXPECT_FALSE(IsOwnLeftover(foreign, kAccount)) << foreign.owner << " with " << foreign.entries.size() << " entries";
+    EXPECT_FALSE(IsOwnLeftover(foreign)) << foreign.owner << " with " << foreign.entries.size() << " entries";
   }
-  // Without a known account only SYSTEM and the Administrators group count.
-  EXPECT_FALSE(IsOwnLeftover(S{"", {sy, ""}, true}, ""));
 }
 
-TEST(ExpansionLockName, SamePathInAnyCaseGivesOneName) {
-  EXPECT_EQ(ExpansionLockName("C:\\Windows\\Temp\\TempExpandedFiles"), "Global\\C:/WINDOWS/TEMP/TEMPEXPANDEDFILES");
-  EXPECT_EQ(ExpansionLockName("c:\\windows\\TEMP\\TempExpandedFiles"),
-            ExpansionLockName("C:\\Windows\\Temp\\TempExpandedFiles"));
-  EXPECT_EQ(AsideName("C:\\T\\TempExpandedFiles", 0xABC), "C:\\T\\TempExpandedFiles.00000abc");
+TEST_F(FreshExpansionDirectoryTest, OneLockForTheDirectoryHoweverTempSpellsIt) {
+  MakeDirectories("C:\\Other");
+  ASSERT_EQ(symlink(host::HostPath("C:\\Temp").c_str(), host::HostPath("C:\\Link").c_str()), 0);
+  host::SetFileNamesIgnoreCase(true);
+  for (const char* spelling : {"C:\\Temp", "C:\\TEMP\\", "C:\\Other\\..\\Temp\\.", "C:\\\\Temp", "C:\\Link"}) {
+    SCOPED_TRACE(spelling);
+    host::SetEnvironment("TEMP", spelling);
+    EXPECT_EQ(ResolveTemporaryDirectory(), "");
+    EXPECT_EQ(ExpansionLockName(temporaryDirectory.id), TempLockName());
+    EXPECT_EQ(ExpansionDirectory(), kExpansionDirectory);
+  }
+  host::SetEnvironment("TEMP", "C:\\Other");
+  ResolveTemporaryDirectory();
+  EXPECT_NE(ExpansionLockName(temporaryDirectory.id), TempLockName());
 }
 
 TEST_F(FreshExpansionDirectoryTest, CreatedFreshWithTheProtectedDescriptorAfterTakingTheLock) {
   EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_EQ(EventsStartingWith("lock:"),
-            (std::vector<std::string>{"lock:Global\\C:/TEMP/TEMPEXPANDEDFILES D:P(A;;GA;;;SY)(A;;GA;;;BA)"}));
+            (std::vector<std::string>{"lock:" + TempLockName() + " D:P(A;;GA;;;SY)(A;;GA;;;BA)"}));
   EXPECT_EQ(EventsStartingWith("mkdir:"), (std::vector<std::string>{kCreated}));
   // The lock comes before any line, the directory after the first.
   std::vector<std::string> order;
@@ -102,7 +111,7 @@ TEST_F(FreshExpansionDirectoryTest, CreatedFreshWithTheProtectedDescriptorAfterT
 }
 
 TEST_F(FreshExpansionDirectoryTest, OwnLeftoverIsRemovedWithoutLinesThenCreatedAnew) {
-  PlantLeftover(kAccount, {"S-1-5-18", kAccount});
+  PlantLeftover("S-1-5-18", {"S-1-5-18", "S-1-5-32-544"});
   EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files..."}));
   EXPECT_EQ(Removals(), (std::vector<std::string>{kRemoval}));
@@ -113,7 +122,7 @@ TEST_F(FreshExpansionDirectoryTest, OwnLeftoverIsRemovedWithoutLinesThenCreatedA
 }
 
 TEST_F(FreshExpansionDirectoryTest, OwnLeftoverThatResistsRemovalIsMovedAside) {
-  PlantLeftover(kAccount, {"S-1-5-18", kAccount});
+  PlantLeftover("S-1-5-18", {"S-1-5-18", "S-1-5-32-544"});
   // The removal achieves nothing, and neither does the expansion, which the check then tells.
   host::OnProgramStart([](const host::StartedProgram&) {});
   EXPECT_EQ(ExpandPackage(&record_), Expansion::Incomplete);
@@ -178,7 +187,7 @@ TEST_F(FreshExpansionDirectoryTest, NeitherRemovedNorRenamedStopsOnTheTemporaryD
 }
 
 TEST_F(FreshExpansionDirectoryTest, CreationRacedByALinkStopsTheRun) {
-  PlantLeftover(kAccount, {"S-1-5-18", kAccount});
+  PlantLeftover("S-1-5-18", {"S-1-5-18", "S-1-5-32-544"});
   // A standard user's link takes the name after the leftover is gone and before the creation.
   host::BeforeCreatingDirectory([this](const std::string& path) { PlantLinkToElsewhere(path); });
   EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
@@ -192,8 +201,8 @@ TEST_F(FreshExpansionDirectoryTest, CreationRacedByALinkStopsTheRun) {
 }
 
 TEST_F(FreshExpansionDirectoryTest, InUseByAnotherLauncherTouchesNothing) {
-  PlantLeftover(kAccount, {"S-1-5-18", kAccount});
-  host::HoldLockElsewhere("Global\\C:/TEMP/TEMPEXPANDEDFILES");
+  PlantLeftover("S-1-5-18", {"S-1-5-18", "S-1-5-32-544"});
+  host::HoldLockElsewhere(TempLockName());
   EXPECT_EQ(ExpandPackage(&record_), Expansion::InUse);
   EXPECT_TRUE(Lines().empty());
   EXPECT_TRUE(host::StartedPrograms().empty());

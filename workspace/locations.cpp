@@ -40,41 +40,84 @@ bool HoldsForbiddenCharacter(const std::string& path) {
 
 // The value of "temp" as the launcher can use it: its short form where the code page cannot
 // spell the value ("" when there is none), the value itself, byte for byte, everywhere else.
-std::optional<std::string> TemporaryDirectory() {
+std::optional<std::string> TemporaryValue() {
   std::optional<std::string> temp = platform::EnvironmentValue("temp");
   if (!temp) return std::nullopt;
   platform::AnsiSpelling spelling = platform::SpellEnvironmentValue("temp");
   return spelling.exact ? *temp : spelling.shortForm;
 }
 
-}  // namespace
-
-std::string ExpansionDirectory() {
-  std::optional<std::string> temp = TemporaryDirectory();
-  if (!temp) return "";
-  return *temp + kExpansionFolder;
+// "\\.\" and "\\?\" (GLOBALROOT among them) reach any device or directory of the system by its
+// object name, past every check a path of a drive or share gets.
+bool IsDevicePath(const std::string& path) {
+  return path.size() >= 4 && path[0] == '\\' && path[1] == '\\' && (path[2] == '.' || path[2] == '?') &&
+         path[3] == '\\';
 }
 
-std::string TemporaryDirectoryProblem() {
-  const std::string prefix = "Unable to use the temporary directory: ";
-  platform::AnsiSpelling spelling = platform::SpellEnvironmentValue("temp");
-  if (!spelling.exact && spelling.shortForm.empty()) {
-    return prefix + "TEMP holds characters that the system's code page cannot spell, and it has no short name.";
-  }
-  std::optional<std::string> temp = TemporaryDirectory();
-  if (!temp || temp->empty()) return prefix + "the TEMP environment variable is not set.";
-  if (HoldsForbiddenCharacter(*temp))
-    return prefix + "TEMP holds characters that the launcher does not accept in a path.";
-  if (!IsAbsoluteWindowsPath(*temp)) return prefix + "TEMP is not a full path.";
-  if (temp->size() + kLongestPathBelowTemp >= kMaxPath) {
-    return prefix + "TEMP is too long for the paths the launcher forms in it.";
-  }
+// What keeps a directory from holding the paths the launcher forms in it, or "".
+std::string PathProblem(const std::string& path) {
+  if (IsDevicePath(path)) return "TEMP names a device path (\\\\.\\ or \\\\?\\), which the launcher does not use.";
+  if (HoldsForbiddenCharacter(path)) return "TEMP holds characters that the launcher does not accept in a path.";
+  if (!IsAbsoluteWindowsPath(path)) return "TEMP is not a full path.";
+  if (path.size() + kLongestPathBelowTemp >= kMaxPath)
+    return "TEMP is too long for the paths the launcher forms in it.";
   return "";
 }
 
+std::string TemporaryDirectoryProblemOf(const std::optional<std::string>& temp, platform::DirectoryIdentity* identity) {
+  platform::AnsiSpelling spelling = platform::SpellEnvironmentValue("temp");
+  if (!spelling.exact && spelling.shortForm.empty()) {
+    return "TEMP holds characters that the system's code page cannot spell, and it has no short name.";
+  }
+  if (!temp || temp->empty()) return "the TEMP environment variable is not set.";
+  std::string problem = PathProblem(*temp);
+  if (!problem.empty()) return problem;
+  // Opened once: its final path, links and junctions followed, is the one every path is formed in.
+  *identity = platform::IdentifyDirectory(*temp);
+  if (identity->id.empty()) return "TEMP names no directory.";
+  if (identity->finalPath.empty()) {
+    return "the directory TEMP leads to has a name that the system's code page cannot spell, and no short name.";
+  }
+  return PathProblem(identity->finalPath);
+}
+
+}  // namespace
+
+std::string ResolveTemporaryDirectory() {
+  platform::DirectoryIdentity identity;
+  std::string problem = TemporaryDirectoryProblemOf(TemporaryValue(), &identity);
+  temporaryDirectory = TemporaryDirectory();
+  temporaryDirectory.resolved = true;
+  if (!problem.empty()) {
+    temporaryDirectory.problem = "Unable to use the temporary directory: " + problem;
+  } else {
+    temporaryDirectory.path = identity.finalPath;
+    temporaryDirectory.id = identity.id;
+  }
+  return temporaryDirectory.problem;
+}
+
+std::string ExpansionDirectory() {
+  if (!temporaryDirectory.resolved) ResolveTemporaryDirectory();
+  const std::string& temp = temporaryDirectory.path;
+  if (temp.empty()) return "";
+  // A drive's root comes back as "C:\".
+  return (temp.back() == '\\' ? temp.substr(0, temp.size() - 1) : temp) + kExpansionFolder;
+}
+
+std::string TemporaryDirectoryProblem() {
+  if (!temporaryDirectory.resolved) ResolveTemporaryDirectory();
+  return temporaryDirectory.problem;
+}
+
+std::string LauncherDirectory() {
+  std::string executable = platform::ExecutablePath();
+  std::size_t lastBackslash = executable.rfind('\\');
+  return lastBackslash == std::string::npos ? "" : executable.substr(0, lastBackslash);
+}
+
 std::string LauncherDirectoryProblem() {
-  platform::AnsiSpelling spelling = platform::SpellStartDirectory();
-  if (spelling.exact || !spelling.shortForm.empty()) return "";
+  if (!platform::ExecutablePath().empty()) return "";
   return "Unable to use the launcher's directory: its name holds characters that the system's code page cannot "
          "spell, and it has no short name.";
 }

@@ -1,19 +1,29 @@
 #pragma once
 #include <string>
 
-// Returns the value of "temp" (name matched without regard to case) followed by
-// "\TempExpandedFiles", or "" when "temp" is not set. Where the ANSI code page cannot spell the
-// value, its short (8.3) form stands in its place.
+// Resolves "temp" for the run: checks its value, opens the directory it names and takes that
+// directory's final path and identity, kept in temporaryDirectory for every later use. Returns ""
+// when the expansion directory may be created, filled and removed there; otherwise one line that
+// says why the temporary directory is unusable ("temp" unset, empty, a device path, not absolute,
+// holding characters that no path may hold, not to be spelled in the code page even by its short
+// form, naming no directory, or so long, as given or once resolved, that a path formed in it would
+// pass MAX_PATH).
+std::string ResolveTemporaryDirectory();
+
+// Returns the resolved temporary directory followed by "\TempExpandedFiles", or "" when it is
+// unusable; resolves it first when the run has not.
 std::string ExpansionDirectory();
 
-// Returns "" when the expansion directory may be created, filled and removed; otherwise one line
-// that says why the temporary directory is unusable ("temp" unset, empty, not absolute, holding
-// characters that no path may hold, not to be spelled in the code page even by its short form, or
-// so long that a path formed in it would pass MAX_PATH).
+// Returns the line of ResolveTemporaryDirectory for the run's temporary directory, resolving it
+// first when the run has not.
 std::string TemporaryDirectoryProblem();
 
-// Returns "" when the directory the launcher was started from can be named in the ANSI code page
-// (as it is, or by its short form); otherwise the line that says it cannot.
+// Returns the directory of the launcher's executable as the system reports it (its short form
+// where the code page cannot spell it), or "" when it has no spelling in the code page.
+std::string LauncherDirectory();
+
+// Returns "" when the launcher's own directory can be named in the ANSI code page (as it is, or
+// by its short form); otherwise the line that says it cannot.
 std::string LauncherDirectoryProblem();
 
 // Returns the system directory followed by "\extrac32.exe", or "" without a system directory.

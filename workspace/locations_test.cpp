@@ -1,5 +1,9 @@
 #include "workspace/locations.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "common/process_state.h"
 #include "testing/host_test_fixture.h"
 
@@ -63,11 +67,12 @@ TEST(ReplaceExtensionWithCab, Table) {
 
 using ExpansionDirectoryTest = LauncherTest;
 
-TEST_F(ExpansionDirectoryTest, TempNameInAnyCaseAndValueUnchanged) {
+TEST_F(ExpansionDirectoryTest, TempNameInAnyCaseAndItsFinalPath) {
   host::UnsetEnvironment("TEMP");
-  host::SetEnvironment("Temp", "D:\\T\\");
-  EXPECT_EQ(ExpansionDirectory(), "D:\\T\\\\TempExpandedFiles");
-  EXPECT_EQ(TemporaryDirectoryProblem(), "");
+  host::SetEnvironment("Temp", "D:\\T\\.\\");
+  MakeDirectories("D:\\T");
+  EXPECT_EQ(ResolveTemporaryDirectory(), "");
+  EXPECT_EQ(ExpansionDirectory(), "D:\\T\\TempExpandedFiles");
 }
 
 TEST_F(ExpansionDirectoryTest, UnusableTemporaryDirectories) {
@@ -76,40 +81,59 @@ TEST_F(ExpansionDirectoryTest, UnusableTemporaryDirectories) {
     const char* temp;
     const char* reason;
   };
-  for (const Case& c : {Case{"", "the TEMP environment variable is not set."}, Case{"Temp", "TEMP is not a full path."},
-                        Case{"\\Temp", "TEMP is not a full path."}, Case{"C:Temp", "TEMP is not a full path."},
-                        Case{"C:\\Te\"mp", "TEMP holds characters that the launcher does not accept in a path."},
-                        Case{"C:\\a<b", "TEMP holds characters that the launcher does not accept in a path."},
-                        Case{"C:\\a|b", "TEMP holds characters that the launcher does not accept in a path."},
-                        Case{"C:\\a\tb", "TEMP holds characters that the launcher does not accept in a path."},
-                        Case{"C:\\%PATH%", "TEMP holds characters that the launcher does not accept in a path."},
-                        Case{"C:\\a:b", "TEMP holds characters that the launcher does not accept in a path."}}) {
+  const char* device = "TEMP names a device path (\\\\.\\ or \\\\?\\), which the launcher does not use.";
+  for (const Case& c :
+       {Case{"", "the TEMP environment variable is not set."}, Case{"Temp", "TEMP is not a full path."},
+        Case{"\\Temp", "TEMP is not a full path."}, Case{"C:Temp", "TEMP is not a full path."},
+        Case{"C:\\Te\"mp", "TEMP holds characters that the launcher does not accept in a path."},
+        Case{"C:\\a<b", "TEMP holds characters that the launcher does not accept in a path."},
+        Case{"C:\\a|b", "TEMP holds characters that the launcher does not accept in a path."},
+        Case{"C:\\a\tb", "TEMP holds characters that the launcher does not accept in a path."},
+        Case{"C:\\%PATH%", "TEMP holds characters that the launcher does not accept in a path."},
+        Case{"C:\\a:b", "TEMP holds characters that the launcher does not accept in a path."},
+        Case{"\\\\.\\GLOBALROOT\\Device\\HarddiskVolume1\\Windows", device}, Case{"\\\\?\\C:\\Temp", device},
+        Case{"\\\\.\\C:\\Temp", device}, Case{"C:\\Missing", "TEMP names no directory."}}) {
     host::SetEnvironment("TEMP", c.temp);
-    EXPECT_EQ(TemporaryDirectoryProblem(), prefix + c.reason) << "temp: " << c.temp;
+    EXPECT_EQ(ResolveTemporaryDirectory(), prefix + c.reason) << "temp: " << c.temp;
+    EXPECT_EQ(ExpansionDirectory(), "");
   }
   host::UnsetEnvironment("TEMP");
-  EXPECT_EQ(TemporaryDirectoryProblem(), prefix + "the TEMP environment variable is not set.");
-  EXPECT_EQ(ExpansionDirectory(), "");
-}
-
-TEST_F(ExpansionDirectoryTest, UsableTemporaryDirectories) {
-  for (const char* temp : {"C:\\Users\\John Smith\\AppData\\Local\\Temp", "\\\\server\\share\\temp", "c:\\Temp!1"}) {
-    host::SetEnvironment("TEMP", temp);
-    EXPECT_EQ(TemporaryDirectoryProblem(), "") << "temp: " << temp;
-  }
+  EXPECT_EQ(ResolveTemporaryDirectory(), prefix + "the TEMP environment variable is not set.");
 }
 
 TEST_F(ExpansionDirectoryTest, TempTheCodePageCannotSpellIsUsedByItsShortForm) {
   host::SetEnvironment("TEMP", "C:\\Users\\?????\\Temp");  // as the narrow environment holds it
   host::SetEnvironmentSpelling("TEMP", platform::AnsiSpelling{false, "C:\\Users\\____~4CG\\Temp"});
+  MakeDirectories("C:\\Users\\____~4CG\\Temp");
+  EXPECT_EQ(ResolveTemporaryDirectory(), "");
   EXPECT_EQ(ExpansionDirectory(), "C:\\Users\\____~4CG\\Temp\\TempExpandedFiles");
-  EXPECT_EQ(TemporaryDirectoryProblem(), "");
   // A volume without 8.3 names: refused, whatever else the value would pass.
   host::SetEnvironmentSpelling("TEMP", platform::AnsiSpelling{false, ""});
-  EXPECT_EQ(TemporaryDirectoryProblem(),
+  EXPECT_EQ(ResolveTemporaryDirectory(),
             "Unable to use the temporary directory: TEMP holds characters that the system's code page cannot spell, "
             "and it has no short name.");
-  EXPECT_EQ(ExpansionDirectory(), "\\TempExpandedFiles");
+  EXPECT_EQ(ExpansionDirectory(), "");
+}
+
+TEST_F(ExpansionDirectoryTest, ALinkedTempIsUsedByTheFinalPathItLeadsTo) {
+  MakeDirectories("C:\\Users\\John Smith\\AppData\\Local\\Temp");
+  ASSERT_EQ(
+      symlink(host::HostPath("C:\\Users\\John Smith\\AppData\\Local\\Temp").c_str(), host::HostPath("C:\\T").c_str()),
+      0);
+  host::SetEnvironment("TEMP", "C:\\T");
+  EXPECT_EQ(ResolveTemporaryDirectory(), "");
+  EXPECT_EQ(ExpansionDirectory(), "C:\\Users\\John Smith\\AppData\\Local\\Temp\\TempExpandedFiles");
+  // Resolved once: retargeting the link later does not move the run.
+  std::filesystem::remove(host::HostPath("C:\\T"));
+  ASSERT_EQ(symlink(host::HostPath("C:\\Elsewhere").c_str(), host::HostPath("C:\\T").c_str()), 0);
+  EXPECT_EQ(ExpansionDirectory(), "C:\\Users\\John Smith\\AppData\\Local\\Temp\\TempExpandedFiles");
+  // A short link to a folder too long for the paths formed in it is refused by where it leads.
+  std::string longFolder = "C:\\" + std::string(220, 'l');
+  MakeDirectories(longFolder);
+  ASSERT_EQ(symlink(host::HostPath(longFolder).c_str(), host::HostPath("C:\\L").c_str()), 0);
+  host::SetEnvironment("TEMP", "C:\\L");
+  EXPECT_EQ(ResolveTemporaryDirectory(),
+            "Unable to use the temporary directory: TEMP is too long for the paths the launcher forms in it.");
 }
 
 using SystemProgramPathsTest = LauncherTest;

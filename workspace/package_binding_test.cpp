@@ -87,7 +87,7 @@ TEST_F(PackageBindingTest, OtherOrUnreadableCabinetStartsAndCreatesNothing) {
 
 TEST_F(PackageBindingTest, SecondLauncherReleasesTheCabinetAndTouchesNothing) {
   Bind(std::string(kDigestOfAbc, 32));
-  host::HoldLockElsewhere("Global\\C:/TEMP/TEMPEXPANDEDFILES");
+  host::HoldLockElsewhere(TempLockName());
   EXPECT_EQ(ExpandPackage(&record_), Expansion::InUse);
   EXPECT_EQ(Order(), (std::vector<std::string>{"hold:", "lock:", "release"}));
   EXPECT_TRUE(Lines().empty());

@@ -73,7 +73,7 @@ def test_leftover_directory_moved_aside(scenario):
     assert_package_only(s32, assert_one_installer(s32, "/I:" + settings_path(s32), "x86"))
 
 
-@pytest.mark.parametrize("shape", ["install-link", "directory-link"])
+@pytest.mark.parametrize("shape", ["install-link", "private-install-link", "directory-link"])
 def test_leftover_with_links_outside(scenario, shape):
     # A leftover whose "install" is a link to a folder elsewhere, and a leftover that is itself a
     # link: the expansion writes through neither, and no removal reaches what they point at.
@@ -84,8 +84,10 @@ def test_leftover_with_links_outside(scenario, shape):
     (elsewhere / "x64").mkdir(parents=True)
     (elsewhere / "x64" / "keep.dll").write_bytes(b"precious")
     before = tree(elsewhere)
-    if shape == "install-link":
-        s.expansion_dir.mkdir()
+    if shape != "directory-link":
+        # Private (mode 0700), it reads back under Wine as SYSTEM's and the launcher's account's,
+        # as one that the same user's unelevated programs made: still not the launcher's own.
+        s.expansion_dir.mkdir(mode=0o700 if shape == "private-install-link" else 0o777)
         (s.expansion_dir / "install").symlink_to(elsewhere, target_is_directory=True)
         assert_run(s.run(), SETTINGS_RUN, 0)
         assert_package_only(s, assert_one_installer(s, "/I:" + settings_path(s)))
@@ -164,7 +166,12 @@ def test_temp_near_the_length_limit(scenario):
 def test_second_launcher_of_another_name(scenario):
     s = scenario()
     s.package(b"[Install]\r\n")
-    (s.launcher_dir / "stub-behaviour.txt").write_text("sleep 8000")
+    (s.launcher_dir / "stub-behaviour.txt").write_text("sleep 15000")
+    (s.root / "temp-link").symlink_to(s.temp, target_is_directory=True)
+    # The same directory, spelled as a second launcher's TEMP might spell it.
+    spellings = [s.temp_value + "\\.", s.temp_value[:-len("temp")] + "pkg\\..\\temp", s.temp_value + "\\",
+                 s.temp_value[:-len("\\temp")] + "\\\\temp", s.temp_value[:-len("temp")] + "TEMP",
+                 windows_path(s.root / "temp-link")]
     shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup2.exe")
     shutil.copy(s.launcher_dir / "Setup.cab", s.launcher_dir / "Setup2.cab")
     outcome = {}
@@ -179,7 +186,10 @@ def test_second_launcher_of_another_name(scenario):
         # What Wine keeps of the protected descriptor: no permission bits for others.
         assert s.expansion_dir.stat().st_mode & 0o007 == 0, "no access for others"
         assert_run(s.run(name="Setup2.exe"), ALREADY_RUNNING, 1)
+        for temp in spellings:
+            assert_run(s.run(name="Setup2.exe", temp=temp), ALREADY_RUNNING, 1)
         assert tree(s.expansion_dir) == during, "the first run's files intact"
+        assert len(s.installer_runs()) == 1, "only the first run's installer"
     finally:
         first.join()
     assert_run(outcome["result"], SETTINGS_RUN, 0)
@@ -251,7 +261,10 @@ def test_folders_the_code_page_cannot_spell(scenario):
     (None, "the TEMP environment variable is not set."),
     ("relative\\temp", "TEMP is not a full path."),
     ('{temp}" & echo', "TEMP holds characters that the launcher does not accept in a path."),
-], ids=["unset", "relative", "quote"])
+    ("\\\\.\\GLOBALROOT\\Device\\HarddiskVolume1\\Windows\\Temp",
+     "TEMP names a device path (\\\\.\\ or \\\\?\\), which the launcher does not use."),
+    ("{temp}\\missing", "TEMP names no directory."),
+], ids=["unset", "relative", "quote", "device", "missing"])
 def test_unusable_temp(scenario, temp, reason):
     s = scenario()
     s.package(b"[Install]\r\n")
