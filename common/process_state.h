@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/launch_options.h"
+#include "platform/platform.h"
 
 // The directory the launcher's executable lies in, as the system reports the module's path (its
 // short form where the code page cannot spell it; "" when there is none). Written by RunLauncher;
@@ -23,5 +24,8 @@ struct TemporaryDirectory {
   std::string problem;  // the "Unable to use the temporary directory: " line, or ""
   std::string path;     // the final path, "" with a problem
   std::string id;       // the directory's identity, the same however "temp" spells it
+  // The expansion directory the run created in it, held from its creation to the end of the
+  // cleanup, so that nobody can rename or replace it meanwhile.
+  platform::HeldDirectory expansionDirectory;
 };
 extern TemporaryDirectory temporaryDirectory;

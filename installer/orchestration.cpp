@@ -11,6 +11,7 @@
 #include "settings/port_rewrite.h"
 #include "settings/reader.h"
 #include "workspace/cleanup.h"
+#include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
 #include "workspace/process_runner.h"
 
@@ -50,6 +51,12 @@ std::string Hexadecimal(unsigned long value) {
 Outcome StartInstaller(const std::optional<std::string>& parameters, RunRecord* record) {
   record->installerPath = GetInstallerPath();
   record->installerParameters = parameters;
+  // Right before the start: the installer runs elevated from the directory the run filled.
+  if (!IsTheHeldExpansionDirectory(ExpansionDirectory())) {
+    return Fail(Outcome::InstallerNotStarted,
+                "Unable to start the installer: TempExpandedFiles is no longer the directory this run created.",
+                record);
+  }
   ProgramRun run = RunAndWait(record->installerPath, parameters, platform::kShowNormal);
   if (!run.started) return Fail(Outcome::InstallerNotStarted, "Unable to start the installer: " + run.failure, record);
   record->installerExitCode = run.exitCode;

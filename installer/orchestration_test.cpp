@@ -25,6 +25,7 @@ class RunInstallTest : public LauncherTest {
                                                                {"install\\x64\\InstallGui.exe", "x64"}}) {
       WriteFile(std::string(kExpansionDirectory) + "\\" + file.first, file.second);
     }
+    HoldExpansionDirectory();
   }
 
   std::vector<host::StartedProgram> Installers() {
@@ -53,6 +54,7 @@ TEST_F(RunInstallTest, SixtyFourBitWindowsGetsTheX64BuildAndBlanksStayUnquoted) 
   host::SetWow64(true);
   host::SetEnvironment("TEMP", "C:\\My Temp");
   WriteFile("C:\\My Temp\\TempExpandedFiles\\install\\x64\\InstallGui.exe", "x64");
+  HoldExpansionDirectory();
   EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   ASSERT_EQ(Installers().size(), 1u);
   EXPECT_EQ(Installers()[0].file, "C:\\My Temp\\TempExpandedFiles\\install\\x64\\InstallGui.exe");
@@ -198,6 +200,7 @@ TEST_F(RunInstallTest, FailuresTheLauncherSeesEndTheRunAfterTheCleanup) {
 TEST_F(RunInstallTest, MissingSettingsFileStillGetsTheSettingsRun) {
   host::SetWow64(true);
   WriteFile(kInstallerX64, "x64");
+  HoldExpansionDirectory();
   EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   ASSERT_EQ(Installers().size(), 1u);
   EXPECT_EQ(Installers()[0].file, kInstallerX64);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 
 #include "common/process_state.h"
 #include "launcher/help_test.h"
@@ -284,6 +285,36 @@ TEST_F(RunLauncherTest, TheEventSaysWhatTheRunFoundAndStarted) {
   EXPECT_EQ(strings[9], "Duration: 61.234 s");
   host::UnsetEnvironment("TEMP");
   EXPECT_EQ(RunEventStrings(Outcome::InvalidParameters, RunRecord(), 0)[6], "Temporary directory: not set");
+}
+
+TEST_F(RunLauncherTest, ADirectorySwappedInDuringTheExpansionStartsNothingAndIsLeftAlone) {
+  SetPackageWithSettings("[Install]\r\n");
+  WriteCabinet();
+  // Whoever may write to TEMP renames the fresh directory away once it is filled, and puts a
+  // folder of their own with the same files in its place.
+  host::OnProgramStart([this](const host::StartedProgram& program) {
+    if (program.file.find("extrac32.exe") == std::string::npos) return;
+    const std::map<std::string, std::string> files = {{"install\\component.isf", "[Install]\r\n"},
+                                                      {"install\\x86\\InstallGui.exe", "x86 installer"},
+                                                      {"install\\x64\\InstallGui.exe", "x64 installer"}};
+    for (const auto& [name, bytes] : files) WriteFile(std::string(kExpansionDirectory) + "\\" + name, bytes);
+    std::filesystem::rename(host::HostPath(kExpansionDirectory), host::HostPath("C:\\Temp\\Moved"));
+    for (const auto& [name, bytes] : files) WriteFile(std::string(kExpansionDirectory) + "\\" + name, bytes);
+  });
+  EXPECT_EQ(Run({}), 10);
+  std::vector<std::string> lines = Lines();
+  EXPECT_EQ(
+      std::vector<std::string>(lines.begin() + 2, lines.end()),
+      (std::vector<std::string>{
+          "Running Install...",
+          "Unable to start the installer: TempExpandedFiles is no longer the directory this run created.",
+          "Install Failed, Beginning Cleanup...",
+          "Unable to use the temporary directory: TempExpandedFiles in it is no longer the one this run created; it "
+          "was left alone.",
+          "Cleanup Complete."}));
+  ASSERT_EQ(host::StartedPrograms().size(), 1u) << "extrac32.exe only: no installer, no removal";
+  EXPECT_TRUE(Exists(std::string(kExpansionDirectory) + "\\install\\x86\\InstallGui.exe"));
+  EXPECT_TRUE(Exists("C:\\Temp\\Moved\\install\\component.isf"));
 }
 
 TEST_F(RunLauncherTest, TheDirectoryIsTheExecutablesWhateverTheStartingPath) {

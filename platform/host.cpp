@@ -306,6 +306,21 @@ AnsiSpelling SpellEnvironmentValue(const std::string& name) {
   return AnsiSpelling{};
 }
 
+namespace {
+
+// What a held directory is on the host: a descriptor of the directory and the path it was held at
+// (the host cannot keep others from renaming it).
+struct HostHeldDirectory {
+  int descriptor;
+  std::string path;
+};
+
+std::string IdentityOf(const struct stat& status) {
+  return std::to_string(status.st_dev) + "-" + std::to_string(status.st_ino);
+}
+
+}  // namespace
+
 DirectoryIdentity IdentifyDirectory(const std::string& path) {
   DirectoryIdentity identity;
   char* real = realpath(host::HostPath(path).c_str(), nullptr);
@@ -323,8 +338,29 @@ DirectoryIdentity IdentifyDirectory(const std::string& path) {
     std::replace(rest.begin(), rest.end(), '/', '\\');
     identity.finalPath = resolved.substr(root.size() + 1, 1) + ":" + (rest.empty() ? "\\" : rest);
   }
-  identity.id = std::to_string(status.st_dev) + "-" + std::to_string(status.st_ino);
+  identity.id = IdentityOf(status);
   return identity;
+}
+
+HeldDirectory HoldDirectory(const std::string& path) {
+  int descriptor = open(host::HostPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+  if (descriptor == -1) return HeldDirectory{};
+  State().events.push_back("hold-directory:" + path);
+  return HeldDirectory{new HostHeldDirectory{descriptor, path}};
+}
+
+std::string HeldDirectoryIdentity(HeldDirectory directory) {
+  struct stat status;
+  if (!directory || fstat(static_cast<HostHeldDirectory*>(directory.value)->descriptor, &status) != 0) return "";
+  return IdentityOf(status);
+}
+
+void ReleaseHeldDirectory(HeldDirectory directory) {
+  if (!directory) return;
+  auto* held = static_cast<HostHeldDirectory*>(directory.value);
+  State().events.push_back("release-directory:" + held->path);
+  close(held->descriptor);
+  delete held;
 }
 
 bool PathExists(const std::string& path) {

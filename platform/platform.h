@@ -74,6 +74,22 @@ struct DirectoryIdentity {
 // names no directory or it cannot be opened.
 DirectoryIdentity IdentifyDirectory(const std::string& path);
 
+// A directory held open so that nobody can rename, replace or delete it until it is released.
+struct HeldDirectory {
+  void* value = nullptr;
+  explicit operator bool() const { return value != nullptr; }
+};
+
+// Opens the directory at path itself (never a link's target) and holds it; none when path is no
+// directory or it cannot be opened so.
+HeldDirectory HoldDirectory(const std::string& path);
+
+// Returns the identity of a held directory, as IdentifyDirectory gives it; "" for none.
+std::string HeldDirectoryIdentity(HeldDirectory directory);
+
+// Releases a held directory, leaving it where it is; does nothing for none.
+void ReleaseHeldDirectory(HeldDirectory directory);
+
 // Returns true when a file-system object (file or directory) exists at path.
 bool PathExists(const std::string& path);
 

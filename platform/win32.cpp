@@ -111,6 +111,17 @@ AnsiSpelling SpellEnvironmentValue(const std::string& name) {
   return Spell(value);
 }
 
+namespace {
+
+std::string IdentityText(const BY_HANDLE_FILE_INFORMATION& information) {
+  char id[32];
+  std::snprintf(id, sizeof id, "%08lX-%08lX%08lX", information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                information.nFileIndexLow);
+  return id;
+}
+
+}  // namespace
+
 DirectoryIdentity IdentifyDirectory(const std::string& path) {
   DirectoryIdentity identity;
   int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
@@ -127,10 +138,7 @@ DirectoryIdentity IdentifyDirectory(const std::string& path) {
   if (GetFileInformationByHandle(directory, &information) &&
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && finalLength > 0 &&
       finalLength < finalPath.size()) {
-    char id[32];
-    std::snprintf(id, sizeof id, "%08lX-%08lX%08lX", information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                  information.nFileIndexLow);
-    identity.id = id;
+    identity.id = IdentityText(information);
     finalPath.resize(finalLength);
     // "\\?\C:\..." and "\\?\UNC\server\share\..." name what "C:\..." and "\\server\share\..." do;
     // a volume without a drive letter keeps its device form, which the caller refuses.
@@ -144,6 +152,34 @@ DirectoryIdentity IdentifyDirectory(const std::string& path) {
   }
   CloseHandle(directory);
   return identity;
+}
+
+HeldDirectory HoldDirectory(const std::string& path) {
+  // Without delete sharing: while the handle is open nobody can open the directory for a rename or
+  // removal. Listing access takes part in the sharing checks (attribute access alone does not);
+  // no DELETE access of its own, so that the installer may still list and open it.
+  HANDLE directory =
+      CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return HeldDirectory{};
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(directory, &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    CloseHandle(directory);
+    return HeldDirectory{};
+  }
+  return HeldDirectory{directory};
+}
+
+std::string HeldDirectoryIdentity(HeldDirectory directory) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!directory || !GetFileInformationByHandle(directory.value, &information)) return "";
+  return IdentityText(information);
+}
+
+void ReleaseHeldDirectory(HeldDirectory directory) {
+  if (directory) CloseHandle(directory.value);
 }
 
 bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

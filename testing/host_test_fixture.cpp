@@ -9,6 +9,7 @@
 #include "common/process_state.h"
 #include "tools/cabinet_table.h"
 #include "workspace/expansion_directory.h"
+#include "workspace/locations.h"
 
 namespace fs = std::filesystem;
 
@@ -20,6 +21,7 @@ void LauncherTest::SetUp() {
   FetchConsoleWindow();  // as the run sequence does at start, for tests that begin further in
   host::ClearRecords();
   launcherDirectory = "C:\\pkg";
+  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
   temporaryDirectory = TemporaryDirectory();
   launchOptions = LaunchOptions();
   host::SetEnvironment("TEMP", "C:\\Temp");
@@ -43,6 +45,8 @@ void LauncherTest::SetUp() {
 }
 
 void LauncherTest::TearDown() {
+  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
+  temporaryDirectory = TemporaryDirectory();
   host::OnProgramStart(nullptr);
   fs::remove_all(root_);
 }
@@ -66,6 +70,12 @@ void LauncherTest::SetPackageWithSettings(const std::string& settings) {
   SetPackage({{"install\\component.isf", settings},
               {"install\\x86\\InstallGui.exe", "x86 installer"},
               {"install\\x64\\InstallGui.exe", "x64 installer"}});
+}
+
+void LauncherTest::HoldExpansionDirectory() {
+  MakeDirectories(ExpansionDirectory());
+  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
+  temporaryDirectory.expansionDirectory = platform::HoldDirectory(ExpansionDirectory());
 }
 
 std::string LauncherTest::TempLockName() { return ExpansionLockName(platform::IdentifyDirectory("C:\\Temp").id); }

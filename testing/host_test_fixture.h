@@ -33,6 +33,9 @@ class LauncherTest : public ::testing::Test {
   // A package with this settings file and both installer builds.
   void SetPackageWithSettings(const std::string& settings);
 
+  // Creates the expansion directory as a run does before its install, and holds it.
+  void HoldExpansionDirectory();
+
   // Writes a cabinet at path whose file table lists the package (set before).
   void WriteCabinet(const std::string& path = "C:\\pkg\\Setup.cab");
 

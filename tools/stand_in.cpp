@@ -43,6 +43,8 @@ StandInWindows::StandInWindows(const StandInSetup& setup) {
 }
 
 StandInWindows::~StandInWindows() {
+  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
+  temporaryDirectory = TemporaryDirectory();
   std::error_code ignored;
   fs::remove_all(root_, ignored);
 }

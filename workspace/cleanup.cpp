@@ -2,6 +2,7 @@
 
 #include "common/console.h"
 #include "platform/platform.h"
+#include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
 #include "workspace/process_runner.h"
 
@@ -16,8 +17,17 @@ void CleanUpWorkspace(bool runFailed) {
   // The removal follows links below the path it is given, so a link that stands in the
   // directory's place since the expansion is left alone.
   std::string expansionDirectory = ExpansionDirectory();
+  bool ours = IsTheHeldExpansionDirectory(expansionDirectory);
+  // Released only now, just after the check: the interpreter's removal stops at a directory held
+  // open without delete sharing (Wine's removes nothing of it then).
+  ReleaseExpansionDirectory();
   if (platform::KindOf(expansionDirectory) == platform::PathKind::Link) {
     PrintLine("Unable to use the temporary directory: TempExpandedFiles in it is a link or junction.");
+  } else if (!ours) {
+    // The path names another directory than the run's own: what is there is not the run's to remove.
+    PrintLine(
+        "Unable to use the temporary directory: TempExpandedFiles in it is no longer the one this run "
+        "created; it was left alone.");
   } else {
     RunAndWait(CommandInterpreterPath(), RemovalParameters(expansionDirectory), platform::kHide);
   }

@@ -1,5 +1,7 @@
 #include "workspace/cleanup.h"
 
+#include <filesystem>
+
 #include "common/process_state.h"
 #include "testing/host_test_fixture.h"
 
@@ -9,6 +11,7 @@ using CleanUpWorkspaceTest = LauncherTest;
 
 TEST_F(CleanUpWorkspaceTest, RemovesTheExpansionDirectoryHidden) {
   WriteFile("C:\\Temp\\TempExpandedFiles\\install\\component.isf", "x");
+  HoldExpansionDirectory();
   CleanUpWorkspace(false);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Install Complete, Beginning Cleanup...", "Cleanup Complete."}));
   ASSERT_EQ(host::StartedPrograms().size(), 1u);
@@ -28,6 +31,7 @@ TEST_F(CleanUpWorkspaceTest, AnnouncesAFailedInstall) {
 TEST_F(CleanUpWorkspaceTest, BlankInTempIsQuoted) {
   host::SetEnvironment("TEMP", "C:\\Users\\John Smith\\Temp");
   MakeDirectories("C:\\Users\\John Smith\\Temp");
+  HoldExpansionDirectory();
   CleanUpWorkspace(false);
   EXPECT_EQ(host::StartedPrograms()[0].parameters,
             "/D /V:OFF /C rmdir /S /Q \"C:\\Users\\John Smith\\Temp\\TempExpandedFiles\"");
@@ -35,6 +39,7 @@ TEST_F(CleanUpWorkspaceTest, BlankInTempIsQuoted) {
 
 TEST_F(CleanUpWorkspaceTest, NoSystemDirectoryFallsBackToTheFixedInterpreter) {
   host::SetSystemDirectory("");
+  HoldExpansionDirectory();
   CleanUpWorkspace(false);
   EXPECT_EQ(host::StartedPrograms()[0].file, "C:\\windows\\system32\\cmd.exe");
 }
@@ -49,6 +54,19 @@ TEST_F(CleanUpWorkspaceTest, LinkPlantedSinceExpansionIsNotRemoved) {
                          "Unable to use the temporary directory: TempExpandedFiles in it is a link or junction.",
                          "Cleanup Complete."}));
   EXPECT_EQ(ReadFile("C:\\Elsewhere\\keep.txt"), "keep");
+}
+
+TEST_F(CleanUpWorkspaceTest, DirectoryReplacedSinceItsCreationIsLeftAlone) {
+  HoldExpansionDirectory();
+  std::filesystem::rename(host::HostPath(kExpansionDirectory), host::HostPath("C:\\Temp\\Moved"));
+  WriteFile(std::string(kExpansionDirectory) + "\\keep.txt", "someone else's");
+  CleanUpWorkspace(false);
+  EXPECT_TRUE(host::StartedPrograms().empty());
+  EXPECT_EQ(Lines()[1],
+            "Unable to use the temporary directory: TempExpandedFiles in it is no longer the one this run "
+            "created; it was left alone.");
+  EXPECT_EQ(ReadFile(std::string(kExpansionDirectory) + "\\keep.txt"), "someone else's");
+  EXPECT_TRUE(Exists("C:\\Temp\\Moved")) << "released, not removed from where it stood";
 }
 
 }  // namespace

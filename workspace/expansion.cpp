@@ -95,6 +95,11 @@ Expansion ExpandPackage(RunRecord* record) {
     PrintLine(problem);
     return Expansion::NotStarted;
   }
+  if (!IsTheHeldExpansionDirectory(expansionDirectory)) {
+    PrintLine("Unable to use the temporary directory: TempExpandedFiles in it was replaced after it was created.");
+    ReleaseExpansionDirectory();
+    return Expansion::NotStarted;
+  }
   PrintLine("Expanding Install Files...");
   RunAndWait(toolPath, ExtractionParameters(expansionDirectory, cabinetPath), platform::kHide);
   // extrac32.exe ends with 0 whatever it achieved: only the cabinet's own list tells.

@@ -33,7 +33,14 @@ bool IsOwnLeftover(const platform::DirectorySecurity& security);
 // eight hexadecimal digits.
 std::string AsideName(const std::string& expansionDirectory, unsigned long number);
 
-// Creates the expansion directory afresh with kExpansionDirectorySecurity. A leftover of an
+// Returns true when expansionDirectory still names the directory that the run created and holds:
+// neither it nor a folder above it was swapped, renamed or relinked since.
+bool IsTheHeldExpansionDirectory(const std::string& expansionDirectory);
+
+// Releases the held expansion directory, leaving it where it is.
+void ReleaseExpansionDirectory();
+
+// Creates the expansion directory afresh with kExpansionDirectorySecurity and holds it. A leftover of an
 // earlier run of this launcher is removed first; anything else of that name is moved aside
 // unopened. Returns "" on success, otherwise the "Unable to use the temporary directory: " line
 // that says why, with no new directory created.

@@ -86,6 +86,7 @@ std::string TemporaryDirectoryProblemOf(const std::optional<std::string>& temp, 
 std::string ResolveTemporaryDirectory() {
   platform::DirectoryIdentity identity;
   std::string problem = TemporaryDirectoryProblemOf(TemporaryValue(), &identity);
+  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
   temporaryDirectory = TemporaryDirectory();
   temporaryDirectory.resolved = true;
   if (!problem.empty()) {

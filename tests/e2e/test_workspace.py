@@ -2,6 +2,7 @@
 what stands in its way, the cleanup, and the temporary directories the launcher accepts."""
 
 import shutil
+import subprocess
 import threading
 import time
 
@@ -10,7 +11,7 @@ import pytest
 from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_OK, EXPANSION, FAILED_CLEANUP, FIRST_EXAMPLE_IN, MISSING_X64, FIRST_EXAMPLE_OUT, PORT_OPTIONS,
                        PROGRAMS, SETTINGS_RUN, aside_directories, assert_one_installer, assert_package_only,
                        assert_run, assert_sentinels, settings_path, tree, with_sentinels)
-from wine import windows_path
+from wine import wine_environment, windows_path
 
 
 def test_expansion_and_cleanup(scenario):
@@ -188,6 +189,11 @@ def test_second_launcher_of_another_name(scenario):
         assert_run(s.run(name="Setup2.exe"), ALREADY_RUNNING, 1)
         for temp in spellings:
             assert_run(s.run(name="Setup2.exe", temp=temp), ALREADY_RUNNING, 1)
+        # Whoever may write to TEMP cannot rename the held directory away to put one of their own
+        # in its place.
+        subprocess.run(["wine", "cmd", "/c", "move", windows_path(s.expansion_dir), windows_path(s.temp / "Moved")],
+                       env=wine_environment(s.prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        assert not (s.temp / "Moved").exists(), "the held directory was not renamed"
         assert tree(s.expansion_dir) == during, "the first run's files intact"
         assert len(s.installer_runs()) == 1, "only the first run's installer"
     finally:

@@ -310,6 +310,33 @@ TEST_F(Win32PlatformTest, FileSizesBelowADirectoryByAnsiOrUtf8Name) {
   EXPECT_EQ(platform::FileSize(folder_), std::nullopt) << "a directory is no file";
 }
 
+TEST_F(Win32PlatformTest, AHeldDirectoryKeepsItsPlaceAndIdentityAndCanBeListed) {
+  std::string path = Path("held");
+  ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+  Write(Path("held\\inside.txt"), "x");
+  platform::HeldDirectory held = platform::HoldDirectory(path);
+  ASSERT_TRUE(held);
+  EXPECT_FALSE(MoveFileExA(path.c_str(), Path("moved").c_str(), 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  WIN32_FIND_DATAA found;
+  HANDLE listing = FindFirstFileA((path + "\\*").c_str(), &found);
+  EXPECT_NE(listing, INVALID_HANDLE_VALUE) << "the installer may list its own folder";
+  if (listing != INVALID_HANDLE_VALUE) FindClose(listing);
+  platform::DirectoryIdentity identity = platform::IdentifyDirectory(path + "\\.\\");
+  EXPECT_EQ(identity.id, platform::HeldDirectoryIdentity(held));
+  EXPECT_EQ(_stricmp(identity.finalPath.c_str(), path.c_str()), 0) << identity.finalPath;
+  platform::ReleaseHeldDirectory(held);
+  EXPECT_TRUE(MoveFileExA(path.c_str(), Path("moved").c_str(), 0));
+  EXPECT_EQ(platform::IdentifyDirectory(Path("moved")).id, identity.id) << "the identity travels with it";
+  EXPECT_EQ(platform::IdentifyDirectory(Path("moved\\inside.txt")).id, "") << "a file is no directory";
+  std::string link = Environment("LAUNCHER_TEST_LINK");
+  ASSERT_FALSE(link.empty());
+  EXPECT_EQ(
+      _stricmp(platform::IdentifyDirectory(link).finalPath.c_str(), Environment("LAUNCHER_TEST_LINK_TARGET").c_str()),
+      0)
+      << "a link resolves to where it leads";
+}
+
 TEST_F(Win32PlatformTest, EventsAreHandedToTheEventLog) {
   EXPECT_TRUE(platform::WriteEvent("Printer Package Launcher", platform::EventType::Information, 1000,
                                    {"Outcome: a test", "Exit code: 0"}));
