@@ -553,27 +553,40 @@ void SleepMilliseconds(unsigned milliseconds) { State().events.push_back("sleep:
 PackageBinding ReadPackageBinding() { return State().binding; }
 
 HeldFile HoldFileForReading(const std::string& path) {
-  // The stand-in cannot keep others out; it records the hold, and injected faults apply.
-  std::FILE* file = OpenStream(path, "rb");
+  // The stand-in cannot keep others out; it records the hold, and injected faults apply. As on
+  // Windows, a directory does not open as a file.
+  std::FILE* file = KindOf(path) == PathKind::File ? OpenStream(path, "rb") : nullptr;
   if (file != nullptr) State().events.push_back("hold:" + path);
   return HeldFile{file};
 }
 
-std::string Sha256Of(HeldFile file) {
+std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo) {
   auto* stream = static_cast<std::FILE*>(file.value);
   if (stream == nullptr || std::fseek(stream, 0, SEEK_SET) != 0) return "";
+  std::FILE* copy = copyTo ? CreateNewFile(*copyTo) : nullptr;
+  if (copyTo && copy == nullptr) return "";
   EVP_MD_CTX* context = EVP_MD_CTX_new();
   bool ok = context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
   char buffer[65536];
   std::size_t count;
   while (ok && (count = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
-    ok = EVP_DigestUpdate(context, buffer, count) == 1;
+    ok = EVP_DigestUpdate(context, buffer, count) == 1 &&
+         (copy == nullptr || std::fwrite(buffer, 1, count, copy) == count);
   }
   unsigned char value[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   ok = ok && !std::ferror(stream) && EVP_DigestFinal_ex(context, value, &size) == 1;
   EVP_MD_CTX_free(context);
+  if (copy != nullptr) {
+    ok = std::fclose(copy) == 0 && ok;
+    if (!ok) RemoveFileAt(*copyTo);
+  }
   return ok ? std::string(reinterpret_cast<const char*>(value), size) : "";
+}
+
+bool RemoveEmptyDirectory(const std::string& path) {
+  State().events.push_back("rmdir:" + path);
+  return rmdir(host::HostPath(path).c_str()) == 0;
 }
 
 void ReleaseHeldFile(HeldFile file) {

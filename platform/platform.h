@@ -207,8 +207,13 @@ struct HeldFile {
 HeldFile HoldFileForReading(const std::string& path);
 
 // Returns the SHA-256 (32 bytes) of the held file's bytes, computed by the system's cryptography,
-// or "" when the file cannot be read to its end.
-std::string Sha256Of(HeldFile file);
+// or "" when the file cannot be read to its end. With copyTo, creates that file new and writes the
+// bytes to it as they are hashed, in the same pass; "" also when the copy cannot be created or
+// written whole, and the copy is then removed.
+std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo = std::nullopt);
+
+// Removes an empty directory; returns false when it was not removed.
+bool RemoveEmptyDirectory(const std::string& path);
 
 // Releases a held file; does nothing for none.
 void ReleaseHeldFile(HeldFile file);

@@ -484,7 +484,7 @@ HeldFile HoldFileForReading(const std::string& path) {
   return HeldFile{file == INVALID_HANDLE_VALUE ? nullptr : file};
 }
 
-std::string Sha256Of(HeldFile file) {
+std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo) {
   HCRYPTPROV provider = 0;
   HCRYPTHASH hash = 0;
   std::string digest;
@@ -492,12 +492,20 @@ std::string Sha256Of(HeldFile file) {
       !CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
     return "";
   }
-  bool ok = CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) != 0;
+  HANDLE copy = INVALID_HANDLE_VALUE;
+  if (copyTo) {
+    copy = CreateFileA(copyTo->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  }
+  bool ok = (!copyTo || copy != INVALID_HANDLE_VALUE) && CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) != 0;
   std::vector<BYTE> buffer(1 << 20);
   DWORD count = 0;
   while (ok && (ok = ReadFile(file.value, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr) != 0) &&
          count > 0) {
     ok = CryptHashData(hash, buffer.data(), count, 0) != 0;
+    DWORD written = 0;
+    if (ok && copy != INVALID_HANDLE_VALUE)
+      ok = WriteFile(copy, buffer.data(), count, &written, nullptr) && written == count;
   }
   BYTE value[32];
   DWORD size = sizeof value;
@@ -506,8 +514,15 @@ std::string Sha256Of(HeldFile file) {
   }
   if (hash != 0) CryptDestroyHash(hash);
   CryptReleaseContext(provider, 0);
+  if (copy != INVALID_HANDLE_VALUE) {
+    // A copy cut short (a full disk) is no copy of the cabinet.
+    if (!CloseHandle(copy)) digest.clear();
+    if (digest.empty()) DeleteFileA(copyTo->c_str());
+  }
   return digest;
 }
+
+bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
 
 void ReleaseHeldFile(HeldFile file) {
   if (file) CloseHandle(file.value);

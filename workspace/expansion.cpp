@@ -81,9 +81,10 @@ Expansion ExpandPackage(RunRecord* record) {
     return Expansion::NotStarted;
   }
   record->temporaryDirectory = temporaryDirectory.path;
-  // Held from the check to the end of the extraction, so that extrac32 reads the bytes checked.
+  // A bound launcher holds its cabinet from here until the private copy it checks is made.
+  platform::PackageBinding binding = platform::ReadPackageBinding();
   HeldCabinet heldCabinet;
-  if (!PackageCabinetMatches(cabinetPath, &heldCabinet, &record->cabinetDigest)) {
+  if (binding.bound && !heldCabinet.Hold(cabinetPath)) {
     PrintLine("The package cabinet does not match this launcher.");
     return Expansion::NotStarted;
   }
@@ -100,9 +101,25 @@ Expansion ExpandPackage(RunRecord* record) {
     ReleaseExpansionDirectory();
     return Expansion::NotStarted;
   }
+  // extrac32.exe opens the cabinet by name: a bound launcher has it expand a copy in the protected
+  // directory, made while hashing, so that the bytes checked are the bytes expanded.
+  std::string expandedCabinet = cabinetPath;
+  if (binding.bound) {
+    expandedCabinet = PrivateCabinetPath(expansionDirectory, platform::UniqueNumber());
+    problem = CopyMatchingCabinet(heldCabinet, binding, expandedCabinet, &record->cabinetDigest);
+    heldCabinet.Release();
+    if (!problem.empty()) {
+      ReleaseExpansionDirectory();
+      platform::RemoveEmptyDirectory(expansionDirectory);
+      PrintLine(problem);
+      return Expansion::NotStarted;
+    }
+  }
   PrintLine("Expanding Install Files...");
-  RunAndWait(toolPath, ExtractionParameters(expansionDirectory, cabinetPath), platform::kHide);
+  RunAndWait(toolPath, ExtractionParameters(expansionDirectory, expandedCabinet), platform::kHide);
   // extrac32.exe ends with 0 whatever it achieved: only the cabinet's own list tells.
-  record->failure = ExpansionShortfall(expansionDirectory, cabinetPath);
+  record->failure = ExpansionShortfall(expansionDirectory, expandedCabinet);
+  // The installer sees the package's files only.
+  if (binding.bound) platform::RemoveFileAt(expandedCabinet);
   return record->failure.empty() ? Expansion::Done : Expansion::Incomplete;
 }

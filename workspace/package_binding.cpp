@@ -1,11 +1,20 @@
 #include "workspace/package_binding.h"
 
-bool PackageCabinetMatches(const std::string& cabinetPath, HeldCabinet* held, std::string* digest) {
-  platform::PackageBinding binding = platform::ReadPackageBinding();
-  if (!binding.bound) return true;
-  platform::HeldFile file = platform::HoldFileForReading(cabinetPath);
-  held->Hold(file);
-  // An empty digest (an unreadable cabinet) never equals the 32 bytes of a binding.
-  *digest = file ? platform::Sha256Of(file) : "";
-  return *digest == binding.digest;
+#include <cstdio>
+
+std::string PrivateCabinetPath(const std::string& expansionDirectory, unsigned long number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "\\package-%08lx.cab", number & 0xFFFFFFFFUL);
+  return expansionDirectory + name;
+}
+
+std::string CopyMatchingCabinet(const HeldCabinet& held, const platform::PackageBinding& binding,
+                                const std::string& copyPath, std::string* digest) {
+  *digest = platform::Sha256Of(held.File(), copyPath);
+  if (digest->empty()) {
+    return "Unable to use the temporary directory: the package cabinet could not be read and copied into it whole.";
+  }
+  if (*digest == binding.digest) return "";
+  platform::RemoveFileAt(copyPath);
+  return "The package cabinet does not match this launcher.";
 }

@@ -6,26 +6,40 @@
 
 #include "platform/platform.h"
 
-// The package cabinet held for the expansion: released when this goes out of scope.
+// The original package cabinet of a bound launcher, held against writers from before the
+// expansion directory is created until its private copy there is made: released when this goes out
+// of scope.
 class HeldCabinet {
  public:
   HeldCabinet() = default;
-  ~HeldCabinet() { platform::ReleaseHeldFile(file_); }
+  ~HeldCabinet() { Release(); }
   HeldCabinet(const HeldCabinet&) = delete;
   HeldCabinet& operator=(const HeldCabinet&) = delete;
 
-  // Holds file in place of whatever was held.
-  void Hold(platform::HeldFile file) {
+  // Holds the cabinet at path in place of whatever was held; false when it cannot be held.
+  bool Hold(const std::string& path) {
+    Release();
+    file_ = platform::HoldFileForReading(path);
+    return static_cast<bool>(file_);
+  }
+
+  platform::HeldFile File() const { return file_; }
+
+  void Release() {
     platform::ReleaseHeldFile(file_);
-    file_ = file;
+    file_ = platform::HeldFile{};
   }
 
  private:
   platform::HeldFile file_;
 };
 
-// Returns true when the launcher is not bound (the build output, or a package made before
-// binding), or when the cabinet at cabinetPath hashes to the launcher's binding; the cabinet is
-// then held in held, so that nobody can change it until the expansion has read it, and its hash
-// is in digest. Returns false when a bound launcher's cabinet differs or cannot be read.
-bool PackageCabinetMatches(const std::string& cabinetPath, HeldCabinet* held, std::string* digest);
+// Returns the path of a bound launcher's private copy of its cabinet in the expansion directory:
+// a name of number's eight hexadecimal digits, which no package's files foresee.
+std::string PrivateCabinetPath(const std::string& expansionDirectory, unsigned long number);
+
+// Copies the held cabinet to copyPath while hashing it, in one pass. Returns "" when the hash,
+// entered in digest, is binding's; otherwise, with no copy left, the line that says why: another
+// cabinet, or a read or a copy that failed (a full disk).
+std::string CopyMatchingCabinet(const HeldCabinet& held, const platform::PackageBinding& binding,
+                                const std::string& copyPath, std::string* digest);

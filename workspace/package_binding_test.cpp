@@ -10,6 +10,8 @@
 
 namespace {
 
+const char kCopy[] = "C:\\Temp\\TempExpandedFiles\\package-00005eed.cab";
+
 // SHA-256 of "abc" (FIPS 180-2, appendix B.1).
 const char kDigestOfAbc[] =
     "\xba\x78\x16\xbf\x8f\x01\xcf\xea\x41\x41\x40\xde\x5d\xae\x22\x23"
@@ -44,7 +46,7 @@ TEST_F(PackageBindingTest, UnboundLauncherExpandsAnyCabinetWithoutHashingIt) {
   EXPECT_EQ(record_.cabinetDigest, "");
 }
 
-TEST_F(PackageBindingTest, MatchingCabinetIsHeldUntilTheExtractionHasEnded) {
+TEST_F(PackageBindingTest, AMatchingCabinetIsExpandedFromItsPrivateCopy) {
   WriteCabinet();
   std::string cabinet = ReadFile("C:\\pkg\\Setup.cab");
   unsigned char digest[32];
@@ -52,36 +54,59 @@ TEST_F(PackageBindingTest, MatchingCabinetIsHeldUntilTheExtractionHasEnded) {
   Bind(std::string(reinterpret_cast<const char*>(digest), 32));
   EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files..."}));
-  EXPECT_EQ(Order(), (std::vector<std::string>{"hold:", "lock:", "mkdir:", "start:", "wait", "release"}));
+  // The original is held until the copy is made, and the copy is what extrac32.exe expands.
+  EXPECT_EQ(Order(), (std::vector<std::string>{"hold:", "lock:", "mkdir:", "release", "start:", "wait"}));
   EXPECT_EQ(EventsStartingWith("hold:"), (std::vector<std::string>{"hold:C:\\pkg\\Setup.cab"}));
+  EXPECT_EQ(host::StartedPrograms()[0].parameters,
+            "/Y /A /E /L \"C:\\Temp\\TempExpandedFiles\" \"" + std::string(kCopy) + "\"");
+  EXPECT_FALSE(Exists(kCopy)) << "removed before the installer";
   EXPECT_EQ(record_.cabinetDigest, std::string(reinterpret_cast<const char*>(digest), 32));
 }
 
-TEST_F(PackageBindingTest, OtherOrUnreadableCabinetStartsAndCreatesNothing) {
+TEST_F(PackageBindingTest, OtherOrUnreadableCabinetStartsNothingAndLeavesNothing) {
+  const std::string refused = "The package cabinet does not match this launcher.";
+  const std::string notCopied =
+      "Unable to use the temporary directory: the package cabinet could not be read and copied into it whole.";
   struct Case {
     const char* what;
     std::string digest;
     std::function<void()> arrange;
+    std::vector<std::string> lines;
   };
   for (const Case& c : std::vector<Case>{
-           {"one byte changed", std::string(kDigestOfAbc, 32), [&] { WriteFile("C:\\pkg\\Setup.cab", "abd"); }},
-           {"another cabinet's hash", std::string(32, '\x11'), [] {}},
-           {"a read that fails midway", std::string(kDigestOfAbc, 32), [] { host::FailReadingAfter("Setup.cab", 1); }},
-           {"a cabinet that cannot be opened", std::string(kDigestOfAbc, 32), [] { host::FailOpening("Setup.cab"); }},
-           {"a directory in the cabinet's place", std::string(kDigestOfAbc, 32), [&] {
+           {"one byte changed",
+            std::string(kDigestOfAbc, 32),
+            [&] { WriteFile("C:\\pkg\\Setup.cab", "abd"); },
+            {"Creating Temporary Directory...", refused}},
+           {"another cabinet's hash", std::string(32, '\x11'), [] {}, {"Creating Temporary Directory...", refused}},
+           {"a read that fails midway",
+            std::string(kDigestOfAbc, 32),
+            [] { host::FailReadingAfter("Setup.cab", 1); },
+            {"Creating Temporary Directory...", notCopied}},
+           {"a copy the disk cannot hold",
+            std::string(kDigestOfAbc, 32),
+            [] { host::FailWritingAfter(".cab", 1); },
+            {"Creating Temporary Directory...", notCopied}},
+           {"a cabinet that cannot be opened",
+            std::string(kDigestOfAbc, 32),
+            [] { host::FailOpening("Setup.cab"); },
+            {refused}},
+           {"a directory in the cabinet's place",
+            std::string(kDigestOfAbc, 32),
+            [&] {
               std::filesystem::remove(host::HostPath("C:\\pkg\\Setup.cab"));
               MakeDirectories("C:\\pkg\\Setup.cab");
-            }}}) {
+            },
+            {refused}}}) {
     SCOPED_TRACE(c.what);
     TearDown();  // a fresh stand-in for each case
     SetUp();
     Bind(c.digest);
     c.arrange();
     EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"The package cabinet does not match this launcher."}));
+    EXPECT_EQ(Lines(), c.lines);
     EXPECT_TRUE(host::StartedPrograms().empty());
-    EXPECT_TRUE(EventsStartingWith("lock:").empty());
-    EXPECT_FALSE(Exists(kExpansionDirectory));
+    EXPECT_FALSE(Exists(kExpansionDirectory)) << "nothing left in temp";
   }
 }
 

@@ -47,6 +47,8 @@ MISSING_OPTIONS = [
 ]
 MISSING_X64 = "Unable to install: the package holds no installer for 64-bit Windows (install\\x64\\InstallGui.exe)."
 NOT_THIS_CABINET = "The package cabinet does not match this launcher."
+# A bound launcher's refusal once it has hashed the cabinet into its own directory, which it then removes.
+REFUSED_CABINET = ["Creating Temporary Directory...", NOT_THIS_CABINET, "Unable to extract cab:  Setup.cab"]
 PORT_OPTIONS = "/port:IP_192.168.1.20 /address:192.168.1.20"
 FIRST_EXAMPLE_IN = b"[Install]\nNetwork_Twain=1\nPort=CmdLine\n\n[Other]\nKey=Value\n"
 FIRST_EXAMPLE_OUT = (

@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from scenarios import (BUILD, EXPANSION, FAILED_CLEANUP, INVALID, NOT_THIS_CABINET, SETTINGS_RUN, aside_directories,
+from scenarios import (BUILD, EXPANSION, FAILED_CLEANUP, INVALID, REFUSED_CABINET, SETTINGS_RUN, aside_directories,
                        assert_event, assert_one_installer, assert_package_only, assert_run, assert_sentinels,
                        settings_path, with_sentinels)
 
@@ -24,9 +24,10 @@ def test_damaged_cabinet(scenario):
     cabinet = s.launcher_dir / "Setup.cab"
     whole = cabinet.read_bytes()
     cabinet.write_bytes(whole[:len(whole) // 2])
-    # A bound launcher refuses it before it creates anything.
+    # A bound launcher refuses it, and removes the directory it hashed it into.
     result = s.run()
-    assert_run(result, [NOT_THIS_CABINET, "Unable to extract cab:  Setup.cab"], 10)
+    assert_run(result, REFUSED_CABINET, 10)
+    assert not s.expansion_dir.exists(), "the directory it hashed the cabinet into is removed"
     assert_event(result, "error", 1003, Failure="Unable to extract cab:  Setup.cab")
     # One bound to no cabinet expands it (extrac32 ends with 0) and finds the expansion short.
     shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup.exe")
@@ -54,10 +55,18 @@ def test_full_disk_during_the_expansion(scenario):
     s.package(b"[Install]\r\n", extra={"install/data/large.bin": os.urandom(3_000_000)})
     subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(s.temp)], check=True)
     try:
+        # Bound, the launcher first copies the cabinet into the temporary directory, which fails.
+        bound = s.run()
+        left_by_bound = list(s.temp.iterdir())
+        shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup.exe")
         result = s.run()
         left = list(s.temp.iterdir())
     finally:
         subprocess.run(["umount", str(s.temp)], check=True)
+    assert_run(bound, [REFUSED_CABINET[0], "Unable to use the temporary directory: the package cabinet could not be "
+                       "read and copied into it whole.", REFUSED_CABINET[2]], 10)
+    assert_event(bound, "error", 1003)
+    assert left_by_bound == [], "nothing left in temp by the bound launcher"
     assert result.lines[:2] == EXPANSION and result.lines[3:] == FAILED_CLEANUP, "console lines"
     assert re.fullmatch(r"Unable to expand the package: install\\\S+ (is missing|has \d+ of \d+ bytes).*\.",
                         result.lines[2]), result.lines[2]

@@ -10,8 +10,8 @@ import time
 
 import pytest
 
-from scenarios import (BUILD, CUT_BY_WINE, FIRST_EXAMPLE_IN, FIRST_EXAMPLE_OUT, HELP_LINES, NOT_THIS_CABINET,
-                       PORT_OPTIONS, PROGRAMS, SECOND_EXAMPLE_IN, SECOND_EXAMPLE_OUT, SETTINGS_RUN, SOURCE,
+from scenarios import (BUILD, CUT_BY_WINE, FIRST_EXAMPLE_IN, FIRST_EXAMPLE_OUT, HELP_LINES, PORT_OPTIONS, PROGRAMS,
+                       REFUSED_CABINET, SECOND_EXAMPLE_IN, SECOND_EXAMPLE_OUT, SETTINGS_RUN, SOURCE,
                        assert_one_installer, assert_run, make_package, pe_resources, settings_path)
 from wine import wine_environment, windows_path
 
@@ -272,10 +272,11 @@ def test_bound_package(scenario):
     s.package(FIRST_EXAMPLE_IN)
     assert_bound(s)
     assert_run(s.run(PORT_OPTIONS), SETTINGS_RUN, 0)
-    assert_one_installer(s, "/I:" + settings_path(s))
+    run = assert_one_installer(s, "/I:" + settings_path(s))
     assert s.settings_seen() == FIRST_EXAMPLE_OUT, "settings bytes as for an unbound package"
+    assert run["expansion-root"] == "install;", "the private copy of the cabinet is gone before the installer"
 
-    refused = [NOT_THIS_CABINET, "Unable to extract cab:  Setup.cab"]
+    refused = REFUSED_CABINET
     cabinet = s.launcher_dir / "Setup.cab"
     original = cabinet.read_bytes()
     changed = bytearray(original)
@@ -295,7 +296,7 @@ def test_bound_package(scenario):
     # somebody else put there.
     shutil.copy(s.launcher_dir / "Setup.exe", s.launcher_dir / "Setup (1).exe")
     shutil.copy(other.launcher_dir / "Setup.cab", s.launcher_dir / "InstallFiles.cab")
-    assert_run(s.run(name="Setup (1).exe"), [NOT_THIS_CABINET, "Unable to extract cab:  Setup (1).cab"], 10)
+    assert_run(s.run(name="Setup (1).exe"), REFUSED_CABINET[:2] + ["Unable to extract cab:  Setup (1).cab"], 10)
     assert list(s.temp.iterdir()) == [], "nothing left in temp"
     assert s.installer_runs() == [], "nothing started"
 
@@ -325,6 +326,6 @@ def test_bound_cabinet_swapped_during_the_run(scenario):
         assert seen["held"] == "1", f"the swapper saw the cabinet held: {seen}"
         assert int(seen["attempts"]) > 0, f"the swapper tried while it was held: {seen}"
     else:
-        assert_run(result, [NOT_THIS_CABINET, "Unable to extract cab:  Setup.cab"], 10)
+        assert_run(result, REFUSED_CABINET, 10)
         assert s.installer_runs() == [], "nothing started"
     assert list(s.temp.iterdir()) == [], "nothing left in temp"

@@ -227,6 +227,11 @@ TEST_F(Win32PlatformTest, HeldFileCannotBeChangedAndHashesWithTheSystemsCryptogr
   EXPECT_FALSE(DeleteFileA(Path("Setup.cab").c_str()));
   // Others may read it, as the cabinet tool does.
   EXPECT_EQ(Read(Path("Setup.cab")), "abc");
+  // Copied while hashed, into a file made new; never over one that exists.
+  EXPECT_EQ(platform::Sha256Of(held, Path("copy.cab")), platform::Sha256Of(held));
+  EXPECT_EQ(Read(Path("copy.cab")), "abc");
+  EXPECT_EQ(platform::Sha256Of(held, Path("copy.cab")), "");
+  EXPECT_EQ(Read(Path("copy.cab")), "abc");
   platform::ReleaseHeldFile(held);
   EXPECT_TRUE(MoveFileExA(Path("other.cab").c_str(), Path("Setup.cab").c_str(), MOVEFILE_REPLACE_EXISTING));
   EXPECT_FALSE(platform::HoldFileForReading(Path("missing.cab")));
