@@ -81,8 +81,8 @@ std::string CreateFreshExpansionDirectory(const std::string& expansionDirectory)
   if (!platform::MakeDirectoryWithSecurity(expansionDirectory, kExpansionDirectorySecurity)) {
     return prefix + "TempExpandedFiles in it could not be created.";
   }
-  // Held until the cleanup has removed it: whoever may write to "temp" may otherwise rename it
-  // away and put a folder of their own in its place.
+  // Held until the cleanup's removal: whoever may write to "temp" may otherwise rename it away and
+  // put a folder of their own in its place.
   platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
   temporaryDirectory.expansionDirectory = platform::HoldDirectory(expansionDirectory);
   if (!temporaryDirectory.expansionDirectory) return prefix + "TempExpandedFiles in it could not be created.";

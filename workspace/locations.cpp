@@ -106,11 +106,6 @@ std::string ExpansionDirectory() {
   return (temp.back() == '\\' ? temp.substr(0, temp.size() - 1) : temp) + kExpansionFolder;
 }
 
-std::string TemporaryDirectoryProblem() {
-  if (!temporaryDirectory.resolved) ResolveTemporaryDirectory();
-  return temporaryDirectory.problem;
-}
-
 std::string LauncherDirectory() {
   std::string executable = platform::ExecutablePath();
   std::size_t lastBackslash = executable.rfind('\\');

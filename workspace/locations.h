@@ -14,10 +14,6 @@ std::string ResolveTemporaryDirectory();
 // unusable; resolves it first when the run has not.
 std::string ExpansionDirectory();
 
-// Returns the line of ResolveTemporaryDirectory for the run's temporary directory, resolving it
-// first when the run has not.
-std::string TemporaryDirectoryProblem();
-
 // Returns the directory of the launcher's executable as the system reports it (its short form
 // where the code page cannot spell it), or "" when it has no spelling in the code page.
 std::string LauncherDirectory();
