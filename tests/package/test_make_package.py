@@ -317,6 +317,16 @@ class CommandLine(PackageTest):
         self.make("--bogus", self.package, self.out, expect=2)
         self.make(self.package, expect=2)
 
+    def test_every_script_answers_help_with_its_usage_and_does_nothing_else(self):
+        # scripts/test would remove the build folders, scripts/bench run for a quarter of an hour:
+        # run from a copy, whose project root is a scratch folder, so that a regression harms nothing.
+        shutil.copytree(SOURCE / "scripts", self.root / "scripts")
+        for script in ("test", "bench", "demo", "preview", "make-package"):
+            completed = subprocess.run([str(self.root / "scripts" / script), "--help"], stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT, timeout=20)
+            self.assertEqual(completed.returncode, 0, script)
+            self.assertIn(b"scripts/" + script.encode(), completed.stdout, script)
+
 
 if __name__ == "__main__":
     unittest.main()
