@@ -1,5 +1,7 @@
 #include "common/run_record.h"
 
+#include <cstdio>
+
 #include "common/exit_codes.h"
 
 using platform::EventType;
@@ -45,4 +47,10 @@ const OutcomeFacts& FactsOf(Outcome outcome) {
       return kCrashed;
   }
   return kHelp;
+}
+
+std::string ExitCodeHexadecimal(unsigned long exitCode) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", exitCode & 0xFFFFFFFFUL);
+  return text;
 }

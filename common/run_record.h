@@ -30,6 +30,9 @@ struct OutcomeFacts {
 // Returns the exit code, event type, event id and words of an outcome.
 const OutcomeFacts& FactsOf(Outcome outcome);
 
+// Returns an exit code as "0x" and eight hexadecimal digits, as Windows shows status codes.
+std::string ExitCodeHexadecimal(unsigned long exitCode);
+
 // What the run found and started; filled as the run goes, empty where it did not get so far.
 struct RunRecord {
   std::string failure;  // the line that said what went wrong, when the launcher printed one

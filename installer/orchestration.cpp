@@ -1,6 +1,5 @@
 #include "installer/orchestration.h"
 
-#include <cstdio>
 #include <optional>
 
 #include "common/console.h"
@@ -40,12 +39,6 @@ Outcome Fail(Outcome outcome, const std::string& line, RunRecord* record) {
   return outcome;
 }
 
-std::string Hexadecimal(unsigned long value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lX", value & 0xFFFFFFFFUL);
-  return text;
-}
-
 // Starts the installer, waits for it and cleans up; a start the system refused and a crash fail
 // the run, any exit code of its own does not: packages give their numbers their own meanings.
 Outcome StartInstaller(const std::optional<std::string>& parameters, RunRecord* record) {
@@ -62,7 +55,7 @@ Outcome StartInstaller(const std::optional<std::string>& parameters, RunRecord* 
   record->installerExitCode = run.exitCode;
   if (IsExceptionStatus(run.exitCode)) {
     return Fail(Outcome::InstallerCrashed,
-                "The installer crashed with the exception " + Hexadecimal(run.exitCode) + ".", record);
+                "The installer crashed with the exception " + ExitCodeHexadecimal(run.exitCode) + ".", record);
   }
   CleanUpWorkspace(false);
   return Outcome::Installed;

@@ -41,9 +41,7 @@ std::string InstallerText(const RunRecord& record) {
 
 std::string ExitCodeText(const std::optional<unsigned long>& exitCode) {
   if (!exitCode) return "none";
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%08lX", *exitCode & 0xFFFFFFFFUL);
-  return std::to_string(*exitCode & 0xFFFFFFFFUL) + " (" + hex + ")";
+  return std::to_string(*exitCode & 0xFFFFFFFFUL) + " (" + ExitCodeHexadecimal(*exitCode) + ")";
 }
 
 std::string DurationText(unsigned long long milliseconds) {
