@@ -204,11 +204,45 @@ def whole_run():
         print(f"  the stub installer ran {runs} times, not {expected}: the runs did not all install")
 
 
+def package_tool_memory():
+    """The package tool's peak memory making a 10 MB and a 2 GB package of incompressible data
+    (the largest process of the run: the tool itself, gcab or the native helper)."""
+    print("Package tool (scripts/make-package, peak memory of its largest process):")
+    work = ROOT / "build" / "bench-package-tool"
+    peaks = {}
+    for label, size in (("10 MB", 10 << 20), ("2 GB", 2_000_000_000)):
+        shutil.rmtree(work, ignore_errors=True)
+        package = work / "package"
+        for build in ("x86", "x64"):
+            (package / "install" / build).mkdir(parents=True)
+            shutil.copy(WINDOWS / "e2e-programs" / build / "InstallGui.exe", package / "install" / build)
+        (package / "install" / "component.isf").write_bytes(b"[Install]\r\n")
+        chunk, files = 64 << 20, -(-size // (100 << 20))
+        for index in range(files):
+            with open(package / "install" / f"data{index:02d}.bin", "wb") as data:
+                left = min(100 << 20, size - index * (100 << 20))
+                while left > 0:
+                    data.write(os.urandom(min(chunk, left)))
+                    left -= chunk
+        started = time.monotonic()
+        measured = subprocess.run(["/usr/bin/time", "-v", str(ROOT / "scripts" / "make-package"), str(package),
+                                   str(work / "out")], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                  env=dict(os.environ, LAUNCHER_EXE=str(WINDOWS / "Setup.exe"))).stderr.decode()
+        peaks[label] = next(int(line.split(":")[1]) for line in measured.splitlines() if "Maximum resident" in line)
+        cabinet = (work / "out" / "Setup.cab").stat().st_size
+        print(f"  {label}: peak {peaks[label] / 1024:.1f} MB, cabinet {cabinet:,} bytes, {time.monotonic() - started:.0f} s")
+    shutil.rmtree(work, ignore_errors=True)
+    judge("peak growth 10 MB -> 2 GB", (peaks["2 GB"] - peaks["10 MB"]) / 1024, 64.0, " MB")
+
+
 def main():
-    if "--whole-run-only" not in sys.argv:
+    only = [a for a in sys.argv[1:] if a.endswith("-only")]
+    if not only or "--settings-only" in only:
         settings_benchmarks()
-    if "--settings-only" not in sys.argv:
+    if not only or "--whole-run-only" in only:
         whole_run()
+    if not only or "--package-tool-only" in only:
+        package_tool_memory()
     if failures:
         print("Goals missed: " + ", ".join(failures))
         return 1

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "common/console.h"
+#include "common/package_layout.h"
 #include "common/process_state.h"
 #include "installer/selection.h"
 #include "platform/platform.h"
@@ -64,7 +65,7 @@ Outcome StartInstaller(const std::optional<std::string>& parameters, RunRecord* 
 }  // namespace
 
 bool RequestsStandaloneRun(const std::string& settingsFilePath) {
-  for (const char* key : {"License=1", "PortRuntimeDiscover=1", "DisplayUI=1"}) {
+  for (const char* key : package::kStandaloneKeys) {
     if (SettingsFileHasLine(key, settingsFilePath)) return true;
   }
   return false;

@@ -1,9 +1,9 @@
 #include "installer/selection.h"
 
+#include "common/package_layout.h"
 #include "platform/platform.h"
 #include "workspace/locations.h"
 
 std::string GetInstallerPath() {
-  return ExpansionDirectory() +
-         (platform::RunsUnderWow64() ? "\\install\\x64\\InstallGui.exe" : "\\install\\x86\\InstallGui.exe");
+  return ExpansionDirectory() + "\\" + (platform::RunsUnderWow64() ? package::kInstallerX64 : package::kInstallerX86);
 }

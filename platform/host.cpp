@@ -45,7 +45,7 @@ struct HostState {
   std::map<std::string, platform::DirectorySecurity> security;
   std::vector<std::string> locksHeldElsewhere;
   unsigned long uniqueNumber = 0x5EED;
-  platform::PackageBinding binding;
+  std::map<std::string, std::string> resources;
   std::vector<std::string> events;
   std::string pendingOutput;
   std::vector<host::StartedProgram> started;
@@ -222,7 +222,7 @@ void SetDirectorySecurity(const std::string& path, const platform::DirectorySecu
 }
 void HoldLockElsewhere(const std::string& name) { State().locksHeldElsewhere.push_back(name); }
 void SetUniqueNumber(unsigned long number) { State().uniqueNumber = number; }
-void SetPackageBinding(const platform::PackageBinding& binding) { State().binding = binding; }
+void SetOwnResource(const std::string& name, const std::string& bytes) { State().resources[name] = bytes; }
 
 void SetCommandLine(const std::string& commandLine) { State().commandLine = commandLine; }
 void SetMilliseconds(unsigned long long milliseconds) { State().milliseconds = milliseconds; }
@@ -550,7 +550,10 @@ bool WriteEvent(const std::string& source, EventType type, unsigned id, const st
 
 void SleepMilliseconds(unsigned milliseconds) { State().events.push_back("sleep:" + std::to_string(milliseconds)); }
 
-PackageBinding ReadPackageBinding() { return State().binding; }
+std::string OwnResource(const char* name) {
+  auto found = State().resources.find(name);
+  return found == State().resources.end() ? std::string() : found->second;
+}
 
 HeldFile HoldFileForReading(const std::string& path) {
   // The stand-in cannot keep others out; it records the hold, and injected faults apply. As on

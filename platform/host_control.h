@@ -60,8 +60,8 @@ void SetDirectorySecurity(const std::string& path, const platform::DirectorySecu
 // Makes the system-wide lock of that name taken by another process.
 void HoldLockElsewhere(const std::string& name);
 
-// The package binding the launcher reads (not bound by default).
-void SetPackageBinding(const platform::PackageBinding& binding);
+// The launcher's RT_RCDATA resource of that name (none by default).
+void SetOwnResource(const std::string& name, const std::string& bytes);
 
 // The number behind names that others cannot foresee.
 void SetUniqueNumber(unsigned long number);

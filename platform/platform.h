@@ -188,14 +188,8 @@ std::string SystemErrorText(unsigned long error);
 // Pauses the launcher.
 void SleepMilliseconds(unsigned milliseconds);
 
-// The package binding written into the running launcher by the package tool.
-struct PackageBinding {
-  bool bound = false;  // false: the launcher as built, which runs any cabinet
-  std::string digest;  // when bound: the SHA-256 (32 bytes) of the one cabinet it may expand
-};
-
-// Reads the running launcher's package binding; not bound when the launcher holds no binding.
-PackageBinding ReadPackageBinding();
+// Returns the bytes of the running launcher's RT_RCDATA resource of that name, "" when it has none.
+std::string OwnResource(const char* name);
 
 // A file held open for reading that nobody may write, rename or delete until it is released.
 struct HeldFile {

@@ -458,23 +458,11 @@ std::string SystemErrorText(unsigned long error) {
 
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
-PackageBinding ReadPackageBinding() {
-  // Its layout: 16 bytes that name it, a 32-bit state (0 as built, else bound), the 32-byte hash.
-  constexpr DWORD kNameSize = 16;
-  constexpr DWORD kSize = kNameSize + 4 + 32;
-  PackageBinding binding;
-  HRSRC resource = FindResourceA(nullptr, "PACKAGE_BINDING", MAKEINTRESOURCEA(10));  // RT_RCDATA
+std::string OwnResource(const char* name) {
+  HRSRC resource = FindResourceA(nullptr, name, MAKEINTRESOURCEA(10));  // RT_RCDATA
   HGLOBAL loaded = resource != nullptr ? LoadResource(nullptr, resource) : nullptr;
-  const auto* bytes = static_cast<const unsigned char*>(loaded != nullptr ? LockResource(loaded) : nullptr);
-  if (bytes == nullptr || SizeofResource(nullptr, resource) < kSize ||
-      std::memcmp(bytes, "PACKAGE BINDING ", kNameSize) != 0) {
-    return binding;
-  }
-  DWORD state = 0;
-  std::memcpy(&state, bytes + kNameSize, sizeof state);
-  binding.bound = state != 0;
-  if (binding.bound) binding.digest.assign(reinterpret_cast<const char*>(bytes + kNameSize + 4), 32);
-  return binding;
+  const char* bytes = static_cast<const char*>(loaded != nullptr ? LockResource(loaded) : nullptr);
+  return bytes != nullptr ? std::string(bytes, SizeofResource(nullptr, resource)) : std::string();
 }
 
 HeldFile HoldFileForReading(const std::string& path) {

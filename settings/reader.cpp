@@ -2,11 +2,12 @@
 
 #include <cstdio>
 
+#include "common/package_layout.h"
 #include "platform/platform.h"
 #include "settings/line_reader.h"
 #include "workspace/locations.h"
 
-std::string SettingsFilePath() { return ExpansionDirectory() + "\\install\\component.isf"; }
+std::string SettingsFilePath() { return ExpansionDirectory() + "\\" + package::kSettingsFile; }
 
 bool SettingsFileHasLine(const std::string& key, const std::string& path) {
   if (key.empty()) return false;

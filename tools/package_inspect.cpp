@@ -1,8 +1,9 @@
 // The package tools' native helper: the launcher's own code on the stand-in Windows.
-//   package_inspect settings FILE
+//   package_inspect facts            what a package holds and how a launcher is bound, as JSON
+//   package_inspect settings FILE    what the launcher makes of a settings file, as JSON
 //   package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--interactive] [--code-page N] PACKAGE_DIR
 //   [OPTIONS...]
-// Exit codes: 0 done (settings: the launcher can read the file), 1 settings refused, 2 usage or a
+// Exit codes: 0 done (settings: the launcher can read the file), 1 settings refused, 2 usage, 3 a
 // failure of the tool itself.
 #include <iconv.h>
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/package_layout.h"
 #include "tools/preview.h"
 #include "tools/settings_check.h"
 
@@ -21,16 +23,20 @@ namespace {
 constexpr int kDone = 0;
 constexpr int kRefused = 1;
 constexpr int kUsage = 2;
+constexpr int kFailed = 3;
 
 const char kUsageText[] =
-    "usage: package_inspect settings FILE\n"
+    "usage: package_inspect facts\n"
+    "       package_inspect settings FILE\n"
     "       package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--interactive] [--code-page N] PACKAGE_DIR "
     "[OPTIONS...]\n";
 
 // The ANSI code pages of Windows, the only ones a launcher can run under.
+constexpr const char* kAnsiCodePages[] = {"874",  "932",  "936",  "949",  "950",  "1250", "1251",
+                                          "1252", "1253", "1254", "1255", "1256", "1257", "1258"};
+
 bool IsAnsiCodePage(const std::string& number) {
-  for (const char* page :
-       {"874", "932", "936", "949", "950", "1250", "1251", "1252", "1253", "1254", "1255", "1256", "1257", "1258"}) {
+  for (const char* page : kAnsiCodePages) {
     if (number == page) return true;
   }
   return false;
@@ -68,29 +74,55 @@ std::optional<std::string> Convert(const std::string& text, const std::string& f
   return output;
 }
 
+// Text as a JSON string: the settings check reports bytes of the file, which need not be UTF-8,
+// so every byte above 127 goes out as the character of that number (Latin-1).
+std::string Json(const std::string& text) {
+  std::string json = "\"";
+  for (unsigned char c : text) {
+    char escaped[8];
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      json += escaped;
+    } else {
+      json += static_cast<char>(c);
+    }
+  }
+  return json + "\"";
+}
+
+template <typename Texts>
+std::string JsonList(const Texts& texts) {
+  std::string json = "[";
+  for (const auto& text : texts) json += (json.size() > 1 ? ", " : "") + Json(text);
+  return json + "]";
+}
+
+// What the launcher makes of a settings file, as JSON: the refusal ("" when it can read it), the
+// warnings, and the two decisions with the line numbers behind them.
 int CheckSettings(const std::string& path) {
   SettingsCheck check = CheckSettingsFile(path);
-  if (!check.refusal.empty()) {
-    std::printf("refused: %s\n", check.refusal.c_str());
-    return kRefused;
-  }
-  for (const std::string& warning : check.warnings) std::printf("warning: %s\n", warning.c_str());
-  if (check.portFromCommandLine) {
-    std::printf(
-        "port: from the command line (\"Port=CmdLine\", line %d): every run needs /port: and /address:, or /port: "
-        "with a printer share such as \\\\server\\printer; the launcher writes the port into the settings file\n",
-        check.portLine);
-  } else {
-    std::printf("port: as the settings file sets it (no line \"Port=CmdLine\"): /port: and /address: are ignored\n");
-  }
-  if (check.standaloneRun) {
-    std::printf(
-        "installer: the standalone run (\"%s\", line %d): InstallGui.exe without parameters, or with the /l: "
-        "option as typed\n",
-        check.standaloneKey.c_str(), check.standaloneLine);
-  } else {
-    std::printf("installer: the settings run: InstallGui.exe /I: and the expanded settings file's path\n");
-  }
+  std::printf(
+      "{\"refusal\": %s, \"warnings\": %s, \"port_from_command_line\": %s, \"port_line\": %d, "
+      "\"standalone_run\": %s, \"standalone_key\": %s, \"standalone_line\": %d}\n",
+      Json(check.refusal).c_str(), JsonList(check.warnings).c_str(), check.portFromCommandLine ? "true" : "false",
+      check.portLine, check.standaloneRun ? "true" : "false", Json(check.standaloneKey).c_str(), check.standaloneLine);
+  return check.refusal.empty() ? kDone : kRefused;
+}
+
+// The facts that the package tool shares with the launcher, as JSON, from the launcher's own
+// definitions.
+int Facts() {
+  std::printf(
+      "{\"code_pages\": %s, \"settings_file\": %s, \"installers\": {\"x86\": %s, \"x64\": %s}, "
+      "\"expansion_folder\": %s, \"max_path\": %zu, \"standalone_keys\": %s, "
+      "\"binding\": {\"resource\": %s, \"magic\": %s, \"size\": %d, \"digest_size\": %d}}\n",
+      JsonList(kAnsiCodePages).c_str(), Json(package::kSettingsFile).c_str(), Json(package::kInstallerX86).c_str(),
+      Json(package::kInstallerX64).c_str(), Json(package::kExpansionFolder).c_str(), package::kMaxPath,
+      JsonList(package::kStandaloneKeys).c_str(), Json(package::kBindingResource).c_str(),
+      Json(PACKAGE_BINDING_MAGIC).c_str(), PACKAGE_BINDING_SIZE, PACKAGE_BINDING_DIGEST_SIZE);
   return kDone;
 }
 
@@ -157,11 +189,12 @@ int Preview(const std::vector<std::string>& arguments) {
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
   try {
+    if (arguments.size() == 1 && arguments[0] == "facts") return Facts();
     if (arguments.size() == 2 && arguments[0] == "settings") return CheckSettings(arguments[1]);
     if (!arguments.empty() && arguments[0] == "preview") return Preview({arguments.begin() + 1, arguments.end()});
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "package_inspect: %s\n", failure.what());
-    return kUsage;
+    return kFailed;
   }
   std::fputs(kUsageText, stderr);
   return kUsage;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "common/package_layout.h"
 #include "installer/orchestration.h"
 #include "settings/line_reader.h"
 #include "settings/port_mode.h"
@@ -21,7 +22,7 @@ struct LookedFor {
 };
 
 constexpr const char* kPortKey = "Port=CmdLine";
-constexpr const char* kStandaloneKeys[] = {"License=1", "PortRuntimeDiscover=1", "DisplayUI=1"};
+using package::kStandaloneKeys;
 constexpr const char* kNoStandaloneRun = "this line does not ask for the standalone run";
 
 constexpr LookedFor kLookedFor[] = {

@@ -82,7 +82,7 @@ Expansion ExpandPackage(RunRecord* record) {
   }
   record->temporaryDirectory = temporaryDirectory.path;
   // A bound launcher holds its cabinet from here until the private copy it checks is made.
-  platform::PackageBinding binding = platform::ReadPackageBinding();
+  PackageBinding binding = ReadPackageBinding();
   HeldCabinet heldCabinet;
   if (binding.bound && !heldCabinet.Hold(cabinetPath)) {
     PrintLine("The package cabinet does not match this launcher.");

@@ -2,16 +2,15 @@
 
 #include <vector>
 
+#include "common/package_layout.h"
 #include "common/process_state.h"
 #include "platform/platform.h"
 
 namespace {
 
-const char kExpansionFolder[] = "\\TempExpandedFiles";
-
-// Windows' MAX_PATH, the terminating zero included. Beyond it the installer does not start and the
-// command interpreter's rmdir removes files in its working directory, the launcher's own.
-constexpr std::size_t kMaxPath = 260;
+// Beyond MAX_PATH the installer does not start and the command interpreter's rmdir removes files
+// in its working directory, the launcher's own.
+using package::kMaxPath;
 
 // The longest path a run forms in "temp": the installer, "\TempExpandedFiles\install\x64\InstallGui.exe"
 // (45 characters); the rewrite's "...\install\component.isf.tmp" is one shorter, a leftover's
@@ -103,7 +102,7 @@ std::string ExpansionDirectory() {
   const std::string& temp = temporaryDirectory.path;
   if (temp.empty()) return "";
   // A drive's root comes back as "C:\".
-  return (temp.back() == '\\' ? temp.substr(0, temp.size() - 1) : temp) + kExpansionFolder;
+  return (temp.back() == '\\' ? temp.substr(0, temp.size() - 1) : temp) + "\\" + package::kExpansionFolder;
 }
 
 std::string LauncherDirectory() {

@@ -34,6 +34,19 @@ class HeldCabinet {
   platform::HeldFile file_;
 };
 
+// The package binding written into the launcher by the package tool.
+struct PackageBinding {
+  bool bound = false;  // false: the launcher as built, which runs any cabinet
+  std::string digest;  // when bound: the SHA-256 (32 bytes) of the one cabinet it may expand
+};
+
+// Reads the running launcher's package binding; not bound when it holds no binding, or one that
+// is too short or does not carry the binding's name.
+PackageBinding ReadPackageBinding();
+
+// The binding region as the package tool writes it for a cabinet of that SHA-256.
+std::string BoundRegion(const std::string& digest);
+
 // Returns the path of a bound launcher's private copy of its cabinet in the expansion directory:
 // a name of number's eight hexadecimal digits, which no package's files foresee.
 std::string PrivateCabinetPath(const std::string& expansionDirectory, unsigned long number);
@@ -41,5 +54,5 @@ std::string PrivateCabinetPath(const std::string& expansionDirectory, unsigned l
 // Copies the held cabinet to copyPath while hashing it, in one pass. Returns "" when the hash,
 // entered in digest, is binding's; otherwise, with no copy left, the line that says why: another
 // cabinet, or a read or a copy that failed (a full disk).
-std::string CopyMatchingCabinet(const HeldCabinet& held, const platform::PackageBinding& binding,
-                                const std::string& copyPath, std::string* digest);
+std::string CopyMatchingCabinet(const HeldCabinet& held, const PackageBinding& binding, const std::string& copyPath,
+                                std::string* digest);

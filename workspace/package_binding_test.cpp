@@ -25,7 +25,7 @@ class PackageBindingTest : public LauncherTest {
     WriteFile("C:\\pkg\\Setup.cab", "abc");
   }
 
-  static void Bind(const std::string& digest) { host::SetPackageBinding(platform::PackageBinding{true, digest}); }
+  static void Bind(const std::string& digest) { host::SetOwnResource("PACKAGE_BINDING", BoundRegion(digest)); }
 
   // The events that show the hold, the lock, the creation and the extraction, in order.
   std::vector<std::string> Order() {

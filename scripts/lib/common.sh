@@ -6,11 +6,11 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # Debian packages: the host build with GoogleTest, clang with clang-tidy for the fuzzers and the
 # lint, the mingw-w64 cross compilers (the launcher is i686; the sample and test installers also
 # come as x86_64), Wine with its 32-bit part, gcab, osslsigncode and openssl for signing,
-# libcrypto (libssl-dev) with which the native stand-in hashes the package cabinet, and pytest for
-# the end-to-end tests.
+# libcrypto (libssl-dev) with which the native stand-in hashes the package cabinet, the package
+# tool's Python libraries, and pytest for the end-to-end tests.
 REQUIRED_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 python3-pytest clang-tidy clang
   gcc-mingw-w64-i686 g++-mingw-w64-i686 binutils-mingw-w64-i686 gcc-mingw-w64-x86-64
-  wine wine64 wine32:i386 gcab osslsigncode openssl libssl-dev)
+  wine wine64 wine32:i386 gcab osslsigncode openssl libssl-dev python3-pefile python3-pathspec python3-cryptography)
 
 install_packages() {
   local missing=()
@@ -36,28 +36,4 @@ install_requirements() {
 build_windows() {
   cmake --preset windows >/dev/null
   cmake --build --preset windows
-}
-
-# Prints the path of the package tools' native helper (tools/package_inspect), built with the tools
-# preset when it is missing or older than its sources; PACKAGE_INSPECT names another build of it.
-package_inspect_program() {
-  if [ -n "${PACKAGE_INSPECT:-}" ]; then
-    echo "$PACKAGE_INSPECT"
-    return
-  fi
-  mkdir -p "$ROOT/build"
-  local log="$ROOT/build/tools-build.log"
-  # ninja rebuilds only what changed; the lock keeps two tools that start at once from building
-  # into the same folder.
-  if ! (
-    cd "$ROOT"
-    flock 9
-    if [ ! -f build/tools/build.ninja ]; then cmake --preset tools; fi
-    cmake --build --preset tools
-  ) 9>"$ROOT/build/.tools.lock" >"$log" 2>&1; then
-    cat "$log" >&2
-    echo "could not build the native helper: cmake --preset tools && cmake --build --preset tools" >&2
-    return 1
-  fi
-  echo "$ROOT/build/tools/package_inspect"
 }

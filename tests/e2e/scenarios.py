@@ -17,8 +17,7 @@ import time
 
 from wine import BUILD, SOURCE, wine_environment, windows_path
 
-sys.path.insert(0, str(SOURCE / "scripts" / "lib"))
-import package_binding  # noqa: E402  (the package tool's reader of Windows programs)
+import pefile
 
 PROGRAMS = BUILD / "e2e-programs"
 WORK = BUILD / "e2e-work"
@@ -313,5 +312,9 @@ def assert_sentinels(sentinels):
 
 
 def pe_resources(data, type_id):
-    """The data of every resource of one type in a PE file, read as the package tool reads them."""
-    return [data[at:at + size] for kind, _, at, size in package_binding.resources(data) if kind == type_id]
+    """The data of every resource of one type in a PE file, read with pefile as the package tool
+    reads them."""
+    image = pefile.PE(data=data)
+    return [image.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+            for kind in image.DIRECTORY_ENTRY_RESOURCE.entries if kind.id == type_id
+            for name in kind.directory.entries for language in name.directory.entries]

@@ -5,19 +5,26 @@ refuses. No Windows needed; the launcher is a stand-in file unless LAUNCHER_EXE 
     test_make_package.py [TestCase ...]     (unittest's command line)
 """
 
+import contextlib
 import os
+import pty
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
 SOURCE = Path(os.environ.get("LAUNCHER_SOURCE", Path(__file__).resolve().parents[2]))
+sys.path.insert(0, str(SOURCE / "scripts"))
+from packagetool import pe  # noqa: E402
+from packagetool.outcome import EXIT_CODES, INTERRUPTED, Refused, ToolFailed, Usage  # noqa: E402
+
 MAKE_PACKAGE = SOURCE / "scripts" / "make-package"
-REQUIRED = {"install/component.isf": b"[Install]\r\nPort=CmdLine\r\n",
-            "install/x86/InstallGui.exe": b"x86 build", "install/x64/InstallGui.exe": b"x64 build"}
+I386, AMD64 = 0x14C, 0x8664
 
 
 def cabinet_entries(cabinet):
@@ -47,9 +54,10 @@ def extracted(cabinet):
         return files
 
 
-def stand_in_launcher():
-    """The smallest Windows program that carries an empty binding region as the launcher does: a
-    PE32 image whose one section holds the resource tree RT_RCDATA / "PACKAGE_BINDING" / 0x409."""
+def stand_in_program(machine=I386, tail=b""):
+    """The smallest Windows program for that machine that carries an empty binding region as the
+    launcher does: a PE32 image whose one section holds the resource tree RT_RCDATA /
+    "PACKAGE_BINDING" / 0x409; tail follows it."""
     name = "PACKAGE_BINDING".encode("utf-16-le")
     region = b"PACKAGE BINDING " + bytes(4 + 32)
     # The resource section: three directory levels, the type's name, the data entry, the data.
@@ -66,13 +74,18 @@ def stand_in_launcher():
     directories = bytearray(16 * 8)
     struct.pack_into("<II", directories, 2 * 8, 0x1000, len(tree))
     section = struct.pack("<8sIIIIIIHHI", b".rsrc", len(tree), 0x1000, len(raw), 0x200, 0, 0, 0, 0, 0x40000040)
-    header = b"PE\0\0" + struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, len(optional) + len(directories), 0x102)
+    header = b"PE\0\0" + struct.pack("<HHIIIHH", machine, 1, 0, 0, 0, len(optional) + len(directories), 0x102)
     image = bytearray(0x200)
     image[:2] = b"MZ"
     struct.pack_into("<I", image, 0x3C, 0x40)
     body = header + optional + bytes(directories) + section
     image[0x40:0x40 + len(body)] = body
-    return bytes(image) + raw
+    return bytes(image) + raw + tail
+
+
+REQUIRED = {"install/component.isf": b"[Install]\r\nPort=CmdLine\r\n",
+            "install/x86/InstallGui.exe": stand_in_program(I386, b"x86 build"),
+            "install/x64/InstallGui.exe": stand_in_program(AMD64, b"x64 build")}
 
 
 class PackageTest(unittest.TestCase):
@@ -81,7 +94,7 @@ class PackageTest(unittest.TestCase):
         self.package = self.root / "package"
         self.out = self.root / "out"
         self.launcher = self.root / "Setup.exe"
-        self.launcher.write_bytes(stand_in_launcher())
+        self.launcher.write_bytes(stand_in_program())
         self.write(REQUIRED)
 
     def tearDown(self):
@@ -107,6 +120,9 @@ class PackageTest(unittest.TestCase):
         self.assertIn(says, errors)
         self.assertFalse((out or self.out).exists(), "nothing written, not even OUT_DIR")
         return errors
+
+    def snapshot(self, folder):
+        return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
     def folder_files(self):
         return {str(p.relative_to(self.package)).encode("cp1252"): p.read_bytes()
@@ -138,14 +154,15 @@ class CompleteCabinets(PackageTest):
 
     def test_links_are_followed(self):
         builds = self.root / "builds"
-        self.write({"x64/InstallGui.exe": b"the x64 build from elsewhere", "docs/readme.txt": b"docs"}, builds)
+        elsewhere = stand_in_program(AMD64, b"the x64 build from elsewhere")
+        self.write({"x64/InstallGui.exe": elsewhere, "docs/readme.txt": b"docs"}, builds)
         (self.package / "install/x64/InstallGui.exe").unlink()
         (self.package / "install/x64/InstallGui.exe").symlink_to(builds / "x64/InstallGui.exe")
         (self.package / "install/docs").symlink_to(builds / "docs", target_is_directory=True)
         output, _ = self.make(self.package, self.out)
         self.assertIn("following the link install/x64/InstallGui.exe to ", output)
         files = extracted(self.out / "Setup.cab")
-        self.assertEqual(files[b"install/x64/InstallGui.exe"], b"the x64 build from elsewhere")
+        self.assertEqual(files[b"install/x64/InstallGui.exe"], elsewhere)
         self.assertEqual(files[b"install/docs/readme.txt"], b"docs")
 
     def test_links_that_lead_nowhere_or_around_are_refused(self):
@@ -194,7 +211,7 @@ class CompleteCabinets(PackageTest):
             self.assertIn(says, completed.stderr.decode())
             self.assertNotIn("Package ready", completed.stdout.decode())
             self.assertFalse(self.out.exists())
-            self.assertEqual(self.folder_files()[b"install/x86/InstallGui.exe"], b"x86 build")
+            self.assertEqual(self.folder_files()[b"install/x86/InstallGui.exe"], REQUIRED["install/x86/InstallGui.exe"])
 
 
 class Names(PackageTest):
@@ -227,8 +244,8 @@ class Names(PackageTest):
 
     def test_letter_case_of_the_required_files(self):
         shutil.rmtree(self.package / "install")
-        self.write({"Install/Component.ISF": b"[Install]\r\n", "INSTALL/X86/installgui.exe": b"x86",
-                    "install/x64/INSTALLGUI.EXE": b"x64"})
+        self.write({"Install/Component.ISF": b"[Install]\r\n", "INSTALL/X86/installgui.exe": stand_in_program(I386),
+                    "install/x64/INSTALLGUI.EXE": stand_in_program(AMD64)})
         self.make(self.package, self.out)
         output, _ = self.make("--verify", self.out, expect=1)
         self.assertIn("Setup.cab: holds install/x86/InstallGui.exe (as INSTALL/X86/installgui.exe)\n", output)
@@ -275,22 +292,18 @@ class Settings(PackageTest):
         self.assertFalse(self.out.exists())
 
 
-BINDING = SOURCE / "scripts" / "lib" / "package_binding.py"
-
-
 def binding_of(launcher, cabinet):
-    completed = subprocess.run([sys.executable, str(BINDING), "show", str(launcher), str(cabinet)],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    return completed.returncode, completed.stdout.decode().strip()
+    bound = pe.read_binding(launcher)
+    return "not bound" if bound is None else "bound to this cabinet" if bound == pe.sha256_of(cabinet) else "another"
 
 
 class Binding(PackageTest):
     def test_the_launcher_is_bound_to_the_cabinet_made_with_it(self):
-        self.assertEqual(binding_of(self.launcher, self.launcher), (0, "not bound"))
+        self.assertEqual(binding_of(self.launcher, self.launcher), "not bound")
         output, _ = self.make(self.package, self.out)
         self.assertIn("Binding Setup.exe to Setup.cab...", output)
-        self.assertEqual(binding_of(self.out / "Setup.exe", self.out / "Setup.cab"), (0, "bound to this cabinet"))
-        self.assertEqual(binding_of(self.launcher, self.out / "Setup.cab"), (0, "not bound"), "the build is left as it was")
+        self.assertEqual(binding_of(self.out / "Setup.exe", self.out / "Setup.cab"), "bound to this cabinet")
+        self.assertEqual(binding_of(self.launcher, self.out / "Setup.cab"), "not bound", "the build is left as it was")
         output, _ = self.make("--verify", self.out, expect=1)  # unsigned
         self.assertIn("Setup.exe: bound to this cabinet\n", output)
 
@@ -309,13 +322,171 @@ class Binding(PackageTest):
         self.assertFalse(self.out.exists(), "nothing written, not even OUT_DIR")
 
 
+class FieldChecks(PackageTest):
+    def test_builds_that_are_no_program_of_their_machine_are_refused(self):
+        for data, says in [(b"x\n", "install/x64/InstallGui.exe: it is no Windows program: put the x64 build"),
+                           (stand_in_program(I386), "it is a Windows program for i386 (the x86 build?), and "
+                                                    "install/x64 must hold the AMD64 build")]:
+            self.write({"install/x64/InstallGui.exe": data})
+            self.expect_refused(self.package, self.out, says=says)
+
+    def test_utf8_settings_unreadable_files_and_strict(self):
+        self.write({"install/component.isf": "[Install]\r\nModel=Série\r\n".encode()})
+        _, errors = self.make("--check", self.package)
+        self.assertIn('install/component.isf is UTF-8 without a byte-order mark, and the installer reads it in the '
+                      'ANSI code page 1252: line 2: "Model=Série" reaches it as "Model=SÃ©rie"', errors)
+        self.expect_refused("--strict", self.package, self.out, says="--strict: 1 warning(s) above count as refusals")
+        # Root reads any file whatever its mode: the memory of a process, read from its start, fails as a
+        # damaged disk would.
+        (self.package / "install/locked.dat").symlink_to("/proc/self/mem")
+        errors = self.expect_refused("--check", self.package, says="refused install/locked.dat: the file cannot be read")
+        self.assertNotIn("Nothing refused", errors)
+
+    def test_earlier_packages_and_excludes_are_left_out_and_listed(self):
+        self.make(self.package, self.package / "out")
+        self.write({".git/HEAD": b"ref", "install/.git/config": b"x", "install/Thumbs.db": b"x", "desktop.ini": b"x",
+                    "install/notes.txt~": b"x", "build.log": b"x"})
+        output, _ = self.make("--exclude", "*.log", self.package, self.package / "out2")
+        for line in ["left out an earlier package: out/Setup.exe and Setup.cab", 'left out .git/ (1 file): excluded by ".git/"',
+                     'left out install/Thumbs.db (1 file): excluded by "Thumbs.db"', 'excluded by "*~"',
+                     'left out build.log (1 file): excluded by "*.log"', 'install/.git/ (1 file)', 'desktop.ini (1 file)']:
+            self.assertIn(line, output)
+        self.assertEqual(sorted(extracted(self.package / "out2" / "Setup.cab")), sorted(n.encode() for n in REQUIRED))
+
+    def test_a_cabinet_past_2_gb_is_refused_before_packing(self):
+        with open(self.package / "install/data.bin", "wb") as data:
+            data.truncate(2 ** 31)  # sparse: nothing is written to disk
+        output, errors = self.make(self.package, self.out, expect=1)
+        self.assertIn("the cabinet could pass 2 GB (2,147,483,647 bytes)", errors)
+        self.assertNotIn("Packing", output)
+
+    def test_a_signed_launcher_is_not_replaced_by_an_unsigned_one_and_name_extensions(self):
+        self.out.mkdir()
+        (self.out / "setup.exe").write_bytes(signed_program(self.root))
+        before = self.snapshot(self.out)
+        _, errors = self.make(self.package, self.out, "setup.CAB", expect=1)
+        self.assertIn("NAME 'setup.CAB' taken as 'setup'", errors)
+        self.assertIn("setup.exe is signed, and this package would replace it with an unsigned launcher", errors)
+        self.assertEqual(self.snapshot(self.out), before)
+        self.make("--force", self.package, self.out, "setup.CAB")
+        self.assertEqual(sorted(p.name for p in self.out.iterdir()), ["setup.cab", "setup.exe"])
+        self.make(self.package, self.out, "v1.2")
+        self.assertTrue((self.out / "v1.2.exe").exists())
+
+    def test_ctrl_c_leaves_out_dir_as_it_was(self):
+        for i in range(8):
+            self.write({f"install/data/{i}.bin": os.urandom(8 << 20)})
+        self.out.mkdir()
+        (self.out / "Setup.exe").write_bytes(b"the earlier package")
+        before = self.snapshot(self.out)
+        tool = subprocess.Popen([str(MAKE_PACKAGE), str(self.package), str(self.out)], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, env=dict(os.environ, LAUNCHER_EXE=str(self.launcher)))
+        while b"Packing" not in tool.stdout.readline():
+            pass
+        time.sleep(0.3)
+        tool.send_signal(signal.SIGINT)
+        errors = tool.communicate(timeout=60)[1].decode()
+        self.assertEqual(tool.returncode, INTERRUPTED)
+        self.assertEqual(errors.strip().splitlines(), ["make-package: interrupted: nothing was written, and OUT_DIR is "
+                                                       "as it was"])
+        self.assertEqual(self.snapshot(self.out), before, "no staging left, the earlier package untouched")
+
+    def test_progress_on_a_terminal_only(self):
+        for i in range(6):
+            self.write({f"install/data/{i}.bin": os.urandom(8 << 20)})  # packed in more than a second
+        controller, terminal = pty.openpty()
+        subprocess.run([str(MAKE_PACKAGE), str(self.package), str(self.out)], stdout=terminal, check=True,
+                       env=dict(os.environ, LAUNCHER_EXE=str(self.launcher)))
+        os.close(terminal)
+        shown = b""
+        with contextlib.suppress(OSError):  # EIO once everything written is read
+            while chunk := os.read(controller, 1 << 16):
+                shown += chunk
+        self.assertRegex(shown, rb"\r  packed: \d of 9 files, [\d.]+ of 50.3 MB")
+        output, _ = self.make(self.package, self.root / "again")
+        self.assertNotIn("\r", output)
+
+
+def certificate(folder, name, extensions=()):
+    """A throwaway self-signed certificate and key as name.pfx (password "secret") and name.pem."""
+    pem, key = folder / f"{name}.pem", folder / f"{name}.key"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", f"/CN={name}",
+                    "-keyout", str(key), "-out", str(pem)] + [a for e in extensions for a in ("-addext", e)],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(key), "-in", str(pem), "-out", str(folder / f"{name}.pfx"),
+                    "-passout", "pass:secret"], check=True)
+    return folder / f"{name}.pfx"
+
+
+def signed_program(folder):
+    pfx = certificate(folder, "signer")
+    unsigned, signed = folder / "unsigned.exe", folder / "signed.exe"
+    unsigned.write_bytes(stand_in_program())
+    (folder / "password").write_text("secret")
+    subprocess.run(["osslsigncode", "sign", "-pkcs12", str(pfx), "-readpass", str(folder / "password"), "-in",
+                    str(unsigned), "-out", str(signed)], check=True, stdout=subprocess.DEVNULL)
+    return signed.read_bytes()
+
+
+class Signing(PackageTest):
+    def sign(self, pfx, *more, expect, password="secret"):
+        os.environ["SIGN_PASSWORD"] = password
+        try:
+            completed = subprocess.run([str(MAKE_PACKAGE), "--sign", str(pfx), *more, str(self.package), str(self.out)],
+                                       env=dict(os.environ, LAUNCHER_EXE=str(self.launcher)), stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE)
+        finally:
+            del os.environ["SIGN_PASSWORD"]
+        self.assertEqual(completed.returncode, expect, completed.stderr.decode())
+        return completed.stdout.decode(), completed.stderr.decode()
+
+    def test_what_cannot_sign_code_is_refused_before_packing(self):
+        for pfx, password, says in [
+                (certificate(self.root, "server", ["extendedKeyUsage=serverAuth"]), "secret",
+                 "does not allow code signing (its extended key usage: serverAuth)"),
+                (certificate(self.root, "signer"), "wrong", "a wrong password, or no PKCS#12 file")]:
+            output, errors = self.sign(pfx, expect=EXIT_CODES[Refused], password=password)
+            self.assertIn(says, errors)
+            self.assertNotIn("Packing", output)
+            self.assertFalse(self.out.exists())
+
+    def test_signed_verified_and_the_time_stamp_server_named(self):
+        pfx = certificate(self.root, "signer", ["extendedKeyUsage=codeSigning"])
+        _, errors = self.sign(pfx, "--timestamp", "http://127.0.0.1:9/", expect=EXIT_CODES[ToolFailed])
+        self.assertIn("the time-stamp server http://127.0.0.1:9/ did not time-stamp the signature", errors)
+        self.assertFalse(self.out.exists())
+        output, _ = self.sign(pfx, expect=0)
+        self.assertIn("Package ready: ", output)
+        output, _ = self.make("--verify", "--ca", self.root / "signer.pem", self.out)
+        self.assertIn("Setup.exe: signed by /CN=signer; the signature verifies against", output)
+        self.assertTrue(output.endswith("Verdict: ready to deploy: Setup.exe and Setup.cab are as they should be\n"))
+        launcher = bytearray((self.out / "Setup.exe").read_bytes())
+        launcher[0x300] ^= 1
+        (self.out / "Setup.exe").write_bytes(launcher)
+        output, _ = self.make("--verify", "--ca", self.root / "signer.pem", self.out, expect=1)
+        self.assertIn("does NOT verify against", output)
+        self.assertIn("Setup.exe: CHANGED after signing", output)
+        self.assertIn("Verdict: NOT ready to deploy: 2 problem(s) above", output)
+
+
 class CommandLine(PackageTest):
     def test_help_usage_and_exit_codes(self):
         output, _ = self.make("--help")
-        for code in ("0  the package is ready", "1  refused", "2  usage", "3  a tool failed"):
+        for code in ("0  the package is ready", "1  refused", "2  usage", "3  a tool failed", "130  interrupted"):
             self.assertIn(code, output)
-        self.make("--bogus", self.package, self.out, expect=2)
-        self.make(self.package, expect=2)
+        self.make("--bogus", self.package, self.out, expect=EXIT_CODES[Usage])
+        self.make(self.package, expect=EXIT_CODES[Usage])
+        # A missing tool, and a cabinet that cannot be read, are a tool's failure, not a refusal.
+        environment = dict(os.environ, LAUNCHER_EXE=str(self.launcher), PATH="/nonexistent")
+        completed = subprocess.run([str(MAKE_PACKAGE), str(self.package), str(self.out)], env=environment,
+                                   stderr=subprocess.PIPE)
+        self.assertEqual((completed.returncode, completed.stderr), (EXIT_CODES[ToolFailed],
+                                                                    b"make-package: gcab is not installed "
+                                                                    b"(apt-get install gcab)\n"))
+        self.make(self.package, self.out)
+        (self.out / "Setup.cab").write_bytes(b"MSCF and no more")
+        output, _ = self.make("--verify", self.out, expect=1)
+        self.assertIn("Setup.cab: DAMAGED", output)
 
     def test_every_script_answers_help_with_its_usage_and_does_nothing_else(self):
         # scripts/test would remove the build folders, scripts/bench run for a quarter of an hour:

@@ -150,8 +150,8 @@ TEST_F(Win32PlatformTest, PathsAndTheSystem) {
   char module[MAX_PATH];
   GetModuleFileNameA(nullptr, module, MAX_PATH);
   EXPECT_EQ(platform::ExecutablePath(), module);
-  EXPECT_TRUE(platform::RunsWhereAPersonSees());       // Wine's desktop window station is visible
-  EXPECT_FALSE(platform::ReadPackageBinding().bound);  // this program carries no binding
+  EXPECT_TRUE(platform::RunsWhereAPersonSees());            // Wine's desktop window station is visible
+  EXPECT_EQ(platform::OwnResource("PACKAGE_BINDING"), "");  // this program carries no binding
 }
 
 TEST_F(Win32PlatformTest, NameTheCodePageCannotSpellIsSpelledByItsShortForm) {

@@ -1,0 +1,37 @@
+#pragma once
+// What a package holds and how the package tool marks a launcher. The launcher's code and the
+// package tool both take these from here (the tool through "package_inspect facts"), so the two
+// cannot drift apart. The binding's part is plain #defines: the resource compiler reads it too.
+
+// The package binding: an RT_RCDATA resource named PACKAGE_BINDING that the package tool fills
+// before it signs. PACKAGE_BINDING_MAGIC names it, then a 32-bit state (0 as built, 1 bound) and
+// the 32-byte SHA-256 of the one cabinet the launcher may expand.
+#define PACKAGE_BINDING_MAGIC "PACKAGE BINDING "
+#define PACKAGE_BINDING_MAGIC_SIZE 16
+#define PACKAGE_BINDING_DIGEST_SIZE 32
+#define PACKAGE_BINDING_SIZE (PACKAGE_BINDING_MAGIC_SIZE + 4 + PACKAGE_BINDING_DIGEST_SIZE)
+
+#ifdef __cplusplus
+#include <cstddef>
+
+namespace package {
+
+constexpr const char* kBindingResource = "PACKAGE_BINDING";
+
+// Below the expansion directory, as the launcher spells them.
+constexpr const char* kSettingsFile = "install\\component.isf";
+constexpr const char* kInstallerX86 = "install\\x86\\InstallGui.exe";
+constexpr const char* kInstallerX64 = "install\\x64\\InstallGui.exe";
+
+// The folder in temp that the cabinet is expanded into.
+constexpr const char* kExpansionFolder = "TempExpandedFiles";
+
+// Windows' MAX_PATH, the terminating zero included: no path the launcher or extrac32.exe forms may
+// reach it.
+constexpr std::size_t kMaxPath = 260;
+
+// The lines that ask for the standalone run, in the order the launcher looks for them.
+constexpr const char* kStandaloneKeys[] = {"License=1", "PortRuntimeDiscover=1", "DisplayUI=1"};
+
+}  // namespace package
+#endif

@@ -1,0 +1,197 @@
+"""The command lines of the package tool, and how each run ends (see outcome.EXIT_CODES)."""
+
+import argparse
+import os
+import sys
+
+from . import make, native, preview, verify
+from .outcome import EXIT_CODES, INTERRUPTED, Failure, ToolFailed, Usage
+from .report import Report
+
+EXIT_CODES_HELP = """\
+Exit codes:
+  0  the package is ready; with check, nothing is refused; with verify, all is as it should be
+  1  refused: the folder, NAME, OUT_DIR, the settings file or the signing material needs a change
+     (the message says which); with verify, something is not as it should be
+  2  usage: an unknown option or a wrong number of arguments
+  3  a tool failed: gcab, osslsigncode or the native helper, the time-stamp server, or the
+     cabinet it wrote does not match the folder
+  130  interrupted (Ctrl-C)
+With 1, 2, 3 and 130 nothing is written, and OUT_DIR is as it was.
+"""
+
+MAKE_HELP = """\
+Writes OUT_DIR/NAME.cab (default NAME: Setup; an extension ".exe" or ".cab" in any letter case is
+left out) with every file below PACKAGE_DIR, relative folders kept and links followed, and
+OUT_DIR/NAME.exe, the launcher, bound to that cabinet: the cabinet's SHA-256 goes into the
+launcher's binding region before signing, so that the signature covers it, and the launcher then
+expands that cabinet only. The folder must hold install/component.isf and both installer builds,
+install/x86/InstallGui.exe (an i386 program) and install/x64/InstallGui.exe (an AMD64 program), in
+any letter case. Before it says "Package ready", the tool extracts the cabinet it wrote and
+compares it with the folder, name for name and byte for byte; it writes into OUT_DIR only when
+every step succeeded.
+
+Left out of the cabinet, and listed: OUT_DIR when it lies inside PACKAGE_DIR, packages the tool
+made before (a launcher beside the cabinet it is bound to), the default excludes .git/,
+Thumbs.db, desktop.ini and *~, and what --exclude names.
+
+Checks (a refusal names the file and what to change):
+  - names: NAME and every file and folder name must be Windows file names that the ANSI code page
+    the launcher runs under can write (--code-page N, default 1252); no two files whose names
+    differ only in letter case; at most 65,535 files, paths of at most 255 bytes; no links that
+    lead nowhere or into a folder that encloses them; every file readable.
+  - installer builds: each a Windows program for its folder's machine.
+  - size: a cabinet that could pass 2 GB, the cabinet format's limit, is refused before packing.
+  - settings: install/component.isf must be bytes the launcher can read (no UTF-16, no UTF-8
+    byte-order mark). Warned about, with line numbers: lines that nearly match a line the
+    launcher looks for, a CR that no LF follows, and UTF-8 text beyond ASCII, which the installer
+    reads in the ANSI code page. Then: where the port comes from, and which run the installer gets.
+  - warned about too: paths that pass MAX_PATH once expanded in C:\\Windows\\Temp, and
+    InstallFiles.cab or names that differ only in letter case from NAME.exe and NAME.cab in
+    OUT_DIR. --strict makes every warning a refusal.
+  - signing: the certificate must be valid now and allow code signing; its password is checked
+    before anything is packed, and the signature is checked right after signing. An OUT_DIR whose
+    NAME.exe is signed is not given an unsigned launcher unless --force.
+
+The launcher is build/windows/Setup.exe, or the file named by LAUNCHER_EXE. The settings checks
+run the launcher's own code in build/tools/package_inspect, built there on first use (cmake
+--preset tools), or in the program named by PACKAGE_INSPECT. On a terminal, long steps show their
+progress.
+
+scripts/make-package --check runs every check on PACKAGE_DIR and writes nothing; scripts/make-package
+--verify [--ca FILE.pem] OUT_DIR [NAME] verifies a package (see its --help).
+"""
+
+VERIFY_HELP = """\
+Says whether NAME.exe is signed and by whom (with --ca, whether the signature verifies against
+that certificate), whether the signature still covers the file as it is, whether it is bound to
+NAME.cab, to another cabinet (it would refuse NAME.cab) or not bound; whether NAME.cab holds the
+settings file and both builds (in any letter case, each for its machine), whether gcab can
+extract it whole, and what its settings file makes the launcher do. Ends with one verdict line.
+"""
+
+PREVIEW_HELP = """\
+Shows, without Windows, what the launcher does with a package and a command line: its console
+lines in order, its exit code and its event, the installer build it starts with which parameters
+and working directory, and the settings file as that installer reads it, line by line with its
+line ends. It runs the launcher's own code (the native build of the same sources) on a stand-in
+Windows. PACKAGE is a package folder, or a cabinet that make wrote (the launcher is then named
+after it: OUT_DIR/Branch.cab previews C:\\pkg\\Branch.exe). Standard input stands at its end, as
+with "Setup.exe ... < NUL" in a deployment script.
+
+Example: scripts/preview build/windows/sample-package /port:IP_192.168.1.20 /address:192.168.1.20
+"""
+
+
+class Parser(argparse.ArgumentParser):
+    def error(self, message):
+        raise Usage(f"{message}\n{self.format_usage().rstrip()}")
+
+
+def _formatter(prog):
+    return argparse.RawDescriptionHelpFormatter(prog, max_help_position=32, width=100)
+
+
+def _parser(prog, description):
+    return Parser(prog=prog, description=description, epilog=EXIT_CODES_HELP, formatter_class=_formatter)
+
+
+def _code_page(parser):
+    parser.add_argument("--code-page", default="1252", metavar="N",
+                        help="the machines' ANSI code page (default 1252: Windows-1252)")
+
+
+def make_parser(prog, check):
+    parser = _parser(prog, MAKE_HELP)
+    _code_page(parser)
+    parser.add_argument("--exclude", action="append", default=[], metavar="PATTERN",
+                        help="leave out what this gitignore-style pattern matches (repeatable)")
+    parser.add_argument("--strict", action="store_true", help="every warning is a refusal")
+    if not check:
+        parser.add_argument("--sign", metavar="FILE.pfx", help="the PKCS#12 certificate and key to sign NAME.exe with")
+        parser.add_argument("--password-file", metavar="FILE",
+                            help="its password, from a file; else from the environment variable SIGN_PASSWORD "
+                                 "(never from the command line, where others can read it)")
+        parser.add_argument("--timestamp", metavar="URL", help="an RFC 3161 time-stamp server; none unless given")
+        parser.add_argument("--force", action="store_true", help="replace a signed NAME.exe with an unsigned one")
+    parser.add_argument("package_dir", metavar="PACKAGE_DIR")
+    if not check:
+        parser.add_argument("out_dir", metavar="OUT_DIR")
+    parser.add_argument("name", metavar="NAME", nargs="?", default="Setup")
+    parser.set_defaults(check=check, out_dir=None, sign=None, password_file=None, timestamp=None, force=False,
+                        launcher=os.environ.get("LAUNCHER_EXE") or str(native.ROOT / "build" / "windows" / "Setup.exe"))
+    return parser
+
+
+def verify_parser(prog):
+    parser = _parser(prog, VERIFY_HELP)
+    _code_page(parser)
+    parser.add_argument("--ca", metavar="FILE.pem", help="the certificate the signature must lead to")
+    parser.add_argument("--strict", action="store_true", help="every warning is a problem")
+    parser.add_argument("out_dir", metavar="OUT_DIR")
+    parser.add_argument("name", metavar="NAME", nargs="?", default="Setup")
+    return parser
+
+
+def preview_parser(prog):
+    parser = _parser(prog, PREVIEW_HELP)
+    parser.add_argument("--x86", action="store_true", help="32-bit Windows (the x86 build); default 64-bit")
+    parser.add_argument("--interactive", action="store_true",
+                        help="a person at the console, who could press ENTER; default a deployment tool's SYSTEM run "
+                             "in session 0")
+    parser.add_argument("--temp", metavar="DIR", help="the launcher's TEMP; default C:\\Windows\\Temp")
+    parser.add_argument("--launcher", metavar="PATH", help="the launcher's path on Windows; default C:\\pkg\\Setup.exe")
+    _code_page(parser)
+    parser.add_argument("package", metavar="PACKAGE")
+    parser.add_argument("options", metavar="OPTIONS", nargs=argparse.REMAINDER, help="the launcher's command line")
+    return parser
+
+
+COMMANDS = {
+    "make": (lambda prog: make_parser(prog, False), make.make),
+    "check": (lambda prog: make_parser(prog, True), make.make),
+    "verify": (verify_parser, verify.verify),
+    "preview": (preview_parser, preview.preview),
+}
+
+
+def legacy_make_package(arguments):
+    """scripts/make-package's command line: make, or check and verify named by an option."""
+    for option, command in (("--check", "check"), ("--verify", "verify")):
+        if option in arguments:
+            return command, [argument for argument in arguments if argument != option]
+    return "make", arguments
+
+
+def main(arguments):
+    program = "package-tool"
+    try:
+        if arguments[:1] == ["make-package"]:
+            program = "make-package"
+            command, arguments = legacy_make_package(arguments[1:])
+        elif arguments[:1] == ["preview"]:
+            program, command, arguments = "preview", "preview", arguments[1:]
+        elif arguments and arguments[0] in COMMANDS:
+            command, arguments = arguments[0], arguments[1:]
+        elif arguments[:1] in (["-h"], ["--help"]):
+            print(sys.modules[__package__].__doc__.strip())
+            return 0
+        else:
+            raise Usage(f"usage: {program} {{{'|'.join(COMMANDS)}}} ...")
+        if any(a in ("--password", "--pass") for a in arguments):
+            raise Usage("a password is never taken on the command line: use --password-file or SIGN_PASSWORD")
+        build_parser, run = COMMANDS[command]
+        prog = f"scripts/{program}" + (f" --{command}" if program == "make-package" and command != "make" else "")
+        options = build_parser(prog).parse_args(arguments)
+        return run(options, Report(program))
+    except SystemExit as ended:  # --help
+        return ended.code or 0
+    except Failure as failure:
+        print(f"{program}: {failure}", file=sys.stderr)
+        return EXIT_CODES[type(failure)]
+    except KeyboardInterrupt:
+        print(f"\n{program}: interrupted: nothing was written, and OUT_DIR is as it was", file=sys.stderr)
+        return INTERRUPTED
+    except Exception as error:  # noqa: BLE001  (a fault of the tool: one line, and exit 3)
+        print(f"{program}: the tool failed: {type(error).__name__}: {error}", file=sys.stderr)
+        return EXIT_CODES[ToolFailed]

@@ -1,0 +1,59 @@
+"""Whether Windows, and the launcher in its ANSI code page, can use a file or folder name."""
+
+import os
+
+from .outcome import Refused
+
+# Characters that no Windows file name holds, and names Windows keeps for devices, with any extension.
+FORBIDDEN = set('<>:"/\\|?*') | {chr(c) for c in range(32)}
+DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL"} | {f"{kind}{n}" for kind in ("COM", "LPT") for n in range(1, 10)}
+# A cabinet holds names of at most 255 bytes.
+MAX_NAME_BYTES = 255
+
+
+def windows_upper(text):
+    """Letter case as Windows compares file names: one character for one."""
+    return "".join(c.upper() if len(c.upper()) == 1 else c for c in text)
+
+
+def code_page_hint(code_page):
+    other = "" if code_page != "1252" else ", or name the machines' ANSI code page with --code-page (1251 for Cyrillic)"
+    return f"use characters of code page {code_page}{other}"
+
+
+def name_problem(name, code_page):
+    """Why Windows, or the launcher in its ANSI code page, cannot use one file or folder name; or None."""
+    if any("\udc80" <= c <= "\udcff" for c in name):
+        return "the name is not valid UTF-8, so what it means is unknown: rename it"
+    bad = sorted({c for c in name if c in FORBIDDEN})
+    if bad:
+        shown = " ".join(repr(c) for c in bad)
+        return f"Windows file names cannot hold {shown}: rename it"
+    if name.endswith((".", " ")):
+        return "Windows drops a dot or blank at the end of a file name: rename it"
+    if windows_upper(name.split(".")[0]).rstrip(" ") in DEVICE_NAMES:
+        return "Windows keeps this name for a device: rename it"
+    try:
+        name.encode("cp" + code_page)
+    except UnicodeEncodeError as error:
+        return (f"{name[error.start:error.end]!r} cannot be written in the ANSI code page {code_page} that the launcher "
+                f"and extrac32.exe work in, so it would arrive as '?': {code_page_hint(code_page)}")
+    return None
+
+
+def package_name(given, code_page, say):
+    """NAME as the package's files are named: without an extension ".exe" or ".cab" (any case), checked."""
+    name = given
+    stem, extension = os.path.splitext(given)
+    if extension.lower() in (".exe", ".cab") and stem:
+        say(f"NAME '{given}' taken as '{stem}': the package is always NAME.exe beside NAME.cab")
+        name = stem
+    if name in ("", ".", "..") or any(c in '/\\:*?"<>|' or ord(c) < 32 for c in name):
+        raise Refused(f"NAME must be a plain file name: '{given}'")
+    problem = name_problem(name + ".exe", code_page)
+    if problem:
+        raise Refused(f"NAME '{name}' cannot be used: {problem}. Windows would run the launcher under another name, "
+                      f"and it would look for a cabinet that is not there")
+    if len((name + ".exe").encode("cp" + code_page)) > MAX_NAME_BYTES:
+        raise Refused("NAME is longer than a Windows file name may be: shorten it")
+    return name

@@ -1,0 +1,132 @@
+"""verify: whether a package in OUT_DIR is as the tool made it, and ready to deploy."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+
+from . import cabinet, native, pe, signature
+from .make import check_code_page
+from .names import package_name, windows_upper
+from .outcome import Refused
+from .scan import MACHINE_OF_FOLDER, build_problem
+from .settings import check_settings
+from .signing import osslsigncode
+
+
+class Findings:
+    def __init__(self, report):
+        self.report, self.problems = report, 0
+
+    def good(self, line):
+        self.report.say(line)
+
+    def bad(self, line):
+        self.report.say(line)
+        self.problems += 1
+
+
+def verify_signature(exe, shown, ca, findings):
+    try:
+        signed = signature.Signature(exe)
+    except LookupError:
+        return findings.bad(f"{shown}: not signed")
+    except (ValueError, IndexError, StopIteration, pe.NotAProgram):
+        return findings.bad(f"{shown}: its signature cannot be read: sign it again")
+    signer = signature.subject_line(signed.signer) if signed.signer else "a signer whose certificate it lacks"
+    intact = signed.intact()
+    covered = intact and signature.covers(exe, signed)
+    unfit = signed.signer and signature.unfit_for_code_signing(signed.signer, now=signed.signer.not_valid_before)
+    if ca:
+        trusted = subprocess.run([osslsigncode(), "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-ignore-cdp", "-in", exe],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+        if trusted and covered and not unfit:
+            findings.good(f"{shown}: signed by {signer}; the signature verifies against {ca}")
+        else:
+            reason = (f"the certificate {unfit}" if unfit else "the signature is damaged" if not intact else
+                      "the file was changed after signing" if not covered else
+                      f"the signer's certificate does not lead to a certificate in {ca}, or is no longer valid")
+            findings.bad(f"{shown}: signed by {signer}; the signature does NOT verify against {ca}: {reason}")
+    else:
+        findings.good(f"{shown}: signed by {signer}")
+        if unfit:
+            findings.bad(f"{shown}: the signer's certificate {unfit}")
+    if not intact:
+        findings.bad(f"{shown}: the signature is damaged: it does not verify with the signer's key")
+    elif not covered:
+        findings.bad(f"{shown}: CHANGED after signing: the signature does not cover it as it is")
+    else:
+        findings.good(f"{shown}: the signature covers it as it is, binding included")
+
+
+def verify_binding(exe, shown, cab, cab_shown, findings):
+    try:
+        bound = pe.read_binding(exe)
+    except pe.NotAProgram as problem:
+        return findings.bad(f"{shown}: binding unreadable: {problem}")
+    if bound is None:
+        findings.good(f"{shown}: not bound")
+    elif bound == pe.sha256_of(cab):
+        findings.good(f"{shown}: bound to this cabinet")
+    else:
+        findings.bad(f"{shown}: bound to another cabinet: it refuses {cab_shown}")
+
+
+def verify_cabinet(cab, shown, code_page, strict, findings, report):
+    listing = cabinet.listing(cab)
+    if listing is None:
+        return findings.bad(f"{shown}: DAMAGED: it is no cabinet that gcab can read")
+    held = {}
+    for stored in listing:
+        held.setdefault(windows_upper(stored), stored)
+    required = native.facts()["required"]
+    for path in required:
+        stored = held.get(windows_upper(path))
+        if stored is None:
+            findings.bad(f"{shown}: MISSING {path}")
+        else:
+            findings.good(f"{shown}: holds {path}" + ("" if stored == path else f" (as {stored})"))
+    scratch = tempfile.mkdtemp(prefix="make-package.")
+    try:
+        extracted, _ = cabinet.extract(cab, scratch)
+        if not extracted:
+            return findings.bad(f"{shown}: DAMAGED: gcab cannot extract it whole")
+        files = {os.path.relpath(os.path.join(d, n), scratch): os.path.join(d, n)
+                 for d, _, names in os.walk(scratch) for n in names}
+        findings.good(f"{shown}: extracts whole ({len(files)} files)")
+        found = {windows_upper(relative): path for relative, path in files.items()}
+        for path in required[1:]:
+            if windows_upper(path) in found:
+                problem = build_problem(found[windows_upper(path)], path.split("/")[1])
+                if problem:
+                    findings.bad(f"{shown}: {held[windows_upper(path)]}: {problem}")
+        settings = found.get(windows_upper(required[0]))
+        if settings:
+            findings.good(f"{shown}: settings file:")
+            warnings = len(report.warnings)
+            if not check_settings(settings, f"{shown}: {required[0]}", code_page, report):
+                findings.problems += 1
+            if strict:
+                findings.problems += len(report.warnings) - warnings
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+def verify(options, report):
+    check_code_page(options.code_page)
+    name = package_name(options.name, options.code_page, report.note)
+    exe = os.path.join(options.out_dir, name + ".exe")
+    cab = os.path.join(options.out_dir, name + ".cab")
+    for path, what in ((exe, "launcher"), (cab, "cabinet")):
+        if not os.path.isfile(path):
+            raise Refused(f"no {what} at '{path}'")
+    cabinet.gcab()
+    findings = Findings(report)
+    verify_signature(exe, f"{name}.exe", options.ca, findings)
+    verify_binding(exe, f"{name}.exe", cab, f"{name}.cab", findings)
+    verify_cabinet(cab, f"{name}.cab", options.code_page, options.strict, findings, report)
+    if findings.problems:
+        report.say(f"Verdict: NOT ready to deploy: {findings.problems} problem(s) above")
+        return 1
+    report.say(f"Verdict: ready to deploy: {name}.exe and {name}.cab are as they should be")
+    return 0
