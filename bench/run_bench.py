@@ -81,6 +81,9 @@ def make_package():
     # Beside the bound package, the launcher as built with a copy of the same cabinet: bound to
     # nothing, it runs without the check.
     shutil.copy(WINDOWS / "Setup.exe", out / "Unbound.exe")
+    # The same package as one file that carries its cabinet.
+    subprocess.run([str(ROOT / "scripts" / "make-package"), "--single-file", str(package), str(out), "Single"],
+                   check=True, stdout=subprocess.DEVNULL)
     shutil.copy(out / "Setup.cab", out / "Unbound.cab")
     peer = (ROOT / "bench" / "peer.cmd.in").read_text().replace("@CABINET@", windows_path(out / "Setup.cab"))
     (out / "peer.cmd").write_bytes(peer.replace("\n", "\r\n").encode())
@@ -105,8 +108,8 @@ def benchmark_prefix():
 
 
 COMMANDS = {"bound launcher": ["wine", "Setup.exe"], "unbound launcher": ["wine", "Unbound.exe"],
-            "batch file": ["wine", "cmd", "/c", "peer.cmd"]}
-RUNS = 21  # a multiple of 3: each command runs first, second and third equally often
+            "single file": ["wine", "Single.exe"], "batch file": ["wine", "cmd", "/c", "peer.cmd"]}
+RUNS = 20  # a multiple of 4: each command runs first, second, third and fourth equally often
 WARM_UP_ROUNDS = 2
 TRACED_ROUNDS = 5
 PHASES = ("before the cabinet tool", "cabinet tool", "installer", "after the installer")
@@ -197,6 +200,9 @@ def whole_run():
               f"(sigma {statistics.stdev(launcher):.3f}), batch file {statistics.median(peer):.3f} s "
               f"(sigma {statistics.stdev(peer):.3f}); ahead of the batch file in {ahead} of {RUNS} rounds")
         judge(f"{name} / batch file", statistics.median(launcher) / statistics.median(peer), 1.00)
+    single, bound = times["single file"], times["bound launcher"]
+    print(f"  median of {RUNS} runs: single file {statistics.median(single):.3f} s (sigma {statistics.stdev(single):.3f})")
+    judge("single file - bound launcher", statistics.median(single) - statistics.median(bound), 0.10, " s")
     runs = (out / "installer-log.txt").read_text().count("end\n")
     expected = len(names) * (WARM_UP_ROUNDS + RUNS + TRACED_ROUNDS)
     if runs != expected:

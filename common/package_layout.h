@@ -10,6 +10,10 @@
 #define PACKAGE_BINDING_MAGIC_SIZE 16
 #define PACKAGE_BINDING_DIGEST_SIZE 32
 #define PACKAGE_BINDING_SIZE (PACKAGE_BINDING_MAGIC_SIZE + 4 + PACKAGE_BINDING_DIGEST_SIZE)
+// A launcher that carries its cabinet (a single-file package) has the state 2, and after the hash
+// the cabinet's offset in the launcher's file and its size, 32 bits each.
+#define PACKAGE_BINDING_STATE_CARRIED 2
+#define PACKAGE_BINDING_CARRIED_SIZE (PACKAGE_BINDING_SIZE + 8)
 
 #ifdef __cplusplus
 #include <cstddef>

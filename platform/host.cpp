@@ -563,22 +563,25 @@ HeldFile HoldFileForReading(const std::string& path) {
   return HeldFile{file};
 }
 
-std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo) {
+std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo, const ByteRange& range) {
   auto* stream = static_cast<std::FILE*>(file.value);
-  if (stream == nullptr || std::fseek(stream, 0, SEEK_SET) != 0) return "";
+  if (stream == nullptr || fseeko(stream, static_cast<off_t>(range.offset), SEEK_SET) != 0) return "";
   std::FILE* copy = copyTo ? CreateNewFile(*copyTo) : nullptr;
   if (copyTo && copy == nullptr) return "";
   EVP_MD_CTX* context = EVP_MD_CTX_new();
   bool ok = context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
   char buffer[65536];
+  unsigned long long left = range.length.value_or(~0ULL);
   std::size_t count;
-  while (ok && (count = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
+  while (ok && left > 0 &&
+         (count = std::fread(buffer, 1, std::min<unsigned long long>(sizeof buffer, left), stream)) > 0) {
+    left -= count;
     ok = EVP_DigestUpdate(context, buffer, count) == 1 &&
          (copy == nullptr || std::fwrite(buffer, 1, count, copy) == count);
   }
   unsigned char value[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
-  ok = ok && !std::ferror(stream) && EVP_DigestFinal_ex(context, value, &size) == 1;
+  ok = ok && !std::ferror(stream) && !(range.length && left > 0) && EVP_DigestFinal_ex(context, value, &size) == 1;
   EVP_MD_CTX_free(context);
   if (copy != nullptr) {
     ok = std::fclose(copy) == 0 && ok;

@@ -200,11 +200,18 @@ struct HeldFile {
 // Opens path for reading and holds it; none when it cannot be opened or is held for writing.
 HeldFile HoldFileForReading(const std::string& path);
 
-// Returns the SHA-256 (32 bytes) of the held file's bytes, computed by the system's cryptography,
-// or "" when the file cannot be read to its end. With copyTo, creates that file new and writes the
-// bytes to it as they are hashed, in the same pass; "" also when the copy cannot be created or
-// written whole, and the copy is then removed.
-std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo = std::nullopt);
+// The bytes of a file from offset on: to its end, or length of them.
+struct ByteRange {
+  unsigned long long offset = 0;
+  std::optional<unsigned long long> length;
+};
+
+// Returns the SHA-256 (32 bytes) of the held file's bytes in range, computed by the system's
+// cryptography, or "" when they cannot be read whole (the file ends before the range does). With
+// copyTo, creates that file new and writes the bytes to it as they are hashed, in the same pass; ""
+// also when the copy cannot be created or written whole, and the copy is then removed.
+std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo = std::nullopt,
+                     const ByteRange& range = {});
 
 // Removes an empty directory; returns false when it was not removed.
 bool RemoveEmptyDirectory(const std::string& path);

@@ -9,6 +9,7 @@
 #include <tlhelp32.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -472,11 +473,13 @@ HeldFile HoldFileForReading(const std::string& path) {
   return HeldFile{file == INVALID_HANDLE_VALUE ? nullptr : file};
 }
 
-std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo) {
+std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo, const ByteRange& range) {
   HCRYPTPROV provider = 0;
   HCRYPTHASH hash = 0;
   std::string digest;
-  if (!file || SetFilePointer(file.value, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+  LARGE_INTEGER offset;
+  offset.QuadPart = static_cast<LONGLONG>(range.offset);
+  if (!file || !SetFilePointerEx(file.value, offset, nullptr, FILE_BEGIN) ||
       !CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
     return "";
   }
@@ -487,14 +490,19 @@ std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo) {
   }
   bool ok = (!copyTo || copy != INVALID_HANDLE_VALUE) && CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) != 0;
   std::vector<BYTE> buffer(1 << 20);
+  unsigned long long left = range.length.value_or(~0ULL);
   DWORD count = 0;
-  while (ok && (ok = ReadFile(file.value, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr) != 0) &&
+  while (ok && left > 0 &&
+         (ok = ReadFile(file.value, buffer.data(),
+                        static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), left)), &count, nullptr) != 0) &&
          count > 0) {
+    left -= count;
     ok = CryptHashData(hash, buffer.data(), count, 0) != 0;
     DWORD written = 0;
     if (ok && copy != INVALID_HANDLE_VALUE)
       ok = WriteFile(copy, buffer.data(), count, &written, nullptr) && written == count;
   }
+  if (range.length && left > 0) ok = false;  // the file ended first
   BYTE value[32];
   DWORD size = sizeof value;
   if (ok && CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0) && size == sizeof value) {

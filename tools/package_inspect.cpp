@@ -118,11 +118,13 @@ int Facts() {
   std::printf(
       "{\"code_pages\": %s, \"settings_file\": %s, \"installers\": {\"x86\": %s, \"x64\": %s}, "
       "\"expansion_folder\": %s, \"max_path\": %zu, \"standalone_keys\": %s, "
-      "\"binding\": {\"resource\": %s, \"magic\": %s, \"size\": %d, \"digest_size\": %d}}\n",
+      "\"binding\": {\"resource\": %s, \"magic\": %s, \"size\": %d, \"digest_size\": %d, \"state_carried\": %d, "
+      "\"carried_size\": %d}}\n",
       JsonList(kAnsiCodePages).c_str(), Json(package::kSettingsFile).c_str(), Json(package::kInstallerX86).c_str(),
       Json(package::kInstallerX64).c_str(), Json(package::kExpansionFolder).c_str(), package::kMaxPath,
       JsonList(package::kStandaloneKeys).c_str(), Json(package::kBindingResource).c_str(),
-      Json(PACKAGE_BINDING_MAGIC).c_str(), PACKAGE_BINDING_SIZE, PACKAGE_BINDING_DIGEST_SIZE);
+      Json(PACKAGE_BINDING_MAGIC).c_str(), PACKAGE_BINDING_SIZE, PACKAGE_BINDING_DIGEST_SIZE,
+      PACKAGE_BINDING_STATE_CARRIED, PACKAGE_BINDING_CARRIED_SIZE);
   return kDone;
 }
 

@@ -61,7 +61,9 @@ Expansion ExpandPackage(RunRecord* record) {
   // Once for the run: every path below is formed in the directory resolved here.
   std::string temporaryProblem = ResolveTemporaryDirectory();
   std::string expansionDirectory = ExpansionDirectory();
-  std::string cabinetPath = FindPackageCabinet();
+  PackageBinding binding = ReadPackageBinding();
+  // A single-file package expands the cabinet it carries, and never one beside it.
+  std::string cabinetPath = binding.carried ? platform::ExecutablePath() : FindPackageCabinet();
   std::string toolPath = ExtractionToolPath();
   record->cabinetPath = cabinetPath;
   if (toolPath.empty()) {
@@ -76,15 +78,16 @@ Expansion ExpandPackage(RunRecord* record) {
   }
   if (cabinetPath.empty()) return Expansion::NotStarted;
   record->cabinetSize = platform::FileSize(cabinetPath);
+  if (binding.carried && CarriedCabinetFits(binding, record->cabinetSize)) record->cabinetSize = binding.carriedSize;
   if (!temporaryProblem.empty()) {
     PrintLine(temporaryProblem);
     return Expansion::NotStarted;
   }
   record->temporaryDirectory = temporaryDirectory.path;
   // A bound launcher holds its cabinet from here until the private copy it checks is made.
-  PackageBinding binding = ReadPackageBinding();
   HeldCabinet heldCabinet;
-  if (binding.bound && !heldCabinet.Hold(cabinetPath)) {
+  if ((binding.bound && !heldCabinet.Hold(cabinetPath)) ||
+      (binding.carried && !CarriedCabinetFits(binding, platform::FileSize(cabinetPath)))) {
     PrintLine("The package cabinet does not match this launcher.");
     return Expansion::NotStarted;
   }

@@ -8,6 +8,19 @@ namespace {
 
 constexpr std::size_t kStateAt = PACKAGE_BINDING_MAGIC_SIZE;
 constexpr std::size_t kDigestAt = kStateAt + 4;
+constexpr std::size_t kExtentAt = kDigestAt + PACKAGE_BINDING_DIGEST_SIZE;
+
+unsigned long Little32(const std::string& bytes, std::size_t at) {
+  unsigned long value = 0;
+  for (std::size_t i = 4; i-- > 0;) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+std::string Little32Bytes(unsigned long value) {
+  std::string bytes;
+  for (int i = 0; i < 4; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return bytes;
+}
 
 }  // namespace
 
@@ -17,11 +30,27 @@ PackageBinding ReadPackageBinding() {
   if (region.size() < PACKAGE_BINDING_SIZE || region.compare(0, kStateAt, PACKAGE_BINDING_MAGIC) != 0) return binding;
   binding.bound = region.compare(kStateAt, 4, std::string(4, '\0')) != 0;
   if (binding.bound) binding.digest = region.substr(kDigestAt, PACKAGE_BINDING_DIGEST_SIZE);
+  if (Little32(region, kStateAt) == PACKAGE_BINDING_STATE_CARRIED && region.size() >= PACKAGE_BINDING_CARRIED_SIZE) {
+    binding.carried = true;
+    binding.carriedOffset = Little32(region, kExtentAt);
+    binding.carriedSize = Little32(region, kExtentAt + 4);
+  }
   return binding;
 }
 
 std::string BoundRegion(const std::string& digest) {
-  return std::string(PACKAGE_BINDING_MAGIC) + std::string("\1\0\0\0", 4) + digest;
+  return std::string(PACKAGE_BINDING_MAGIC) + Little32Bytes(1) + digest;
+}
+
+std::string CarriedRegion(const std::string& digest, unsigned long offset, unsigned long size) {
+  return std::string(PACKAGE_BINDING_MAGIC) + Little32Bytes(PACKAGE_BINDING_STATE_CARRIED) + digest +
+         Little32Bytes(offset) + Little32Bytes(size);
+}
+
+bool CarriedCabinetFits(const PackageBinding& binding, std::optional<unsigned long long> fileSize) {
+  // A cabinet starts with its 36-byte header, and never at the start of the launcher's own image.
+  return binding.carriedOffset > 0 && binding.carriedSize >= 36 && fileSize &&
+         static_cast<unsigned long long>(binding.carriedOffset) + binding.carriedSize <= *fileSize;
 }
 
 std::string PrivateCabinetPath(const std::string& expansionDirectory, unsigned long number) {
@@ -32,7 +61,9 @@ std::string PrivateCabinetPath(const std::string& expansionDirectory, unsigned l
 
 std::string CopyMatchingCabinet(const HeldCabinet& held, const PackageBinding& binding, const std::string& copyPath,
                                 std::string* digest) {
-  *digest = platform::Sha256Of(held.File(), copyPath);
+  platform::ByteRange range;
+  if (binding.carried) range = {binding.carriedOffset, binding.carriedSize};
+  *digest = platform::Sha256Of(held.File(), copyPath, range);
   if (digest->empty()) {
     return "Unable to use the temporary directory: the package cabinet could not be read and copied into it whole.";
   }

@@ -2,6 +2,7 @@
 // The package binding: a launcher that the package tool bound to its cabinet expands that cabinet
 // only, the very bytes it checked.
 
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -38,14 +39,23 @@ class HeldCabinet {
 struct PackageBinding {
   bool bound = false;  // false: the launcher as built, which runs any cabinet
   std::string digest;  // when bound: the SHA-256 (32 bytes) of the one cabinet it may expand
+  // A single-file package: the cabinet lies in the launcher's own file, at this extent.
+  bool carried = false;
+  unsigned long carriedOffset = 0;
+  unsigned long carriedSize = 0;
 };
 
 // Reads the running launcher's package binding; not bound when it holds no binding, or one that
 // is too short or does not carry the binding's name.
 PackageBinding ReadPackageBinding();
 
-// The binding region as the package tool writes it for a cabinet of that SHA-256.
+// The binding region as the package tool writes it for a cabinet of that SHA-256, and for one the
+// launcher carries at that extent.
 std::string BoundRegion(const std::string& digest);
+std::string CarriedRegion(const std::string& digest, unsigned long offset, unsigned long size);
+
+// Whether the carried cabinet's extent lies within a launcher file of fileSize bytes.
+bool CarriedCabinetFits(const PackageBinding& binding, std::optional<unsigned long long> fileSize);
 
 // Returns the path of a bound launcher's private copy of its cabinet in the expansion directory:
 // a name of number's eight hexadecimal digits, which no package's files foresee.

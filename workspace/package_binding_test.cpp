@@ -119,3 +119,35 @@ TEST_F(PackageBindingTest, SecondLauncherReleasesTheCabinetAndTouchesNothing) {
 }
 
 }  // namespace
+
+TEST_F(PackageBindingTest, ALauncherThatCarriesItsCabinetExpandsThatOneOnly) {
+  // The launcher's file: its image, then the cabinet; a planted Setup.cab beside it is never read.
+  WriteCabinet();
+  std::string cabinet = ReadFile("C:\\pkg\\Setup.cab");
+  WriteFile("C:\\pkg\\Setup.cab", "planted");
+  WriteFile("C:\\pkg\\Setup.exe", "MZ launcher image" + cabinet);
+  unsigned char digest[32];
+  SHA256(reinterpret_cast<const unsigned char*>(cabinet.data()), cabinet.size(), digest);
+  std::string hash(reinterpret_cast<const char*>(digest), 32);
+  const unsigned long at = 17;
+  const auto size = static_cast<unsigned long>(cabinet.size());
+  host::SetOwnResource("PACKAGE_BINDING", CarriedRegion(hash, at, size));
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
+  EXPECT_EQ(EventsStartingWith("hold:"), (std::vector<std::string>{"hold:C:\\pkg\\Setup.exe"}));
+  EXPECT_EQ(record_.cabinetDigest, hash);
+  EXPECT_EQ(record_.cabinetSize, size);
+  EXPECT_FALSE(Exists(kCopy)) << "removed before the installer";
+
+  // An extent past the file's end, or a changed hash: refused before anything is created or started.
+  for (const std::string& region :
+       {CarriedRegion(hash, at, size + 1), CarriedRegion(std::string(32, '\x11'), at, size)}) {
+    TearDown();
+    SetUp();
+    WriteFile("C:\\pkg\\Setup.exe", "MZ launcher image" + cabinet);
+    host::SetOwnResource("PACKAGE_BINDING", region);
+    EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
+    EXPECT_EQ(Lines().back(), "The package cabinet does not match this launcher.");
+    EXPECT_TRUE(host::StartedPrograms().empty());
+    EXPECT_FALSE(Exists(kExpansionDirectory));
+  }
+}

@@ -114,11 +114,15 @@ def make_parser(prog, check):
                                  "(never from the command line, where others can read it)")
         parser.add_argument("--timestamp", metavar="URL", help="an RFC 3161 time-stamp server; none unless given")
         parser.add_argument("--force", action="store_true", help="replace a signed NAME.exe with an unsigned one")
+        parser.add_argument("--single-file", action="store_true",
+                            help="write NAME.exe only, carrying the cabinet after its last section, bound and signed "
+                                 "with it; no NAME.cab")
     parser.add_argument("package_dir", metavar="PACKAGE_DIR")
     if not check:
         parser.add_argument("out_dir", metavar="OUT_DIR")
     parser.add_argument("name", metavar="NAME", nargs="?", default="Setup")
     parser.set_defaults(check=check, out_dir=None, sign=None, password_file=None, timestamp=None, force=False,
+                        single_file=False,
                         launcher=os.environ.get("LAUNCHER_EXE") or str(native.ROOT / "build" / "windows" / "Setup.exe"))
     return parser
 

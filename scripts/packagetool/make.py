@@ -107,7 +107,7 @@ def make(options, report):
 
     report.say(f"Checking the files below {options.package_dir}...")
     scan = scan_package(options.package_dir, options.out_dir, options.code_page, options.exclude, report)
-    if options.out_dir:
+    if options.out_dir and not options.single_file:
         report_other_package_files(options.out_dir, name, report)
     settings = scan.required[native.facts()["required"][0]]
     report.say(f"Checking the settings file {settings}...")
@@ -135,14 +135,19 @@ def build(options, name, scan, signer, staging, report):
     report.say("Checking the cabinet: extracting it and comparing it with the folder...")
     cabinet.compare(scan.files, options.code_page, built_cabinet, os.path.join(staging.scratch, "extracted"), report)
 
-    report.say(f"Binding {name}.exe to {name}.cab...")
     bound = os.path.join(folder, "bound.exe")
-    shutil.copyfile(options.launcher, bound)
+    shutil.copy(options.launcher, bound)
     progress = Progress("hashed", 1, os.path.getsize(built_cabinet))
     digest = pe.sha256_of(built_cabinet, progress)
     progress.end()
     try:
-        pe.bind(bound, digest)
+        if options.single_file:
+            report.say(f"Writing {name}.exe, which carries {name}.cab...")
+            pe.bind(bound, digest, carry(bound, built_cabinet))
+            os.remove(built_cabinet)
+        else:
+            report.say(f"Binding {name}.exe to {name}.cab...")
+            pe.bind(bound, digest)
     except pe.NotAProgram as problem:
         raise ToolFailed(f"could not bind {options.launcher} to the cabinet: {problem}; rebuild it") from None
     launcher = os.path.join(folder, name + ".exe")
@@ -152,7 +157,23 @@ def build(options, name, scan, signer, staging, report):
     else:
         os.replace(bound, launcher)
     with no_interruption():
-        os.replace(built_cabinet, os.path.join(options.out_dir, name + ".cab"))
+        if not options.single_file:
+            os.replace(built_cabinet, os.path.join(options.out_dir, name + ".cab"))
         os.replace(launcher, os.path.join(options.out_dir, name + ".exe"))
     out = options.out_dir.rstrip("/")
-    report.say(f"Package ready: {out}/{name}.exe beside {out}/{name}.cab{' (signed)' if signer else ''}")
+    made = (f"{out}/{name}.exe, one file that carries its cabinet" if options.single_file else
+            f"{out}/{name}.exe beside {out}/{name}.cab")
+    report.say(f"Package ready: {made}{' (signed)' if signer else ''}")
+
+
+def carry(launcher, cabinet_file):
+    """Appends the cabinet after the launcher's last section, on an 8-byte boundary as a
+    certificate table after it needs; returns its (offset, size)."""
+    end = os.path.getsize(launcher)
+    if pe.image_end(launcher) != end:
+        raise pe.NotAProgram("it holds data after its last section (a signed launcher?): take the launcher as built")
+    offset, size = -(-end // 8) * 8, os.path.getsize(cabinet_file)
+    with open(launcher, "ab") as out, open(cabinet_file, "rb") as cabinet_bytes:
+        out.write(bytes(offset - end))
+        shutil.copyfileobj(cabinet_bytes, out, 1 << 20)
+    return offset, size

@@ -41,8 +41,8 @@ def kind_of_program(path):
 
 # ---- the binding region ----
 
-def binding_offset(path):
-    """The file offset of the launcher's binding region."""
+def binding_offset(path, size=None):
+    """The file offset of the launcher's binding region, of at least size bytes."""
     layout = native.facts()["binding"]
     with opened(path) as image:
         image.parse_data_directories(directories=[RESOURCE])
@@ -54,28 +54,80 @@ def binding_offset(path):
                     continue
                 data = name.directory.entries[0].data.struct
                 at = image.get_offset_from_rva(data.OffsetToData)
-                if data.Size < layout["size"] or image.__data__[at:at + len(layout["magic"])] != layout["magic"].encode():
+                if data.Size < (size or layout["size"]):
+                    raise NotAProgram("its binding region is too small for a single file (a launcher built before "
+                                      "single files)")
+                if image.__data__[at:at + len(layout["magic"])] != layout["magic"].encode():
                     raise NotAProgram("its binding region is damaged")
                 return at
     raise NotAProgram("it has no binding region (a launcher built before binding)")
 
 
-def read_binding(path):
-    """None when the launcher is not bound, else the 32-byte hash it is bound to."""
+class Binding:
+    """A launcher's binding: its state, the hash, and where a carried cabinet lies (offset, size)."""
+
+    def __init__(self, region, layout):
+        self.state = struct.unpack_from("<I", region)[0]
+        self.digest = region[4:4 + layout["digest_size"]] if self.state else None
+        extent = region[4 + layout["digest_size"]:]
+        self.carried = (struct.unpack("<II", extent) if self.state == layout["state_carried"] and len(extent) == 8
+                        else None)
+
+
+def binding(path):
     layout = native.facts()["binding"]
     at = binding_offset(path) + len(layout["magic"])
     with open(path, "rb") as launcher:
         launcher.seek(at)
-        region = launcher.read(4 + layout["digest_size"])
-    return None if struct.unpack_from("<I", region)[0] == 0 else region[4:]
+        return Binding(launcher.read(layout["carried_size"] - len(layout["magic"])), layout)
 
 
-def bind(path, digest):
-    """Writes the binding to the cabinet of that SHA-256 into the launcher, in place."""
-    at = binding_offset(path) + len(native.facts()["binding"]["magic"])
+def read_binding(path):
+    """None when the launcher is not bound, else the 32-byte hash it is bound to."""
+    return binding(path).digest
+
+
+def bind(path, digest, carried=None):
+    """Writes the binding to the cabinet of that SHA-256 into the launcher, in place; carried:
+    (offset, size) of the cabinet in the launcher's own file."""
+    layout = native.facts()["binding"]
+    at = binding_offset(path, layout["carried_size"] if carried else layout["size"]) + len(layout["magic"])
     with open(path, "r+b") as launcher:
         launcher.seek(at)
-        launcher.write(struct.pack("<I", 1) + digest)
+        if carried:
+            launcher.write(struct.pack("<I", layout["state_carried"]) + digest + struct.pack("<II", *carried))
+        else:
+            launcher.write(struct.pack("<I", 1) + digest)
+
+
+def image_end(path):
+    """Where the launcher's image ends in its file: the end of its last section."""
+    with opened(path) as image:
+        return max(section.PointerToRawData + section.SizeOfRawData for section in image.sections)
+
+
+def copy_range(source, offset, size, target):
+    with open(source, "rb") as program, open(target, "wb") as out:
+        program.seek(offset)
+        while size > 0:
+            block = program.read(min(1 << 20, size))
+            if not block:
+                raise NotAProgram("its carried cabinet is cut short")
+            out.write(block)
+            size -= len(block)
+
+
+def sha256_of_range(path, offset, size):
+    digest = hashlib.sha256()
+    with open(path, "rb") as file:
+        file.seek(offset)
+        while size > 0:
+            block = file.read(min(1 << 20, size))
+            if not block:
+                return None
+            digest.update(block)
+            size -= len(block)
+    return digest.digest()
 
 
 def sha256_of(path, progress=None):

@@ -7,8 +7,21 @@ import subprocess
 import sys
 import tempfile
 
-from . import cabinet, native
+from . import cabinet, native, pe
 from .outcome import Refused, ToolFailed, Usage
+
+
+def single_file_cabinet(path, scratch):
+    """The cabinet a single-file package carries, copied into scratch; None for any other file."""
+    try:
+        extent = pe.binding(path).carried
+    except (pe.NotAProgram, OSError):
+        return None
+    if extent is None:
+        return None
+    copy = os.path.join(scratch, "carried.cab")
+    pe.copy_range(path, *extent, copy)
+    return copy
 
 
 def preview(options, report):
@@ -24,13 +37,15 @@ def preview(options, report):
     try:
         if os.path.isfile(package):
             scratch = tempfile.mkdtemp(prefix="preview.")
-            extracted, errors = cabinet.extract(package, scratch)
+            carried = single_file_cabinet(package, scratch)
+            os.mkdir(os.path.join(scratch, "package"))
+            extracted, errors = cabinet.extract(carried or package, os.path.join(scratch, "package"))
             if not extracted:
                 raise Refused(f"gcab cannot extract '{package}': {errors}")
             if options.launcher is None:
                 # The launcher is named after its cabinet: OUT_DIR/Branch.cab previews C:\pkg\Branch.exe.
                 arguments += ["--launcher", f"C:\\pkg\\{os.path.splitext(os.path.basename(package))[0]}.exe"]
-            package = scratch
+            package = os.path.join(scratch, "package")
         elif not os.path.isdir(package):
             raise Refused(f"no package folder or cabinet at '{package}'")
         sys.stdout.flush()

@@ -51,7 +51,7 @@ class Scan:
         self.links = []        # (relative path, where it leads)
         self.problems = []     # (relative path, what to change)
         self.excluded = []     # (relative path, files in it, the pattern)
-        self.earlier = []      # (folder, NAME) of packages this tool made before
+        self.earlier = []      # (folder, its file names) of packages this tool made before
         self.left_out = 0      # files in OUT_DIR below the package folder
 
     def walk(self, directory="", relative="", enclosing=frozenset()):
@@ -97,8 +97,9 @@ class Scan:
                 self.add_file(child, path)
             else:
                 self.problems.append((child, "this is no file or folder (a device, pipe or socket): remove it"))
-        for package in sorted({stem for stem in (os.path.splitext(n)[0] for n in earlier)}):
-            self.earlier.append((relative or ".", package))
+        for package in sorted({os.path.splitext(n)[0] for n in earlier}):
+            names = sorted((n for n in earlier if os.path.splitext(n)[0] == package), key=lambda n: not n.endswith("exe"))
+            self.earlier.append((relative or ".", names))
 
     def add_file(self, relative, path):
         try:
@@ -117,6 +118,9 @@ class Scan:
         found = set()
         for name, path in by_name.items():
             stem, extension = os.path.splitext(name)
+            if extension.lower() == ".exe" and carries_its_cabinet(path):
+                found.add(name)
+                continue
             cabinet = next((by_name[other] for other in by_name
                             if os.path.splitext(other)[0] == stem and os.path.splitext(other)[1].lower() == ".cab"),
                            None)
@@ -175,6 +179,15 @@ class Scan:
         return [(length, relative) for length, relative in lengths if length >= facts["max_path"]], folder
 
 
+def carries_its_cabinet(path):
+    """Whether a program is a single-file package this tool made: it carries the cabinet it is bound to."""
+    try:
+        carried = pe.binding(path)
+    except (pe.NotAProgram, OSError):
+        return False
+    return carried.carried is not None and pe.sha256_of_range(path, *carried.carried) == carried.digest
+
+
 def build_problem(path, folder):
     """Why the file in install/<folder> is not the installer build for that folder's machine; or None."""
     wanted = MACHINE_OF_FOLDER[folder]
@@ -211,8 +224,8 @@ def scan_package(package_dir, out_dir, code_page, excludes, report):
         report.say(f"  following the link {relative} to {target}")
     if scan.out_dir:
         report.say(f"  OUT_DIR lies inside PACKAGE_DIR: it is left out of the cabinet ({scan.left_out} files there now)")
-    for folder, name in scan.earlier:
-        report.say(f"  left out an earlier package: {folder}/{name}.exe and {name}.cab")
+    for folder, names in scan.earlier:
+        report.say(f"  left out an earlier package: {folder}/{' and '.join(names)}")
     for relative, files, pattern in scan.excluded:
         report.say(f"  left out {relative} ({files} file{'s' if files != 1 else ''}): excluded by \"{pattern}\"")
     if scan.problems:

@@ -26,7 +26,7 @@ class Findings:
         self.problems += 1
 
 
-def verify_signature(exe, shown, ca, findings):
+def verify_signature(exe, shown, ca, findings, covered_too):
     try:
         signed = signature.Signature(exe)
     except LookupError:
@@ -56,7 +56,7 @@ def verify_signature(exe, shown, ca, findings):
     elif not covered:
         findings.bad(f"{shown}: CHANGED after signing: the signature does not cover it as it is")
     else:
-        findings.good(f"{shown}: the signature covers it as it is, binding included")
+        findings.good(f"{shown}: the signature covers it as it is, {covered_too} included")
 
 
 def verify_binding(exe, shown, cab, cab_shown, findings):
@@ -112,21 +112,53 @@ def verify_cabinet(cab, shown, code_page, strict, findings, report):
         shutil.rmtree(scratch, ignore_errors=True)
 
 
+def carried_extent(exe):
+    try:
+        return pe.binding(exe).carried
+    except (pe.NotAProgram, OSError):
+        return None
+
+
+def verify_carried(exe, shown, extent, findings):
+    """A single file: the cabinet it carries matches its binding, and lies before its signature."""
+    offset, size = extent
+    if pe.sha256_of_range(exe, offset, size) != pe.read_binding(exe):
+        return findings.bad(f"{shown}: the cabinet it carries does not match its binding: it refuses to run")
+    table = pe.certificate_table(exe)
+    if table and offset + size > table[0]:
+        return findings.bad(f"{shown}: its carried cabinet runs into its signature: make the package again")
+    findings.good(f"{shown}: carries its cabinet ({size:,} bytes), as bound")
+
+
 def verify(options, report):
     check_code_page(options.code_page)
     name = package_name(options.name, options.code_page, report.note)
     exe = os.path.join(options.out_dir, name + ".exe")
     cab = os.path.join(options.out_dir, name + ".cab")
-    for path, what in ((exe, "launcher"), (cab, "cabinet")):
-        if not os.path.isfile(path):
-            raise Refused(f"no {what} at '{path}'")
+    if not os.path.isfile(exe):
+        raise Refused(f"no launcher at '{exe}'")
+    extent = carried_extent(exe)
+    if extent is None and not os.path.isfile(cab):
+        raise Refused(f"no cabinet at '{cab}'")
     cabinet.gcab()
     findings = Findings(report)
-    verify_signature(exe, f"{name}.exe", options.ca, findings)
-    verify_binding(exe, f"{name}.exe", cab, f"{name}.cab", findings)
-    verify_cabinet(cab, f"{name}.cab", options.code_page, options.strict, findings, report)
+    verify_signature(exe, f"{name}.exe", options.ca, findings, "its carried cabinet" if extent else "binding")
+    scratch = tempfile.mkdtemp(prefix="make-package.")
+    try:
+        if extent:
+            verify_carried(exe, f"{name}.exe", extent, findings)
+            cab = os.path.join(scratch, name + ".cab")
+            pe.copy_range(exe, *extent, cab)
+            shown = f"{name}.exe's cabinet"
+        else:
+            verify_binding(exe, f"{name}.exe", cab, f"{name}.cab", findings)
+            shown = f"{name}.cab"
+        verify_cabinet(cab, shown, options.code_page, options.strict, findings, report)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
     if findings.problems:
         report.say(f"Verdict: NOT ready to deploy: {findings.problems} problem(s) above")
         return 1
-    report.say(f"Verdict: ready to deploy: {name}.exe and {name}.cab are as they should be")
+    files = f"{name}.exe" if extent else f"{name}.exe and {name}.cab"
+    report.say(f"Verdict: ready to deploy: {files} {'is' if extent else 'are'} as {'it' if extent else 'they'} should be")
     return 0

@@ -330,3 +330,66 @@ def test_bound_cabinet_swapped_during_the_run(scenario):
         assert_run(result, REFUSED_CABINET, 10)
         assert s.installer_runs() == [], "nothing started"
     assert list(s.temp.iterdir()) == [], "nothing left in temp"
+
+
+# ---- single-file packages ----
+
+def test_single_file_package(scenario):
+    twin = scenario("two-files")
+    twin.package(FIRST_EXAMPLE_IN)
+    assert_run(twin.run(PORT_OPTIONS), SETTINGS_RUN, 0)
+    twin_run = assert_one_installer(twin, "/I:" + settings_path(twin))
+
+    s = scenario()
+    shutil.copytree(twin.package_dir, s.package_dir, dirs_exist_ok=True)
+    keys = s.root / "keys"
+    keys.mkdir()
+    make_test_certificate(keys, "test password")
+    code, output = run_package_tool("--single-file", "--sign", keys / "cert.pfx", "--password-file",
+                                    keys / "password.txt", s.package_dir, s.launcher_dir)
+    assert code == 0, f"single file: {output}"
+    assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Setup.exe"], "one file, no cabinet"
+    code, output = run_package_tool("--verify", "--ca", keys / "cert.pem", s.launcher_dir)
+    assert code == 0 and "the signature covers it as it is, its carried cabinet included" in output, output
+    assert "Setup.exe: carries its cabinet" in output, output
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(keys / "cert.pem"), "-in",
+                               str(s.launcher_dir / "Setup.exe")], stdout=subprocess.DEVNULL)
+    assert verified.returncode == 0, "osslsigncode verifies it"
+
+    # As its two-file twin: the same lines, parameters and settings bytes.
+    assert_run(s.run(PORT_OPTIONS), SETTINGS_RUN, 0)
+    run = assert_one_installer(s, "/I:" + settings_path(s))
+    assert s.settings_seen() == twin.settings_seen() == FIRST_EXAMPLE_OUT, "settings bytes"
+    assert run["expansion-root"] == twin_run["expansion-root"] == "install;", "the private copy is gone"
+    assert s.run(PORT_OPTIONS).event()["id"] == 1000, "installed"
+
+    # Saved by a browser as "Setup (1).exe" beside a planted cabinet: it still runs its own.
+    other = scenario("other")
+    other.package(b"[Install]\r\nfrom another package\r\n")
+    shutil.copy(s.launcher_dir / "Setup.exe", s.launcher_dir / "Setup (1).exe")
+    shutil.copy(other.launcher_dir / "Setup.cab", s.launcher_dir / "InstallFiles.cab")
+    shutil.copy(other.launcher_dir / "Setup.cab", s.launcher_dir / "Setup (1).cab")
+    s.forget_installer_runs()
+    assert_run(s.run(PORT_OPTIONS, name="Setup (1).exe"), SETTINGS_RUN, 0)
+    assert s.settings_seen() == FIRST_EXAMPLE_OUT, "its own cabinet, not the planted one"
+
+    # One byte of the carried cabinet changed: refused, nothing started, the signature broken.
+    carried = pe.binding(s.launcher_dir / "Setup.exe").carried
+    data = bytearray((s.launcher_dir / "Setup.exe").read_bytes())
+    data[carried[0] + carried[1] // 2] ^= 1
+    (s.launcher_dir / "Setup.exe").write_bytes(data)
+    s.forget_installer_runs()
+    assert_run(s.run(PORT_OPTIONS), REFUSED_CABINET, 10)
+    assert s.installer_runs() == [] and list(s.temp.iterdir()) == [], "nothing started, nothing left"
+    code, output = run_package_tool("--verify", "--ca", keys / "cert.pem", s.launcher_dir)
+    assert code == 1 and "CHANGED after signing" in output and "does not match its binding" in output, output
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(keys / "cert.pem"), "-in",
+                               str(s.launcher_dir / "Setup.exe")], stdout=subprocess.DEVNULL)
+    assert verified.returncode != 0, "osslsigncode sees the change"
+
+    # Unsigned, it works too.
+    unsigned = scenario("unsigned")
+    code, output = run_package_tool("--single-file", twin.package_dir, unsigned.launcher_dir)
+    assert code == 0, output
+    assert_run(unsigned.run(PORT_OPTIONS), SETTINGS_RUN, 0)
+    assert unsigned.settings_seen() == FIRST_EXAMPLE_OUT, "settings bytes, unsigned"

@@ -59,7 +59,7 @@ def stand_in_program(machine=I386, tail=b""):
     launcher does: a PE32 image whose one section holds the resource tree RT_RCDATA /
     "PACKAGE_BINDING" / 0x409; tail follows it."""
     name = "PACKAGE_BINDING".encode("utf-16-le")
-    region = b"PACKAGE BINDING " + bytes(4 + 32)
+    region = b"PACKAGE BINDING " + bytes(4 + 32 + 8)
     # The resource section: three directory levels, the type's name, the data entry, the data.
     tree = bytearray()
     tree += struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 1) + struct.pack("<II", 10, 0x80000000 | 24)      # types
@@ -314,6 +314,17 @@ class Binding(PackageTest):
         shutil.copy(other / "Setup.cab", self.out / "Setup.cab")
         output, _ = self.make("--verify", self.out, expect=1)
         self.assertIn("Setup.exe: bound to another cabinet: it refuses Setup.cab\n", output)
+
+    def test_a_single_file_carries_its_cabinet_and_is_an_earlier_package_after(self):
+        output, _ = self.make("--single-file", self.package, self.package / "one")
+        self.assertIn("Package ready: ", output)
+        self.assertEqual(sorted(p.name for p in (self.package / "one").iterdir()), ["Setup.exe"])
+        output, _ = self.make("--verify", self.package / "one", expect=1)  # unsigned
+        self.assertIn("Setup.exe: carries its cabinet (", output)
+        self.assertIn("Setup.exe's cabinet: extracts whole (3 files)", output)
+        shutil.move(self.package / "one", self.package / "old")
+        output, _ = self.make("--check", self.package)
+        self.assertIn("left out an earlier package: old/Setup.exe\n", output)
 
     def test_a_launcher_without_a_binding_region_is_refused(self):
         self.launcher.write_bytes(b"MZ not a launcher of this kind")
