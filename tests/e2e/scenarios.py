@@ -150,8 +150,9 @@ class Scenario:
     def expansion_dir(self):
         return self.temp / "TempExpandedFiles"
 
-    def package(self, settings, builds=("x86", "x64"), cabinet="Setup.cab", extra=None):
-        """Writes the package folder and builds its cabinet beside the launcher."""
+    def package(self, settings, builds=("x86", "x64"), cabinet="Setup.cab", extra=None, tool=True):
+        """Writes the package folder and builds its cabinet beside the launcher: with the package
+        tool for a complete package, unless tool is False (for what the tool would refuse)."""
         shutil.rmtree(self.package_dir)
         install = self.package_dir / "install"
         install.mkdir(parents=True)
@@ -162,7 +163,7 @@ class Scenario:
         for relative, data in (extra or {}).items():
             (self.package_dir / relative).parent.mkdir(parents=True, exist_ok=True)
             (self.package_dir / relative).write_bytes(data)
-        if len(builds) == 2:
+        if len(builds) == 2 and tool:
             # A complete package is made the way administrators make one.
             code, message = make_package(self.package_dir, self.launcher_dir, cabinet[:-len(".cab")])
             assert code == 0, f"make-package: {message}"
@@ -268,7 +269,12 @@ def assert_event(result, kind, event_id, **fields):
     assert (event["type"], event["id"]) == (kind, event_id), "event type and id"
     assert event["fields"]["Exit code"] == str(result.exit_code), "the event's exit code"
     for name, value in fields.items():
-        assert event["fields"][name.replace("_", " ")] == value, f"event string {name}"
+        shown = event["fields"][name.replace("_", " ")]
+        # Wine prints a long string cut short: in a deep scenario folder only its start can be held.
+        if shown.endswith(CUT_BY_WINE):
+            assert value.startswith(shown[:-1]), f"event string {name}, as far as Wine shows it"
+        else:
+            assert shown == value, f"event string {name}"
     return event["fields"]
 
 

@@ -98,7 +98,7 @@ def test_installer_fails(scenario, behaviour, exit_code):
 
 def test_installer_that_is_no_program(scenario):
     s = scenario()
-    s.package(b"[Install]\r\n", extra={"install/x64/InstallGui.exe": os.urandom(4096)})
+    s.package(b"[Install]\r\n", extra={"install/x64/InstallGui.exe": os.urandom(4096)}, tool=False)
     result = s.run()
     installer = s.temp_value + "\\TempExpandedFiles\\install\\x64\\InstallGui.exe"
     assert result.lines[:3] == EXPANSION + ["Running Install..."] and result.lines[4:] == FAILED_CLEANUP
