@@ -7,7 +7,7 @@ import hashlib
 
 from cryptography import x509
 from cryptography.exceptions import InvalidSignature
-from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives import hashes
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 from cryptography.hazmat.primitives.serialization import pkcs12
 from cryptography.x509.oid import ExtendedKeyUsageOID
@@ -161,6 +161,3 @@ def covers(path, signature):
     """Whether the signature's digest is the program's own, as it is now."""
     return signature.algorithm != "unknown" and pe.authenticode_digest(path, signature.algorithm) == signature.digest
 
-
-def pem_of(certificates):
-    return b"".join(certificate.public_bytes(serialization.Encoding.PEM) for certificate in certificates)

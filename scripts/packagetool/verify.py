@@ -9,7 +9,7 @@ from . import cabinet, native, pe, signature
 from .make import check_code_page
 from .names import package_name, windows_upper
 from .outcome import Refused
-from .scan import MACHINE_OF_FOLDER, build_problem
+from .scan import build_problem
 from .settings import check_settings
 from .signing import osslsigncode
 
