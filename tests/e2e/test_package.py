@@ -12,7 +12,8 @@ import pytest
 
 from scenarios import (BUILD, CUT_BY_WINE, FIRST_EXAMPLE_IN, FIRST_EXAMPLE_OUT, HELP_LINES, PORT_OPTIONS, PROGRAMS,
                        REFUSED_CABINET, SECOND_EXAMPLE_IN, SECOND_EXAMPLE_OUT, SETTINGS_RUN, SOURCE,
-                       assert_one_installer, assert_run, make_package, pe_resources, settings_path)
+                       assert_one_installer, assert_run, assert_sentinels, make_package, pe_resources, settings_path,
+                       with_sentinels)
 from wine import wine_environment, windows_path
 
 sys.path.insert(0, str(SOURCE / "scripts"))
@@ -379,8 +380,10 @@ def test_single_file_package(scenario):
     data[carried[0] + carried[1] // 2] ^= 1
     (s.launcher_dir / "Setup.exe").write_bytes(data)
     s.forget_installer_runs()
+    sentinels = with_sentinels(s)
     assert_run(s.run(PORT_OPTIONS), REFUSED_CABINET, 10)
-    assert s.installer_runs() == [] and list(s.temp.iterdir()) == [], "nothing started, nothing left"
+    assert s.installer_runs() == [] and [p.name for p in s.temp.iterdir()] == ["beside.txt"], "nothing started or left"
+    assert_sentinels(sentinels)
     code, output = run_package_tool("--verify", "--ca", keys / "cert.pem", s.launcher_dir)
     assert code == 1 and "CHANGED after signing" in output and "does not match its binding" in output, output
     verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(keys / "cert.pem"), "-in",
