@@ -15,5 +15,4 @@ struct LaunchOptions {
   bool portGiven = false;           // portName is not empty
   bool portIsNetworkShare = false;  // portName names a printer share such as \\server\printer
   bool addressGiven = false;        // printerAddress is not empty
-  bool installFailed = false;       // the run has failed; the cleanup says so
 };

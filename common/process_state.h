@@ -1,6 +1,6 @@
 #pragma once
-// The launcher's process-wide values. Each is written once in a run, before anything reads it, and
-// lives until the process ends.
+// The launcher's process-wide values. Each lives until the process ends; who writes it, and when,
+// is said beside it.
 
 #include <string>
 
@@ -8,24 +8,25 @@
 #include "platform/platform.h"
 
 // The directory the launcher's executable lies in, as the system reports the module's path (its
-// short form where the code page cannot spell it; "" when there is none). Written by RunLauncher;
-// read by the cabinet search and as the working directory of every program the launcher starts.
+// short form where the code page cannot spell it; "" when there is none). Written once, by the run
+// sequence before it reads the command line; read by the cabinet search and as the working directory of every program the launcher starts.
 extern std::string launcherDirectory;
 
-// The parsed command line. Written by ParseCommandLine; ValidatePortOptions may also set its
-// installFailed flag.
+// The parsed command line. Written once, by ParseCommandLine; read by the port step and the
+// installer's start.
 extern LaunchOptions launchOptions;
 
 // The temporary directory as the system resolved it, once: "temp"'s final path and its identity,
-// or why it cannot be used. Written by ResolveTemporaryDirectory at its first use in a run (the
-// expansion's), read by everything that forms a path in it and by the lock.
+// or why it cannot be used. Written whole by ResolveTemporaryDirectory at its first use in a run
+// (the expansion's), read by everything that forms a path in it and by the lock.
 struct TemporaryDirectory {
   bool resolved = false;
   std::string problem;  // the "Unable to use the temporary directory: " line, or ""
   std::string path;     // the final path, "" with a problem
   std::string id;       // the directory's identity, the same however "temp" spells it
   // The expansion directory the run created in it, held from its creation to the end of the
-  // cleanup, so that nobody can rename or replace it meanwhile.
+  // cleanup, so that nobody can rename or replace it meanwhile. Entered by the creation, emptied
+  // by the cleanup's release.
   platform::HeldDirectory expansionDirectory;
 };
 extern TemporaryDirectory temporaryDirectory;

@@ -51,7 +51,6 @@ RunResult ParseCommandLine(int argc, const char* const* argv) {
     } else if ((at = folded.find(kAddress)) != std::string::npos) {
       StoreAddress(typed.substr(at + kAddress.size()));
     } else {
-      launchOptions.installFailed = true;
       return RunResult::Invalid;
     }
   }

@@ -14,7 +14,6 @@ bool ValidatePortOptions() {
   if (launchOptions.portIsNetworkShare) return true;
 
   ShowConsoleWindowIfAny(platform::kShowNormal);
-  launchOptions.installFailed = true;
   PrintLine("Error - package is configured for port and address or hostname on cmd line, but");
   PrintLine("these params were not found");
   if (!launchOptions.portGiven) PrintLine("/port: parameter not found or no value was specified");

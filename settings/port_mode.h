@@ -6,5 +6,5 @@ bool IsPortOnCommandLineMode();
 
 // Returns true when the run may go on: the package does not take its port from the command line,
 // or "/port:" and "/address:" were given, or the port is a printer share. Otherwise shows the
-// console window, sets installFailed, prints what is missing and returns false.
+// console window, prints what is missing and returns false.
 bool ValidatePortOptions();

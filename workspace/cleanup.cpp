@@ -12,8 +12,8 @@ std::string RemovalParameters(const std::string& expansionDirectory) {
   return "/D /V:OFF /C rmdir /S /Q \"" + expansionDirectory + "\"";
 }
 
-void CleanUpWorkspace(bool runFailed) {
-  PrintLine(runFailed ? "Install Failed, Beginning Cleanup..." : "Install Complete, Beginning Cleanup...");
+void CleanUpWorkspace(bool installFailed) {
+  PrintLine(installFailed ? "Install Failed, Beginning Cleanup..." : "Install Complete, Beginning Cleanup...");
   // The removal follows links below the path it is given, so a link that stands in the
   // directory's place since the expansion is left alone.
   std::string expansionDirectory = ExpansionDirectory();
