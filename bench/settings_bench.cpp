@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <string>
 
-#include "common/process_state.h"
 #include "platform/host_control.h"
 #include "settings/port_rewrite.h"
 #include "settings/reader.h"
@@ -75,7 +74,6 @@ void PlainLineRead(benchmark::State& state) {
 
 void RewritePortConfigurationWhole(benchmark::State& state) {
   Prepare(state);
-  launchOptions = LaunchOptions();
   // Each pass adds the port's sections, so every iteration starts again from the generated file.
   const std::string original = HostSettingsPath() + ".original";
   std::filesystem::copy_file(HostSettingsPath(), original);
@@ -83,7 +81,7 @@ void RewritePortConfigurationWhole(benchmark::State& state) {
     state.PauseTiming();
     std::filesystem::copy_file(original, HostSettingsPath(), std::filesystem::copy_options::overwrite_existing);
     state.ResumeTiming();
-    benchmark::DoNotOptimize(RewritePortConfiguration("IP_192.168.1.20", "192.168.1.20"));
+    benchmark::DoNotOptimize(RewritePortConfiguration("IP_192.168.1.20", "192.168.1.20", false));
   }
   std::filesystem::remove(original);
   Finish(state);

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "common/process_state.h"
 #include "platform/host_control.h"
 #include "settings/port_rewrite.h"
 
@@ -82,9 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::filesystem::create_directories(std::filesystem::path(host::HostPath(kSettings)).parent_path());
   std::ofstream(host::HostPath(kSettings), std::ios::binary) << input;
-  launchOptions = LaunchOptions();
-  launchOptions.portIsNetworkShare = share;
-  Check(RewritePortConfiguration(port, "10.0.0.1"), "the rewrite failed");
+  Check(RewritePortConfiguration(port, "10.0.0.1", share), "the rewrite failed");
   std::ifstream file(host::HostPath(kSettings), std::ios::binary);
   const std::string output((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 

@@ -17,14 +17,39 @@
 
 namespace {
 
-// Enters the command line's port into a package that takes it from there. Returns false when the
-// options are missing; the run then stops.
-bool ApplyPortStep() {
-  if (!IsPortOnCommandLineMode()) return true;
-  if (!ValidatePortOptions()) return false;
-  RewritePortConfiguration(launchOptions.portName, launchOptions.printerAddress);
-  return true;
+enum class PortStep {
+  NotAsked,        // the package does not take its port from the command line
+  Entered,         // the settings file now names the command line's port
+  LeftUnchanged,   // the rewrite failed and said so; the file is as the package made it
+  OptionsMissing,  // the command line lacks what the package needs; the run stops
+};
+
+// Shows where the user sees it which of the options a package that takes its port from the command
+// line did not get.
+void ReportMissingPortOptions(const LaunchOptions& options) {
+  ShowConsoleWindowIfAny(platform::kShowNormal);
+  PrintLine("Error - package is configured for port and address or hostname on cmd line, but");
+  PrintLine("these params were not found");
+  if (!options.portGiven) PrintLine("/port: parameter not found or no value was specified");
+  if (!options.addressGiven) PrintLine("/address: parameter not found or no value was specified");
 }
+
+// Enters the command line's port into a package that takes it from there. The settings file is
+// read once to learn whether it does.
+PortStep ApplyPortStep(const LaunchOptions& options) {
+  if (!IsPortOnCommandLineMode()) return PortStep::NotAsked;
+  if (!PortOptionsSuffice(options)) {
+    ReportMissingPortOptions(options);
+    return PortStep::OptionsMissing;
+  }
+  return RewritePortConfiguration(options.portName, options.printerAddress, options.portIsNetworkShare)
+             ? PortStep::Entered
+             : PortStep::LeftUnchanged;
+}
+
+// Only missing options stop the run. A failed rewrite does not: the installer then gets the
+// settings file as the package made it, as it always has.
+bool StopsAtPortStep() { return ApplyPortStep(launchOptions) == PortStep::OptionsMissing; }
 
 Outcome StopForMissingPortOptions() {
   CleanUpWorkspace(true);
@@ -73,9 +98,10 @@ bool RequestsStandaloneRun(const std::string& settingsFilePath) {
 
 Outcome RunStandaloneInstall(RunRecord* record) {
   PrintLine("Running Install...");
-  // The rewrite before the decision has normally replaced "Port=CmdLine", so this step only acts
-  // when the port name itself is "CmdLine", or when that rewrite failed and left the file as it was.
-  if (!ApplyPortStep()) return StopForMissingPortOptions();
+  // The standalone run repeats the port step on purpose, as the launcher always has. The rewrite
+  // before the decision has normally replaced "Port=CmdLine", so the repeat only acts when the port
+  // name itself is "CmdLine" (entered a second time), or when that rewrite failed.
+  if (StopsAtPortStep()) return StopForMissingPortOptions();
   std::optional<std::string> parameters;
   if (launchOptions.languageGiven) parameters = launchOptions.languageCode;
   return StartInstaller(parameters, record);
@@ -92,7 +118,7 @@ Outcome RunInstall(RunRecord* record) {
                 record);
   }
   const std::string settingsFilePath = SettingsFilePath();
-  if (!ApplyPortStep()) return StopForMissingPortOptions();
+  if (StopsAtPortStep()) return StopForMissingPortOptions();
   if (RequestsStandaloneRun(settingsFilePath)) return RunStandaloneInstall(record);
 
   PrintLine("Running Install...");

@@ -72,17 +72,35 @@ TEST_F(RunInstallTest, PortModeRewritesBeforeTheInstallerStarts) {
   EXPECT_EQ(Installers()[0].parameters, "/I:C:\\Temp\\TempExpandedFiles\\install\\component.isf");
 }
 
-TEST_F(RunInstallTest, MissingPortOptionsStopAfterCleanupAndPause) {
-  Expand("[Install]\r\nPort=CmdLine\r\n");
-  launchOptions.portName = "LPT1:";
-  launchOptions.portGiven = true;
-  EXPECT_EQ(RunInstall(&record_), Outcome::PortOptionsMissing);
-  EXPECT_EQ(Lines(), (std::vector<std::string>{
-                         "Error - package is configured for port and address or hostname on cmd line, but",
-                         "these params were not found", "/address: parameter not found or no value was specified",
-                         "Install Failed, Beginning Cleanup...", kCleanupComplete}));
-  EXPECT_TRUE(Installers().empty());
-  EXPECT_FALSE(Exists(kExpansionDirectory));
+TEST_F(RunInstallTest, MissingPortOptionsAreNamedThenTheRunStopsAfterCleanup) {
+  const std::string error[] = {"Error - package is configured for port and address or hostname on cmd line, but",
+                               "these params were not found"};
+  const std::string port = "/port: parameter not found or no value was specified";
+  const std::string address = "/address: parameter not found or no value was specified";
+  struct Case {
+    bool port, address;
+    std::vector<std::string> named;
+  };
+  for (const Case& c : {Case{true, false, {address}}, Case{false, true, {port}}, Case{false, false, {port, address}}}) {
+    host::ClearRecords();
+    Expand("[Install]\r\nPort=CmdLine\r\n");
+    launchOptions.portName = c.port ? "LPT1:" : "";
+    launchOptions.printerAddress = c.address ? "10.0.0.5" : "";
+    launchOptions.portGiven = c.port;
+    launchOptions.addressGiven = c.address;
+    EXPECT_EQ(RunInstall(&record_), Outcome::PortOptionsMissing);
+    std::vector<std::string> lines(std::begin(error), std::end(error));
+    lines.insert(lines.end(), c.named.begin(), c.named.end());
+    lines.insert(lines.end(), {"Install Failed, Beginning Cleanup...", kCleanupComplete});
+    EXPECT_EQ(Lines(), lines);
+    // The window is shown before the first error line.
+    const std::vector<std::string>& events = host::Events();
+    auto firstLine = std::find_if(events.begin(), events.end(),
+                                  [](const std::string& event) { return event.rfind("line:", 0) == 0; });
+    EXPECT_NE(std::find(events.begin(), firstLine, "window:1"), firstLine);
+    EXPECT_TRUE(Installers().empty());
+    EXPECT_FALSE(Exists(kExpansionDirectory));
+  }
 }
 
 TEST_F(RunInstallTest, WithoutPortModeThePortOptionsDoNothing) {

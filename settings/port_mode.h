@@ -1,10 +1,11 @@
 #pragma once
 
+#include "common/launch_options.h"
+
 // Returns true when the settings file holds the whole line "Port=CmdLine": the package takes its
-// printer port from the command line.
+// printer port from the command line. Reads the file anew at every call.
 bool IsPortOnCommandLineMode();
 
-// Returns true when the run may go on: the package does not take its port from the command line,
-// or "/port:" and "/address:" were given, or the port is a printer share. Otherwise shows the
-// console window, prints what is missing and returns false.
-bool ValidatePortOptions();
+// Returns true when options name all that such a package needs: "/port:" and "/address:", or a
+// port that is a printer share, which names its server itself. Reads nothing else.
+bool PortOptionsSuffice(const LaunchOptions& options);

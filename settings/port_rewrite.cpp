@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "common/console.h"
-#include "common/process_state.h"
 #include "platform/platform.h"
 #include "settings/line_reader.h"
 #include "settings/reader.h"
@@ -135,7 +134,7 @@ long long ReadCount(std::string_view text) {
   return value;
 }
 
-bool RewritePortConfiguration(const std::string& portName, const std::string& printerAddress) {
+bool RewritePortConfiguration(const std::string& portName, const std::string& printerAddress, bool portIsNetworkShare) {
   const std::string settingsPath = SettingsFilePath();
   const std::string temporaryPath = settingsPath + ".tmp";
 
@@ -151,7 +150,7 @@ bool RewritePortConfiguration(const std::string& portName, const std::string& pr
 
   LineReader in(settings);
   CrLfWriter out(temporary);
-  WritePortConfiguration(in, out, PortEntry{portName, printerAddress, launchOptions.portIsNetworkShare});
+  WritePortConfiguration(in, out, PortEntry{portName, printerAddress, portIsNetworkShare});
   bool readToEnd = !in.Failed();
   std::fclose(settings);
   bool written = out.Flush() && std::fflush(temporary) == 0;

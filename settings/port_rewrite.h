@@ -5,12 +5,13 @@
 // Enters the port from the command line into the settings file in one pass: "Port=CmdLine"
 // becomes "Port=" + portName, the [Install] port count rises by one (or "Ports=1" is added), the
 // port is listed under [Ports] (added when missing) and gets its own section, and a requested
-// [Network_Twain] section names printerAddress. Every line end written is CR LF.
+// [Network_Twain] section names printerAddress; a printer share (portIsNetworkShare) is listed as a
+// local port and gets no address. Every line end written is CR LF.
 // The new text goes to "component.isf.tmp", created new (never one that exists), which replaces
 // the settings file only once it is completely written. Returns false, with the settings file
 // exactly as it was, when the settings file cannot be opened (silently, nothing created) or on any
 // later failure (one line printed; a .tmp file this pass created is removed).
-bool RewritePortConfiguration(const std::string& portName, const std::string& printerAddress);
+bool RewritePortConfiguration(const std::string& portName, const std::string& printerAddress, bool portIsNetworkShare);
 
 // Returns the number that atoi reads from text: leading white space, an optional sign, then the
 // digits up to the first other character; 0 without digits. A number beyond the int range reads

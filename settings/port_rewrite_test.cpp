@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "common/process_state.h"
 #include "testing/host_test_fixture.h"
 
 namespace {
@@ -21,9 +20,10 @@ std::string Crlf(const std::string& text) {
 
 class RewritePortConfigurationTest : public LauncherTest {
  protected:
-  std::string Rewrite(const std::string& settings, const std::string& port = "P", const std::string& address = "A") {
+  std::string Rewrite(const std::string& settings, const std::string& port = "P", const std::string& address = "A",
+                      bool share = false) {
     WriteFile(kSettingsFile, settings);
-    EXPECT_TRUE(RewritePortConfiguration(port, address));
+    EXPECT_TRUE(RewritePortConfiguration(port, address, share));
     EXPECT_FALSE(Exists(std::string(kSettingsFile) + ".tmp"));
     return ReadFile(kSettingsFile);
   }
@@ -57,9 +57,8 @@ TEST_F(RewritePortConfigurationTest, FirstWorkedExample) {
 }
 
 TEST_F(RewritePortConfigurationTest, SecondWorkedExamplePrinterShare) {
-  launchOptions.portIsNetworkShare = true;
-  std::string result =
-      Rewrite("[Install]\nPorts=2\nPort=CmdLine\n\n[Ports]\nOtherPort=StandardIP\n", "\\\\server\\printer", "10.0.0.9");
+  std::string result = Rewrite("[Install]\nPorts=2\nPort=CmdLine\n\n[Ports]\nOtherPort=StandardIP\n",
+                               "\\\\server\\printer", "10.0.0.9", true);
   EXPECT_EQ(result, Crlf("[Install]\n"
                          "Ports=3\n"
                          "Port=\\\\server\\printer\n"
@@ -135,8 +134,7 @@ TEST_F(RewritePortConfigurationTest, NetworkTwainSection) {
   EXPECT_EQ(withoutTwain.find("DefaultDevice="), std::string::npos);
   EXPECT_EQ(Rewrite("Network_Twain=0\n").find("[Network_Twain]"), std::string::npos);
 
-  launchOptions.portIsNetworkShare = true;
-  std::string share = Rewrite("Network_Twain=1\n", "\\\\s\\p", "10.1.1.1");
+  std::string share = Rewrite("Network_Twain=1\n", "\\\\s\\p", "10.1.1.1", true);
   EXPECT_EQ(share, Crlf("Network_Twain=1\n\n[Ports]\n\\\\s\\p=LocalPort\n\n[\\\\s\\p]\nName=\\\\s\\p\n"));
 }
 
@@ -150,7 +148,7 @@ class RewriteFailureTest : public RewritePortConfigurationTest {
   const std::string temporary_ = std::string(kSettingsFile) + ".tmp";
 
   void ExpectUnchanged() {
-    EXPECT_FALSE(RewritePortConfiguration("P", "A"));
+    EXPECT_FALSE(RewritePortConfiguration("P", "A", false));
     EXPECT_EQ(ReadFile(kSettingsFile), original_);
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            "Unable to write the port configuration to the settings file; it was left unchanged."}));
@@ -207,7 +205,7 @@ TEST_F(RewriteFailureTest, WriteFailsMidway) {
 
 TEST_F(RewriteFailureTest, MissingSettingsFileCreatesNothing) {
   host::SetEnvironment("TEMP", "C:\\Nowhere");
-  EXPECT_FALSE(RewritePortConfiguration("P", "A"));
+  EXPECT_FALSE(RewritePortConfiguration("P", "A", false));
   EXPECT_FALSE(Exists("C:\\Nowhere\\TempExpandedFiles\\install\\component.isf.tmp"));
   EXPECT_TRUE(Lines().empty());
 }

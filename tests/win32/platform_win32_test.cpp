@@ -112,7 +112,7 @@ TEST_F(Win32PlatformTest, SettingsAreReadAndRewrittenAsBytesThroughTheRealRuntim
   EXPECT_TRUE(SettingsFileHasLine("Y=a\rb", SettingsFilePath()));
   EXPECT_FALSE(SettingsFileHasLine("Y=a", SettingsFilePath()));
 
-  EXPECT_TRUE(RewritePortConfiguration("P", "10.0.0.1"));
+  EXPECT_TRUE(RewritePortConfiguration("P", "10.0.0.1", false));
   EXPECT_EQ(Read(SettingsFilePath()),
             "[Install]\r\nPort=P\r\nX=\x1a\r\nAfter=1\r\nY=a\rb\r\n\r\n[Ports]\r\nP=StandardIP\r\n\r\n[P]\r\n"
             "Name=P\r\nHostName=P\r\nIPAddress=10.0.0.1\r\n");
