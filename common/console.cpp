@@ -11,9 +11,7 @@ platform::WindowHandle consoleWindow;
 
 void FetchConsoleWindow() { consoleWindow = platform::ConsoleWindow(); }
 
-void ShowConsoleWindow(int showCommand) { platform::ShowWindowAs(consoleWindow, showCommand); }
-
-void ShowConsoleWindowIfAny(int showCommand) {
+void ShowConsoleWindow(int showCommand) {
   if (consoleWindow) platform::ShowWindowAs(consoleWindow, showCommand);
 }
 

@@ -4,11 +4,8 @@
 // Fetches the console window; the run sequence does it once, at start, and the run keeps it.
 void FetchConsoleWindow();
 
-// Calls ShowWindow on the console window with showCommand, also when the process has none.
-void ShowConsoleWindow(int showCommand);
-
 // Shows the console window in showCommand's state; does nothing when the process has none.
-void ShowConsoleWindowIfAny(int showCommand);
+void ShowConsoleWindow(int showCommand);
 
 // Brings the console window to the foreground; does nothing when the process has none.
 void BringConsoleWindowToForeground();

@@ -27,7 +27,7 @@ enum class PortStep {
 // Shows where the user sees it which of the options a package that takes its port from the command
 // line did not get.
 void ReportMissingPortOptions(const LaunchOptions& options) {
-  ShowConsoleWindowIfAny(platform::kShowNormal);
+  ShowConsoleWindow(platform::kShowNormal);
   PrintLine("Error - package is configured for port and address or hostname on cmd line, but");
   PrintLine("these params were not found");
   if (!options.portGiven) PrintLine("/port: parameter not found or no value was specified");
@@ -58,7 +58,7 @@ Outcome StopForMissingPortOptions() {
 
 // Says what went wrong where the user sees it, and removes the expansion directory.
 Outcome Fail(Outcome outcome, const std::string& line, RunRecord* record) {
-  ShowConsoleWindowIfAny(platform::kShowNormal);
+  ShowConsoleWindow(platform::kShowNormal);
   PrintLine(line);
   record->failure = line;
   CleanUpWorkspace(true);
