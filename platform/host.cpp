@@ -391,14 +391,10 @@ bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security)
   return true;
 }
 
-unsigned long ShortPathName(const std::string& path, char* buffer, unsigned long size) {
-  if (!State().shortPathsAvailable || !PathExists(path)) return 0;
+std::optional<std::string> ShortForm(const std::string& path) {
+  if (!State().shortPathsAvailable || !PathExists(path)) return std::nullopt;
   auto known = State().shortPaths.find(path);
-  const std::string& shortPath = known != State().shortPaths.end() ? known->second : path;
-  if (buffer == nullptr || size <= shortPath.size()) return static_cast<unsigned long>(shortPath.size() + 1);
-  std::copy(shortPath.begin(), shortPath.end(), buffer);
-  buffer[shortPath.size()] = '\0';
-  return static_cast<unsigned long>(shortPath.size());
+  return known != State().shortPaths.end() ? known->second : path;
 }
 
 std::string SystemDirectory() { return State().systemDirectory; }

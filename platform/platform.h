@@ -111,9 +111,9 @@ struct DirectorySecurity {
 // link. Returns false when path is not a real directory or its security cannot be read.
 bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security);
 
-// Mirrors GetShortPathNameA: with a buffer large enough, writes the short form and returns its
-// length; otherwise returns the size needed, terminating zero included; returns 0 on failure.
-unsigned long ShortPathName(const std::string& path, char* buffer, unsigned long size);
+// Returns the short (8.3) form of an existing path (the path itself on a volume without short
+// names), or nothing when the path is missing or changed while its short form was read.
+std::optional<std::string> ShortForm(const std::string& path);
 
 // Returns the system directory (such as C:\Windows\system32), or "" when it cannot be had.
 std::string SystemDirectory();

@@ -241,8 +241,14 @@ bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security)
   return true;
 }
 
-unsigned long ShortPathName(const std::string& path, char* buffer, unsigned long size) {
-  return GetShortPathNameA(path.c_str(), buffer, size);
+std::optional<std::string> ShortForm(const std::string& path) {
+  DWORD size = GetShortPathNameA(path.c_str(), nullptr, 0);
+  if (size == 0) return std::nullopt;
+  std::vector<char> buffer(size);
+  DWORD length = GetShortPathNameA(path.c_str(), buffer.data(), size);
+  // A length that no longer fits means the path changed between the two calls.
+  if (length == 0 || length >= size) return std::nullopt;
+  return std::string(buffer.data(), length);
 }
 
 std::string SystemDirectory() {

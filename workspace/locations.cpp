@@ -1,7 +1,5 @@
 #include "workspace/locations.h"
 
-#include <vector>
-
 #include "common/package_layout.h"
 #include "common/process_state.h"
 #include "platform/platform.h"
@@ -127,15 +125,7 @@ std::string CommandInterpreterPath() {
   return systemDirectory.empty() ? "C:\\windows\\system32\\cmd.exe" : systemDirectory + "\\cmd.exe";
 }
 
-std::string ShortPathOf(const std::string& path) {
-  unsigned long size = platform::ShortPathName(path, nullptr, 0);
-  if (size == 0) return "";
-  std::vector<char> buffer(size);
-  unsigned long length = platform::ShortPathName(path, buffer.data(), size);
-  // A length that no longer fits means the path changed between the two calls.
-  if (length == 0 || length >= size) return "";
-  return std::string(buffer.data(), length);
-}
+std::string ShortPathOf(const std::string& path) { return platform::ShortForm(path).value_or(""); }
 
 std::string ReplaceExtensionWithCab(const std::string& path) {
   std::size_t dot = path.rfind('.');

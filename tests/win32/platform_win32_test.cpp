@@ -137,8 +137,13 @@ TEST_F(Win32PlatformTest, PathsAndTheSystem) {
   if (!Environment("LAUNCHER_TEST_LINK").empty()) {
     EXPECT_EQ(platform::KindOf(Environment("LAUNCHER_TEST_LINK")), platform::PathKind::Link);
   }
-  EXPECT_FALSE(ShortPathOf(Path("file.txt")).empty());
-  EXPECT_EQ(ShortPathOf(Path("missing")), "");
+  Write(Path("a long file name.text"), "x");
+  std::optional<std::string> shortForm = platform::ShortForm(Path("a long file name.text"));
+  ASSERT_TRUE(shortForm.has_value());
+  std::string shortName = shortForm->substr(shortForm->rfind('\\') + 1);
+  EXPECT_LE(shortName.size(), 12u) << *shortForm;
+  EXPECT_EQ(shortName.find(' '), std::string::npos) << *shortForm;
+  EXPECT_EQ(platform::ShortForm(Path("missing")), std::nullopt);
 
   std::string system = platform::SystemDirectory();
   ASSERT_GE(system.size(), 9u);
