@@ -2,8 +2,9 @@
 #include <cstddef>
 #include <string>
 
-// The longest texts the options keep; longer values are cut without an error.
-constexpr std::size_t kLanguageCodeLimit = 9;
+// The longest texts the options keep; longer ones are cut without an error. The language is kept
+// as the whole option, so its nine characters are "/l:" and six of the code.
+constexpr std::size_t kLanguageOptionLimit = 9;
 constexpr std::size_t kOptionValueLimit = 255;
 
 // What the command line asked for.

@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   Check(result == expected, "answer differs from the first deciding argument");
-  Check(launchOptions.languageCode.size() <= kLanguageCodeLimit, "language code beyond its limit");
+  Check(launchOptions.languageCode.size() <= kLanguageOptionLimit, "language option beyond its limit");
   Check(launchOptions.portName.size() <= kOptionValueLimit, "port name beyond its limit");
   Check(launchOptions.printerAddress.size() <= kOptionValueLimit, "address beyond its limit");
   Check(launchOptions.portGiven == !launchOptions.portName.empty(), "portGiven disagrees with portName");

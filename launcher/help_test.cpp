@@ -1,6 +1,6 @@
 #include "launcher/help.h"
 
-#include "launcher/help_test.h"
+#include "testing/help_screen.h"
 #include "testing/host_test_fixture.h"
 
 namespace {

@@ -44,7 +44,7 @@ RunResult ParseCommandLine(int argc, const char* const* argv) {
     if (folded.find(kHelp) != std::string::npos) return RunResult::Help;
     if ((at = folded.find(kLanguage)) != std::string::npos) {
       // The option text itself is kept, so it reaches the installer as a whole option.
-      launchOptions.languageCode = CutTo(typed, at, kLanguageCodeLimit);
+      launchOptions.languageCode = CutTo(typed, at, kLanguageOptionLimit);
       launchOptions.languageGiven = true;
     } else if ((at = folded.find(kPort)) != std::string::npos) {
       StorePort(typed.substr(at + kPort.size()));

@@ -6,8 +6,8 @@
 #include <map>
 
 #include "common/process_state.h"
-#include "launcher/help_test.h"
 #include "launcher/run_event.h"
+#include "testing/help_screen.h"
 #include "testing/host_test_fixture.h"
 
 namespace {
