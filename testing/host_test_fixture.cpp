@@ -14,50 +14,41 @@
 namespace fs = std::filesystem;
 
 void LauncherTest::SetUp() {
-  char pattern[] = "/tmp/launcher-test-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  root_ = pattern;
-  host::Reset(root_);
+  // A person's 32-bit Windows with a console window; exact names, so that a test sees the letter
+  // case the launcher used.
+  StandInSetup setup;
+  setup.temp = "C:\\Temp";
+  setup.windows64 = false;
+  setup.personSees = true;
+  setup.consoleWindow = true;
+  setup.fileNamesIgnoreCase = false;
+  standIn_ = std::make_unique<StandInWindows>(setup);
   FetchConsoleWindow();  // as the run sequence does at start, for tests that begin further in
   host::ClearRecords();
   launcherDirectory = "C:\\pkg";
-  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
-  temporaryDirectory = TemporaryDirectory();
-  launchOptions = LaunchOptions();
-  host::SetEnvironment("TEMP", "C:\\Temp");
-  MakeDirectories("C:\\Temp");
-  WriteFile("C:\\pkg\\Setup.exe", "launcher");
-  WriteFile("C:\\Windows\\system32\\extrac32.exe", "tool");
-  WriteFile("C:\\Windows\\system32\\cmd.exe", "interpreter");
   host::OnProgramStart([this](const host::StartedProgram& program) {
-    if (program.file.size() >= 12 && program.file.compare(program.file.size() - 12, 12, "extrac32.exe") == 0) {
+    if (IsProgram(program, "extrac32.exe")) {
       for (const auto& [relative, bytes] : package_) {
         auto cut = cutShort_.find(relative);
         WriteFile(std::string(kExpansionDirectory) + "\\" + relative,
                   cut == cutShort_.end() ? bytes : bytes.substr(0, cut->second));
       }
-    } else if (program.file.size() >= 14 && program.file.compare(program.file.size() - 14, 14, "InstallGui.exe") == 0) {
+    } else if (IsProgram(program, "InstallGui.exe")) {
       settingsSeenByInstaller_.push_back(Exists(kSettingsFile) ? ReadFile(kSettingsFile) : "(missing)");
-    } else if (program.file.size() >= 7 && program.file.compare(program.file.size() - 7, 7, "cmd.exe") == 0) {
-      fs::remove_all(host::HostPath(kExpansionDirectory));
+    } else if (IsProgram(program, "cmd.exe")) {
+      RemoveAsTheCommandInterpreter(program);
     }
   });
 }
 
 void LauncherTest::TearDown() {
-  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
-  temporaryDirectory = TemporaryDirectory();
   host::OnProgramStart(nullptr);
-  fs::remove_all(root_);
+  standIn_.reset();
 }
 
 void LauncherTest::MakeDirectories(const std::string& path) { fs::create_directories(host::HostPath(path)); }
 
-void LauncherTest::WriteFile(const std::string& path, const std::string& bytes) {
-  fs::path file = host::HostPath(path);
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << bytes;
-}
+void LauncherTest::WriteFile(const std::string& path, const std::string& bytes) { standIn_->WriteFile(path, bytes); }
 
 std::string LauncherTest::ReadFile(const std::string& path) {
   std::ifstream file(host::HostPath(path), std::ios::binary);

@@ -1,17 +1,20 @@
 #pragma once
-// A fresh stand-in Windows for each unit test: files under a temporary directory ("C:\..." maps
-// into it), TEMP set to C:\Temp, a system directory with extrac32.exe and cmd.exe, the launcher at
-// C:\pkg\Setup.exe, and empty options. Starting extrac32.exe or cmd.exe has their real effect on
-// the expansion directory.
+// A fresh stand-in Windows for each unit test, set up as the package tools set up theirs: files
+// under a scratch directory ("C:\..." maps into it), TEMP set to C:\Temp, a system directory with
+// extrac32.exe and cmd.exe, the launcher at C:\pkg\Setup.exe, and empty options. Starting
+// extrac32.exe writes the test's package into the expansion directory; cmd.exe removes the
+// directory its parameters quote, as the real removal does.
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/run_record.h"
 #include "platform/host_control.h"
+#include "tools/stand_in.h"
 
 class LauncherTest : public ::testing::Test {
  protected:
@@ -58,7 +61,7 @@ class LauncherTest : public ::testing::Test {
   std::vector<std::string> EventsStartingWith(const std::string& prefix);
 
  private:
-  std::string root_;
+  std::unique_ptr<StandInWindows> standIn_;
   std::map<std::string, std::string> package_;
   std::map<std::string, std::size_t> cutShort_;
 };

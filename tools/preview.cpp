@@ -19,27 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool EndsWithIgnoringCase(const std::string& text, const std::string& suffix) {
-  if (text.size() < suffix.size()) return false;
-  return std::equal(suffix.rbegin(), suffix.rend(), text.rbegin(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-  });
-}
-
-// The texts between pairs of double quotes, in order: the paths in the parameters the launcher
-// gives extrac32.exe and cmd.exe.
-std::vector<std::string> QuotedTexts(const std::string& parameters) {
-  std::vector<std::string> texts;
-  std::size_t open = parameters.find('"');
-  while (open != std::string::npos) {
-    std::size_t close = parameters.find('"', open + 1);
-    if (close == std::string::npos) break;
-    texts.push_back(parameters.substr(open + 1, close - open - 1));
-    open = parameters.find('"', close + 1);
-  }
-  return texts;
-}
-
 // Returns the entry of folder that Windows would take name for: one that differs only in letter
 // case, when there is one.
 fs::path EntryFor(const fs::path& folder, const fs::path& name) {
@@ -169,13 +148,13 @@ PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDi
   std::vector<InstallerStart> started;
   host::OnProgramStart([&](const host::StartedProgram& program) {
     std::vector<std::string> paths = QuotedTexts(program.parameters.value_or(""));
-    if (EndsWithIgnoringCase(program.file, "\\extrac32.exe")) {
+    if (IsProgram(program, "extrac32.exe")) {
       if (paths.size() >= 2 && IsDrivePath(paths[paths.size() - 2])) {
         std::vector<fs::path> enclosing;
         ExpandFolder(packageDirectory, host::HostPath(paths[paths.size() - 2]), &enclosing);
       }
-    } else if (EndsWithIgnoringCase(program.file, "\\cmd.exe")) {
-      if (!paths.empty() && IsDrivePath(paths.back())) fs::remove_all(host::HostPath(paths.back()));
+    } else if (IsProgram(program, "cmd.exe")) {
+      RemoveAsTheCommandInterpreter(program);
     } else {
       InstallerStart start{program.file, program.parameters,       program.workingDirectory,
                            true,         SettingsPathFor(program), {}};
@@ -198,8 +177,7 @@ PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDi
   // start; those the stand-in saw no effect of were not in the package.
   std::size_t next = 0;
   for (const host::StartedProgram& program : host::StartedPrograms()) {
-    if (EndsWithIgnoringCase(program.file, "\\extrac32.exe") || EndsWithIgnoringCase(program.file, "\\cmd.exe"))
-      continue;
+    if (IsProgram(program, "extrac32.exe") || IsProgram(program, "cmd.exe")) continue;
     if (next < started.size() && started[next].program == program.file) {
       result.installers.push_back(started[next++]);
     } else {

@@ -1,5 +1,7 @@
 #include "tools/stand_in.h"
 
+#include <strings.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,29 @@ bool IsDrivePath(const std::string& path) {
          path[1] == ':' && path[2] == '\\';
 }
 
+bool IsProgram(const host::StartedProgram& program, const std::string& name) {
+  const std::string& file = program.file;
+  return file.size() > name.size() && file[file.size() - name.size() - 1] == '\\' &&
+         strcasecmp(file.c_str() + file.size() - name.size(), name.c_str()) == 0;
+}
+
+std::vector<std::string> QuotedTexts(const std::string& parameters) {
+  std::vector<std::string> texts;
+  std::size_t open = parameters.find('"');
+  while (open != std::string::npos) {
+    std::size_t close = parameters.find('"', open + 1);
+    if (close == std::string::npos) break;
+    texts.push_back(parameters.substr(open + 1, close - open - 1));
+    open = parameters.find('"', close + 1);
+  }
+  return texts;
+}
+
+void RemoveAsTheCommandInterpreter(const host::StartedProgram& program) {
+  std::vector<std::string> paths = QuotedTexts(program.parameters.value_or(""));
+  if (!paths.empty() && IsDrivePath(paths.back())) fs::remove_all(host::HostPath(paths.back()));
+}
+
 StandInWindows::StandInWindows(const StandInSetup& setup) {
   const char* scratch = std::getenv("TMPDIR");
   std::string pattern =
@@ -23,11 +48,10 @@ StandInWindows::StandInWindows(const StandInSetup& setup) {
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a scratch directory in " + pattern);
   root_ = pattern;
   host::Reset(root_);
-  host::SetFileNamesIgnoreCase(true);
+  host::SetFileNamesIgnoreCase(setup.fileNamesIgnoreCase);
   host::SetEnvironment("TEMP", setup.temp);
   host::SetWow64(setup.windows64);
-  // A pipe, as a deployment tool gives it: no console window, and standard input at its end.
-  host::SetConsoleWindow(false);
+  host::SetConsoleWindow(setup.consoleWindow);
   host::SetPersonSees(setup.personSees);
   host::SetStandardInput("");
   host::SetExecutablePath(setup.launcherPath);

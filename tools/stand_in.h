@@ -4,20 +4,26 @@
 // found without regard to letter case, as Windows finds them.
 
 #include <string>
+#include <vector>
 
-// The machine a preview stands for.
+#include "platform/host_control.h"
+
+// The machine a preview or a unit test stands for.
 struct StandInSetup {
   std::string temp = "C:\\Windows\\Temp";  // the launcher's "temp"; a deployment tool's SYSTEM account has this one
   std::string launcherPath = "C:\\pkg\\Setup.exe";  // argv[0] and the executable's own path
   bool windows64 = true;                            // 64-bit Windows, where the 32-bit launcher runs under WOW64
-  bool personSees = false;  // a person sees the session; a deployment tool's SYSTEM run in session 0 has none
+  bool personSees = false;          // a person sees the session; a deployment tool's SYSTEM run in session 0 has none
+  bool consoleWindow = false;       // the process has a console window; a deployment tool's pipe gives none
+  bool fileNamesIgnoreCase = true;  // names are found as Windows finds them, without regard to letter case
 };
 
 // Holds the host platform on a fresh scratch directory for as long as it lives.
 class StandInWindows {
  public:
   // Resets the host platform: TEMP set, the system directory with extrac32.exe and cmd.exe, the
-  // launcher's file at its path, only the launcher itself running, standard input at its end.
+  // launcher's file at its path, only the launcher itself running, standard input at its end, no
+  // options and no directories resolved. The programs started have no effect until one is set.
   explicit StandInWindows(const StandInSetup& setup);
 
   // Removes the scratch directory and all below it.
@@ -36,3 +42,14 @@ class StandInWindows {
 // Returns true when path is a Windows path on a drive ("C:\..."), the only kind the stand-in keeps
 // inside its scratch directory.
 bool IsDrivePath(const std::string& path);
+
+// Returns true when the program started is the one named name ("cmd.exe"), in any letter case.
+bool IsProgram(const host::StartedProgram& program, const std::string& name);
+
+// Returns the texts between pairs of double quotes in parameters, in order: the paths in the
+// parameters the launcher gives extrac32.exe and cmd.exe.
+std::vector<std::string> QuotedTexts(const std::string& parameters);
+
+// Does what the command interpreter's removal does: removes the directory tree at the last quoted
+// path of program's parameters, when that is a path on a drive, and nothing else.
+void RemoveAsTheCommandInterpreter(const host::StartedProgram& program);
