@@ -3,9 +3,10 @@
 // package tool both take these from here (the tool through "package_inspect facts"), so the two
 // cannot drift apart. The binding's part is plain #defines: the resource compiler reads it too.
 
-// The package binding: an RT_RCDATA resource named PACKAGE_BINDING that the package tool fills
+// The package binding: an RT_RCDATA resource named PACKAGE_BINDING_NAME that the package tool fills
 // before it signs. PACKAGE_BINDING_MAGIC names it, then a 32-bit state (0 as built, 1 bound) and
 // the 32-byte SHA-256 of the one cabinet the launcher may expand.
+#define PACKAGE_BINDING_NAME PACKAGE_BINDING
 #define PACKAGE_BINDING_MAGIC "PACKAGE BINDING "
 #define PACKAGE_BINDING_MAGIC_SIZE 16
 #define PACKAGE_BINDING_DIGEST_SIZE 32
@@ -18,9 +19,12 @@
 #ifdef __cplusplus
 #include <cstddef>
 
+#define PACKAGE_LAYOUT_TEXT_OF(name) #name
+#define PACKAGE_LAYOUT_TEXT(name) PACKAGE_LAYOUT_TEXT_OF(name)
+
 namespace package {
 
-constexpr const char* kBindingResource = "PACKAGE_BINDING";
+constexpr const char* kBindingResource = PACKAGE_LAYOUT_TEXT(PACKAGE_BINDING_NAME);
 
 // Below the expansion directory, as the launcher spells them.
 constexpr const char* kSettingsFile = "install\\component.isf";
@@ -33,6 +37,10 @@ constexpr const char* kExpansionFolder = "TempExpandedFiles";
 // Windows' MAX_PATH, the terminating zero included: no path the launcher or extrac32.exe forms may
 // reach it.
 constexpr std::size_t kMaxPath = 260;
+
+// The line that makes a package take its printer port from the command line, and that the port's
+// rewrite replaces.
+constexpr const char* kPortOnCommandLineLine = "Port=CmdLine";
 
 // The lines that ask for the standalone run, in the order the launcher looks for them.
 constexpr const char* kStandaloneKeys[] = {"License=1", "PortRuntimeDiscover=1", "DisplayUI=1"};

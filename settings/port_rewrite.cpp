@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/console.h"
+#include "common/package_layout.h"
 #include "platform/platform.h"
 #include "settings/line_reader.h"
 #include "settings/reader.h"
@@ -91,7 +92,7 @@ void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& po
       }
       if (Contains(line, "[Install]")) installSeen = true;
     }
-    if (Contains(line, "Port=CmdLine")) {
+    if (Contains(line, package::kPortOnCommandLineLine)) {
       replaced = "Port=" + port.name;
       line = replaced;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 
 #include "common/package_layout.h"
@@ -21,16 +22,17 @@ struct LookedFor {
   const char* missedMeans;
 };
 
-constexpr const char* kPortKey = "Port=CmdLine";
+constexpr const char* kPortKey = package::kPortOnCommandLineLine;
 using package::kStandaloneKeys;
 constexpr const char* kNoStandaloneRun = "this line does not ask for the standalone run";
+static_assert(std::size(kStandaloneKeys) == 3, "each standalone key has its entry below");
 
 constexpr LookedFor kLookedFor[] = {
     {kPortKey, true,
      "the package would not take its port from the command line, and /port: and /address: would be ignored"},
-    {"License=1", true, kNoStandaloneRun},
-    {"PortRuntimeDiscover=1", true, kNoStandaloneRun},
-    {"DisplayUI=1", true, kNoStandaloneRun},
+    {kStandaloneKeys[0], true, kNoStandaloneRun},
+    {kStandaloneKeys[1], true, kNoStandaloneRun},
+    {kStandaloneKeys[2], true, kNoStandaloneRun},
     {"[Ports]", true,
      "a port from the command line would not be entered below it, and a second [Ports] section would be appended"},
     {"[Install]", false, "a port from the command line would not be counted in this section"},
