@@ -164,6 +164,7 @@ TEST_F(RunInstallTest, StandaloneRunWithPortModeRewritesOnce) {
   EXPECT_EQ(EventsStartingWith("create-new:").size(), 1u);
 }
 
+// Kept on purpose: the standalone run repeats the port step.
 TEST_F(RunInstallTest, PortNamedCmdLineIsRewrittenTwiceInTheStandaloneRun) {
   Expand("[Install]\r\nPort=CmdLine\r\nDisplayUI=1\r\n");
   launchOptions.portName = "CmdLine";

@@ -38,5 +38,6 @@ std::string FindPackageCabinet();
 std::string ShortPathOf(const std::string& path);
 
 // Returns path with the (at most three) characters after its last dot replaced by "cab", or ""
-// when path holds no dot.
+// when path holds no dot. The dot may stand in a folder's name ("C:\a.b\Setup" gives
+// "C:\a.cabetup"): kept on purpose, as the launcher has always looked for its cabinet so.
 std::string ReplaceExtensionWithCab(const std::string& path);

