@@ -116,6 +116,7 @@ TEST_F(RunInstallTest, StandaloneRunParameters) {
   EXPECT_EQ(RunInstall(&record_), Outcome::Installed);
   ASSERT_EQ(Installers().size(), 1u);
   EXPECT_EQ(Installers()[0].parameters, std::nullopt);
+  EXPECT_EQ(Installers()[0].showCommand, 1);  // shown normally, as the settings run's
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Running Install...", "Install Complete, Beginning Cleanup...",
                                                kCleanupComplete}));
 

@@ -284,6 +284,7 @@ def assert_one_installer(s, parameters, build="x64"):
     assert runs[0]["parameters"] == parameters, "installer parameters"
     assert runs[0]["build"] == build, "installer build"
     assert runs[0]["directory"] == windows_path(s.launcher_dir), "installer working directory"
+    assert runs[0]["show"] == "1", "installer window shown normally (SW_SHOWNORMAL)"
     return runs[0]
 
 

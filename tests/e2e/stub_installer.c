@@ -1,9 +1,10 @@
 /* The end-to-end tests' stand-in for the graphical installer. Each start appends what it was given
- * (command line, parameters, working directory as given and in its long form, settings file path, the names in the
- * expansion directory and its security as read back) to installer-log.txt in its working directory and keeps the
- * settings file's bytes at that moment in installer-settings.bin. A file stub-behaviour.txt in the working directory
- * can make it "sleep MS", "exit N", "crash", "readonly" (leave its settings file read-only) or "hold MS" (leave a
- * process behind that holds the settings file open, without delete sharing, for MS milliseconds). */
+ * (command line, parameters, working directory as given and in its long form, the window state it was started in,
+ * settings file path, the names in the expansion directory and its security as read back) to installer-log.txt in its
+ * working directory and keeps the settings file's bytes at that moment in installer-settings.bin. A file
+ * stub-behaviour.txt in the working directory can make it "sleep MS", "exit N", "crash", "readonly" (leave its settings
+ * file read-only) or "hold MS" (leave a process behind that holds the settings file open, without delete sharing, for
+ * MS milliseconds). */
 #include <windows.h>
 
 #include <stdio.h>
@@ -146,6 +147,14 @@ int main(int argc, char** argv) {
     fprintf(log, "parameters=%s\n", parameters);
     fprintf(log, "directory=%s\n", directory);
     LogLongDirectory(log);
+    /* The show command its starter asked for, as the first window would get it. */
+    STARTUPINFOA startup;
+    GetStartupInfoA(&startup);
+    if (startup.dwFlags & STARTF_USESHOWWINDOW) {
+      fprintf(log, "show=%u\n", (unsigned)startup.wShowWindow);
+    } else {
+      fprintf(log, "show=default\n");
+    }
     fprintf(log, "settings=%s\n", settingsPath);
     LogExpansionRoot(log);
     LogExpansionSecurity(log);
