@@ -85,6 +85,10 @@ TEST_F(ExpansionDirectoryTest, UnusableTemporaryDirectories) {
   for (const Case& c :
        {Case{"", "the TEMP environment variable is not set."}, Case{"Temp", "TEMP is not a full path."},
         Case{"\\Temp", "TEMP is not a full path."}, Case{"C:Temp", "TEMP is not a full path."},
+        Case{"\\\\\\Temp", "TEMP is not a full path."},  // three backslashes: no server name, no share
+        Case{"C:\\a\x1f"
+             "b",
+             "TEMP holds characters that the launcher does not accept in a path."},  // the last control character
         Case{"C:\\Te\"mp", "TEMP holds characters that the launcher does not accept in a path."},
         Case{"C:\\a<b", "TEMP holds characters that the launcher does not accept in a path."},
         Case{"C:\\a|b", "TEMP holds characters that the launcher does not accept in a path."},
