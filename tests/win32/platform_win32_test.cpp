@@ -171,6 +171,17 @@ TEST_F(Win32PlatformTest, NameTheCodePageCannotSpellIsSpelledByItsShortForm) {
   EXPECT_EQ(platform::KindOf(spelling.shortForm), platform::PathKind::Directory);
   SetEnvironmentVariableW(L"LAUNCHER_SPELLING", L"C:\\plain");
   EXPECT_TRUE(platform::SpellEnvironmentValue("LAUNCHER_SPELLING").exact);
+
+  // A letter the code page has only a look-alike for: "M\u0101ra" must not pass for the folder
+  // "Mara" beside it.
+  ASSERT_TRUE(CreateDirectoryA(Path("Mara").c_str(), nullptr));
+  std::wstring bestFit(folder_.begin(), folder_.end());
+  bestFit += L"\\M\x0101ra";
+  ASSERT_TRUE(CreateDirectoryW(bestFit.c_str(), nullptr));
+  ASSERT_TRUE(SetEnvironmentVariableW(L"LAUNCHER_SPELLING", bestFit.c_str()));
+  spelling = platform::SpellEnvironmentValue("LAUNCHER_SPELLING");
+  EXPECT_FALSE(spelling.exact);
+  EXPECT_NE(platform::IdentifyDirectory(spelling.shortForm).id, platform::IdentifyDirectory(Path("Mara")).id);
 }
 
 TEST_F(Win32PlatformTest, ProtectedDirectoryReadsBackAsAnOwnLeftover) {
@@ -205,6 +216,12 @@ TEST_F(Win32PlatformTest, RenameMovesTheObjectItselfOrNothing) {
   EXPECT_FALSE(platform::RenamePath(Path("b"), Path("c")));
   EXPECT_TRUE(Exists(Path("b\\inside.txt")));
   EXPECT_FALSE(platform::RenamePath(Path("missing"), Path("d")));
+  // An aside name that somebody's file already holds: neither file is replaced.
+  Write(Path("leftover"), "planted");
+  Write(Path("taken"), "somebody's");
+  EXPECT_FALSE(platform::RenamePath(Path("leftover"), Path("taken")));
+  EXPECT_EQ(Read(Path("taken")), "somebody's");
+  EXPECT_EQ(Read(Path("leftover")), "planted");
 
   std::string link = Environment("LAUNCHER_TEST_LINK");
   if (!link.empty()) {
