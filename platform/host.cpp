@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 
 #include "platform/host_control.h"
 #include "platform/platform.h"
@@ -44,6 +45,7 @@ struct HostState {
   std::string account = "S-1-5-21-0-0-0-1000";
   std::map<std::string, platform::DirectorySecurity> security;
   std::vector<std::string> locksHeldElsewhere;
+  std::multiset<std::string> heldDirectories;  // the identities of the directories held now
   unsigned long uniqueNumber = 0x5EED;
   std::map<std::string, std::string> resources;
   std::vector<std::string> events;
@@ -346,6 +348,8 @@ HeldDirectory HoldDirectory(const std::string& path) {
   int descriptor = open(host::HostPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
   if (descriptor == -1) return HeldDirectory{};
   State().events.push_back("hold-directory:" + path);
+  struct stat status;
+  if (fstat(descriptor, &status) == 0) State().heldDirectories.insert(IdentityOf(status));
   return HeldDirectory{new HostHeldDirectory{descriptor, path}};
 }
 
@@ -359,6 +363,11 @@ void ReleaseHeldDirectory(HeldDirectory directory) {
   if (!directory) return;
   auto* held = static_cast<HostHeldDirectory*>(directory.value);
   State().events.push_back("release-directory:" + held->path);
+  struct stat status;
+  if (fstat(held->descriptor, &status) == 0) {
+    auto entry = State().heldDirectories.find(IdentityOf(status));
+    if (entry != State().heldDirectories.end()) State().heldDirectories.erase(entry);
+  }
   close(held->descriptor);
   delete held;
 }
@@ -602,3 +611,12 @@ void RestrictDllSearchToSystemDirectory() { State().events.push_back("dll-search
 bool RunsUnderWow64() { return State().underWow64; }
 
 }  // namespace platform
+
+namespace host {
+
+bool IsDirectoryHeld(const std::string& path) {
+  std::string id = platform::IdentifyDirectory(path).id;
+  return !id.empty() && State().heldDirectories.count(id) != 0;
+}
+
+}  // namespace host

@@ -102,6 +102,10 @@ void FailRenaming();
 // Called with the path just before a directory is created: lets a test race the creation.
 void BeforeCreatingDirectory(std::function<void(const std::string&)> effect);
 
+// Returns true while the launcher holds the directory at path (however it is spelled), as a
+// directory held open without delete sharing, which Windows' and Wine's removals cannot remove.
+bool IsDirectoryHeld(const std::string& path);
+
 // Records. Events are, in order: "line:TEXT" for each flushed line of standard output,
 // "console-window" for each fetch of the console window, "window:N" for each ShowWindow
 // ("window-none:N" on no window), "foreground" ("foreground-none"), "processes-read:N" for each

@@ -38,7 +38,9 @@ std::vector<std::string> QuotedTexts(const std::string& parameters) {
 
 void RemoveAsTheCommandInterpreter(const host::StartedProgram& program) {
   std::vector<std::string> paths = QuotedTexts(program.parameters.value_or(""));
-  if (!paths.empty() && IsDrivePath(paths.back())) fs::remove_all(host::HostPath(paths.back()));
+  // A directory the launcher still holds is left whole, as Wine's removal leaves it.
+  if (paths.empty() || !IsDrivePath(paths.back()) || host::IsDirectoryHeld(paths.back())) return;
+  fs::remove_all(host::HostPath(paths.back()));
 }
 
 StandInWindows::StandInWindows(const StandInSetup& setup) {

@@ -51,5 +51,6 @@ bool IsProgram(const host::StartedProgram& program, const std::string& name);
 std::vector<std::string> QuotedTexts(const std::string& parameters);
 
 // Does what the command interpreter's removal does: removes the directory tree at the last quoted
-// path of program's parameters, when that is a path on a drive, and nothing else.
+// path of program's parameters, when that is a path on a drive that the launcher does not hold,
+// and nothing else.
 void RemoveAsTheCommandInterpreter(const host::StartedProgram& program);
