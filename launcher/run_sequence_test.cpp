@@ -256,7 +256,9 @@ TEST_F(RunLauncherTest, EveryRoadButHelpWritesOneEventBeforeAnyPause) {
     EXPECT_EQ(Run(c.arguments), c.exitCode);
     EXPECT_EQ(Lines(), lines);
   }
-  host::ClearRecords();
+  // Afresh: the last case left event writing failing.
+  TearDown();
+  SetUp();
   EXPECT_EQ(Run({"/?"}), 0);
   EXPECT_TRUE(host::WrittenEvents().empty()) << "the help screen writes none";
 }
@@ -284,6 +286,7 @@ TEST_F(RunLauncherTest, TheEventSaysWhatTheRunFoundAndStarted) {
   EXPECT_EQ(strings[5], "Cabinet: C:\\pkg\\Setup.cab, SHA-256 " + std::string(62, '0') + "ab");
   EXPECT_EQ(strings[7], "Installer: not started");
   EXPECT_EQ(strings[9], "Duration: 61.234 s");
+  EXPECT_EQ(RunEventStrings(Outcome::InvalidParameters, RunRecord(), 0)[6], "Temporary directory: C:\\Temp (not used)");
   host::UnsetEnvironment("TEMP");
   EXPECT_EQ(RunEventStrings(Outcome::InvalidParameters, RunRecord(), 0)[6], "Temporary directory: not set");
 }

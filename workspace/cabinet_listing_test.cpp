@@ -47,6 +47,8 @@ TEST_F(ExpansionShortfallTest, EveryListedFileWithItsSizeOrTheLineThatSaysWhatIs
   WriteFile(std::string(kExpansionDirectory) + "\\install\\c.bin", "c");
   EXPECT_EQ(Shortfall(), "");
 
+  WriteFile(std::string(kExpansionDirectory) + "\\install\\a.bin", std::string(3001, 'a'));
+  EXPECT_EQ(Shortfall(), "Unable to expand the package: install\\a.bin has 3001 of 3000 bytes.");
   WriteFile(std::string(kExpansionDirectory) + "\\install\\a.bin", std::string(843, 'a'));  // the disk filled
   EXPECT_EQ(Shortfall(), "Unable to expand the package: install\\a.bin has 843 of 3000 bytes.");
   std::filesystem::remove(host::HostPath(std::string(kExpansionDirectory) + "\\install\\c.bin"));
@@ -62,6 +64,8 @@ TEST_F(ExpansionShortfallTest, EveryListedFileWithItsSizeOrTheLineThatSaysWhatIs
   host::SetFileNamesIgnoreCase(true);
   WriteFile("C:\\pkg\\Setup.cab", CabinetTableBytes({{"install\\b.bin", false, 5}, {"INSTALL\\B.BIN", false, 1}}));
   EXPECT_EQ(Shortfall(), "");
+  WriteFile("C:\\pkg\\Setup.cab", CabinetTableBytes({{"install\\b.bin", false, 1}, {"INSTALL\\B.BIN", false, 5}}));
+  EXPECT_EQ(Shortfall(), "Unable to expand the package: INSTALL\\B.BIN has 1 of 5 bytes.");
 }
 
 }  // namespace

@@ -73,6 +73,12 @@ TEST_F(ExpansionDirectoryTest, TempNameInAnyCaseAndItsFinalPath) {
   MakeDirectories("D:\\T");
   EXPECT_EQ(ResolveTemporaryDirectory(), "");
   EXPECT_EQ(ExpansionDirectory(), "D:\\T\\TempExpandedFiles");
+  // The drive letters at both ends, as Wine maps its Unix root to Z:.
+  for (const char* temp : {"A:\\T", "Z:\\T", "a:\\T", "z:\\T"}) {
+    host::SetEnvironment("Temp", temp);
+    MakeDirectories(temp);
+    EXPECT_EQ(ResolveTemporaryDirectory(), "") << temp;
+  }
 }
 
 TEST_F(ExpansionDirectoryTest, UnusableTemporaryDirectories) {
