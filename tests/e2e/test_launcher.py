@@ -82,6 +82,15 @@ def test_unattended_runs_never_wait(scenario):
     with another_setup_running(s):
         run_until_refused(s)
         assert_run(s.run_unattended(), ALREADY_RUNNING, 1)
+    # A start the system refuses shows no error box nobody could close, and its reason is the
+    # system's own, naming the file.
+    (s.launcher_dir / "Setup.exe").unlink()  # the package tool bound this one to the first cabinet
+    s.package(b"[Install]\r\n", extra={"install/x64/InstallGui.exe": b"MZ no program"}, tool=False)
+    result = s.run_unattended()
+    installer = s.temp_value + "\\TempExpandedFiles\\install\\x64\\InstallGui.exe"
+    assert len(result.lines) > 3, result.lines
+    assert result.lines[3].startswith("Unable to start the installer: ") and installer in result.lines[3], result.lines
+    assert result.exit_code == 10
 
 
 def test_deployment_guide_commands(scenario):
