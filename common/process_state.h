@@ -9,7 +9,8 @@
 
 // The directory the launcher's executable lies in, as the system reports the module's path (its
 // short form where the code page cannot spell it; "" when there is none). Written once, by the run
-// sequence before it reads the command line; read by the cabinet search and as the working directory of every program the launcher starts.
+// sequence before it reads the command line; read by the cabinet search and as the working
+// directory of every program the launcher starts.
 extern std::string launcherDirectory;
 
 // The parsed command line. Written once, by ParseCommandLine; read by the port step and the
