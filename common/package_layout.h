@@ -15,6 +15,24 @@
 // the cabinet's offset in the launcher's file and its size, 32 bits each.
 #define PACKAGE_BINDING_STATE_CARRIED 2
 #define PACKAGE_BINDING_CARRIED_SIZE (PACKAGE_BINDING_SIZE + 8)
+// After the extent, the package a launcher was made for, when the package tool was given one: the
+// product's name, its version and its company, in this order, each in the ANSI code page,
+// zero-terminated and zero-padded in a field of its own. A name has at most 64 characters (up to
+// 128 bytes in a double-byte code page), a version 23 ASCII characters. A region that ends before
+// these fields (a launcher built before them) names no package.
+#define PACKAGE_IDENTITY_NAME_CHARACTERS 64
+#define PACKAGE_IDENTITY_VERSION_CHARACTERS 23
+#define PACKAGE_IDENTITY_NAME_FIELD 132
+#define PACKAGE_IDENTITY_VERSION_FIELD 24
+#define PACKAGE_BINDING_IDENTITY_SIZE \
+  (PACKAGE_BINDING_CARRIED_SIZE + 2 * PACKAGE_IDENTITY_NAME_FIELD + PACKAGE_IDENTITY_VERSION_FIELD)
+
+// Room for the version resource of a launcher that names its package: an RT_RCDATA resource of
+// this name and size, zero as built. The package tool writes the new version resource there and
+// points the version resource's entry at it, so that the file keeps its size and layout; the
+// launcher as built keeps the version resource the resource compiler wrote.
+#define PACKAGE_VERSION_ROOM_NAME PACKAGE_VERSION_ROOM
+#define PACKAGE_VERSION_ROOM_SIZE 1024
 
 #ifdef __cplusplus
 #include <cstddef>
@@ -25,6 +43,7 @@
 namespace package {
 
 constexpr const char* kBindingResource = PACKAGE_LAYOUT_TEXT(PACKAGE_BINDING_NAME);
+constexpr const char* kVersionRoomResource = PACKAGE_LAYOUT_TEXT(PACKAGE_VERSION_ROOM_NAME);
 
 // Below the expansion directory, as the launcher spells them.
 constexpr const char* kSettingsFile = "install\\component.isf";

@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "workspace/locations.h"
+#include "workspace/package_binding.h"
 
 const char kEventSource[] = "Printer Package Launcher";
 
@@ -65,6 +66,8 @@ std::vector<std::string> RunEventStrings(Outcome outcome, const RunRecord& recor
       "Installer: " + InstallerText(record),
       "Installer exit code: " + ExitCodeText(record.installerExitCode),
       "Duration: " + DurationText(milliseconds),
+      // After the ten that fleet queries read by index, so that their indexes stay.
+      "Package: " + PackageIdentityText(ReadPackageBinding().identity),
   };
 }
 

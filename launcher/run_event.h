@@ -11,7 +11,8 @@
 extern const char kEventSource[];
 
 // Returns the event's strings, in a fixed order, each "Name: value": Outcome, Exit code, Failure,
-// Launcher, Command line, Cabinet, Temporary directory, Installer, Installer exit code, Duration.
+// Launcher, Command line, Cabinet, Temporary directory, Installer, Installer exit code, Duration,
+// Package (the name and version the package tool gave the launcher, or none).
 std::vector<std::string> RunEventStrings(Outcome outcome, const RunRecord& record, unsigned long long milliseconds);
 
 // Writes the run's event; a log that cannot be written changes nothing in the run.

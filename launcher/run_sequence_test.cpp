@@ -9,6 +9,7 @@
 #include "launcher/run_event.h"
 #include "testing/help_screen.h"
 #include "testing/host_test_fixture.h"
+#include "workspace/package_binding.h"
 
 namespace {
 
@@ -278,7 +279,7 @@ TEST_F(RunLauncherTest, TheEventSaysWhatTheRunFoundAndStarted) {
                                 "Cabinet: C:\\pkg\\Setup.cab, " + size + " bytes", "Temporary directory: C:\\Temp",
                                 "Installer: C:\\Temp\\TempExpandedFiles\\install\\x86\\InstallGui.exe "
                                 "/I:C:\\Temp\\TempExpandedFiles\\install\\component.isf",
-                                "Installer exit code: 3 (0x00000003)", "Duration: 0.000 s"}));
+                                "Installer exit code: 3 (0x00000003)", "Duration: 0.000 s", "Package: none"}));
   RunRecord bound;
   bound.cabinetPath = "C:\\pkg\\Setup.cab";
   bound.cabinetDigest = std::string(31, '\0') + "\xab";
@@ -289,6 +290,16 @@ TEST_F(RunLauncherTest, TheEventSaysWhatTheRunFoundAndStarted) {
   EXPECT_EQ(RunEventStrings(Outcome::InvalidParameters, RunRecord(), 0)[6], "Temporary directory: C:\\Temp (not used)");
   host::UnsetEnvironment("TEMP");
   EXPECT_EQ(RunEventStrings(Outcome::InvalidParameters, RunRecord(), 0)[6], "Temporary directory: not set");
+
+  // A launcher that names its package says so last, on every road, the ten before it unchanged.
+  std::vector<std::string> unnamed = RunEventStrings(Outcome::AnotherInstance, bound, 5);
+  host::SetOwnResource("PACKAGE_BINDING", WithIdentity(BoundRegion(std::string(32, '\x11')),
+                                                       {"Contoso Universal Print Driver", "2.1.0", "Contoso"}));
+  std::vector<std::string> named = RunEventStrings(Outcome::AnotherInstance, bound, 5);
+  ASSERT_EQ(named.size(), 11u);
+  EXPECT_EQ(named[10], "Package: Contoso Universal Print Driver 2.1.0");
+  EXPECT_EQ(std::vector<std::string>(named.begin(), named.begin() + 10),
+            std::vector<std::string>(unnamed.begin(), unnamed.begin() + 10));
 }
 
 TEST_F(RunLauncherTest, ADirectorySwappedInDuringTheExpansionStartsNothingAndIsLeftAlone) {

@@ -1,8 +1,8 @@
 // The package tools' native helper: the launcher's own code on the stand-in Windows.
 //   package_inspect facts            what a package holds and how a launcher is bound, as JSON
 //   package_inspect settings FILE    what the launcher makes of a settings file, as JSON
-//   package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--interactive] [--code-page N] PACKAGE_DIR
-//   [OPTIONS...]
+//   package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--interactive] [--code-page N]
+//   [--product NAME --product-version VERSION [--company NAME]] PACKAGE_DIR [OPTIONS...]
 // Exit codes: 0 done (settings: the launcher can read the file), 1 settings refused, 2 usage, 3 a
 // failure of the tool itself.
 #include <iconv.h>
@@ -28,8 +28,11 @@ constexpr int kFailed = 3;
 const char kUsageText[] =
     "usage: package_inspect facts\n"
     "       package_inspect settings FILE\n"
-    "       package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--interactive] [--code-page N] PACKAGE_DIR "
-    "[OPTIONS...]\n";
+    "       package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--interactive] [--code-page N]\n"
+    "               [--product NAME --product-version VERSION [--company NAME]] PACKAGE_DIR [OPTIONS...]\n";
+
+// The project's version, which the package tool reports as its own.
+constexpr const char* kProjectVersion = PROJECT_VERSION_TEXT;
 
 // The ANSI code pages of Windows, the only ones a launcher can run under.
 constexpr const char* kAnsiCodePages[] = {"874",  "932",  "936",  "949",  "950",  "1250", "1251",
@@ -113,18 +116,23 @@ int CheckSettings(const std::string& path) {
 }
 
 // The facts that the package tool shares with the launcher, as JSON, from the launcher's own
-// definitions.
+// definitions and the project's version.
 int Facts() {
   std::printf(
-      "{\"code_pages\": %s, \"settings_file\": %s, \"installers\": {\"x86\": %s, \"x64\": %s}, "
+      "{\"version\": %s, \"code_pages\": %s, \"settings_file\": %s, \"installers\": {\"x86\": %s, \"x64\": %s}, "
       "\"expansion_folder\": %s, \"max_path\": %zu, \"standalone_keys\": %s, "
       "\"binding\": {\"resource\": %s, \"magic\": %s, \"size\": %d, \"digest_size\": %d, \"state_carried\": %d, "
-      "\"carried_size\": %d}}\n",
-      JsonList(kAnsiCodePages).c_str(), Json(package::kSettingsFile).c_str(), Json(package::kInstallerX86).c_str(),
-      Json(package::kInstallerX64).c_str(), Json(package::kExpansionFolder).c_str(), package::kMaxPath,
-      JsonList(package::kStandaloneKeys).c_str(), Json(package::kBindingResource).c_str(),
-      Json(PACKAGE_BINDING_MAGIC).c_str(), PACKAGE_BINDING_SIZE, PACKAGE_BINDING_DIGEST_SIZE,
-      PACKAGE_BINDING_STATE_CARRIED, PACKAGE_BINDING_CARRIED_SIZE);
+      "\"carried_size\": %d, \"identity_size\": %d, \"name_field\": %d, \"version_field\": %d, "
+      "\"name_characters\": %d, \"version_characters\": %d}, "
+      "\"version_room\": {\"resource\": %s, \"size\": %d}}\n",
+      Json(kProjectVersion).c_str(), JsonList(kAnsiCodePages).c_str(), Json(package::kSettingsFile).c_str(),
+      Json(package::kInstallerX86).c_str(), Json(package::kInstallerX64).c_str(),
+      Json(package::kExpansionFolder).c_str(), package::kMaxPath, JsonList(package::kStandaloneKeys).c_str(),
+      Json(package::kBindingResource).c_str(), Json(PACKAGE_BINDING_MAGIC).c_str(), PACKAGE_BINDING_SIZE,
+      PACKAGE_BINDING_DIGEST_SIZE, PACKAGE_BINDING_STATE_CARRIED, PACKAGE_BINDING_CARRIED_SIZE,
+      PACKAGE_BINDING_IDENTITY_SIZE, PACKAGE_IDENTITY_NAME_FIELD, PACKAGE_IDENTITY_VERSION_FIELD,
+      PACKAGE_IDENTITY_NAME_CHARACTERS, PACKAGE_IDENTITY_VERSION_CHARACTERS,
+      Json(package::kVersionRoomResource).c_str(), PACKAGE_VERSION_ROOM_SIZE);
   return kDone;
 }
 
@@ -149,6 +157,12 @@ int Preview(const std::vector<std::string>& arguments) {
       setup.launcherPath = arguments[++next];
     } else if (option == "--code-page") {
       codePage = arguments[++next];
+    } else if (option == "--product") {
+      setup.package.product = arguments[++next];
+    } else if (option == "--product-version") {
+      setup.package.version = arguments[++next];
+    } else if (option == "--company") {
+      setup.package.company = arguments[++next];
     } else {
       break;
     }
@@ -167,7 +181,7 @@ int Preview(const std::vector<std::string>& arguments) {
   // there reaches it as "?", which a preview cannot stand for.
   const std::string ansi = "CP" + codePage;
   std::vector<std::string> launcherArguments;
-  std::vector<std::string*> texts{&setup.temp, &setup.launcherPath};
+  std::vector<std::string*> texts{&setup.temp, &setup.launcherPath, &setup.package.product, &setup.package.company};
   for (std::size_t i = next + 1; i < arguments.size(); ++i) launcherArguments.push_back(arguments[i]);
   for (std::string& argument : launcherArguments) texts.push_back(&argument);
   for (std::string* text : texts) {

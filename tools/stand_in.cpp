@@ -7,6 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "common/package_layout.h"
 #include "common/process_state.h"
 #include "launcher/run_sequence.h"
 #include "platform/host_control.h"
@@ -66,6 +67,12 @@ StandInWindows::StandInWindows(const StandInSetup& setup) {
   WriteFile("C:\\Windows\\system32\\cmd.exe", "stand-in");
   if (IsDrivePath(setup.launcherPath)) WriteFile(setup.launcherPath, "stand-in");
   if (IsDrivePath(setup.temp)) fs::create_directories(host::HostPath(setup.temp));
+  // Named, not bound: the stand-in's cabinet is a table of the package folder, which no hash fits.
+  if (!setup.package.product.empty()) {
+    std::string unbound =
+        PACKAGE_BINDING_MAGIC + std::string(PACKAGE_BINDING_CARRIED_SIZE - PACKAGE_BINDING_MAGIC_SIZE, '\0');
+    host::SetOwnResource(package::kBindingResource, WithIdentity(unbound, setup.package));
+  }
 }
 
 StandInWindows::~StandInWindows() {

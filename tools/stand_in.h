@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/host_control.h"
+#include "workspace/package_binding.h"
 
 // The machine a preview or a unit test stands for.
 struct StandInSetup {
@@ -16,6 +17,7 @@ struct StandInSetup {
   bool personSees = false;          // a person sees the session; a deployment tool's SYSTEM run in session 0 has none
   bool consoleWindow = false;       // the process has a console window; a deployment tool's pipe gives none
   bool fileNamesIgnoreCase = true;  // names are found as Windows finds them, without regard to letter case
+  PackageIdentity package;          // the package the launcher names (as the package tool writes it); none by default
 };
 
 // Holds the host platform on a fresh scratch directory for as long as it lives.

@@ -1,5 +1,6 @@
 #include "workspace/package_binding.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/package_layout.h"
@@ -9,6 +10,20 @@ namespace {
 constexpr std::size_t kStateAt = PACKAGE_BINDING_MAGIC_SIZE;
 constexpr std::size_t kDigestAt = kStateAt + 4;
 constexpr std::size_t kExtentAt = kDigestAt + PACKAGE_BINDING_DIGEST_SIZE;
+
+// Where each of the identity's fields starts, and its size.
+struct IdentityField {
+  std::size_t at;
+  std::size_t size;
+  std::string PackageIdentity::*text;
+};
+constexpr IdentityField kIdentityFields[] = {
+    {PACKAGE_BINDING_CARRIED_SIZE, PACKAGE_IDENTITY_NAME_FIELD, &PackageIdentity::product},
+    {PACKAGE_BINDING_CARRIED_SIZE + PACKAGE_IDENTITY_NAME_FIELD, PACKAGE_IDENTITY_VERSION_FIELD,
+     &PackageIdentity::version},
+    {PACKAGE_BINDING_CARRIED_SIZE + PACKAGE_IDENTITY_NAME_FIELD + PACKAGE_IDENTITY_VERSION_FIELD,
+     PACKAGE_IDENTITY_NAME_FIELD, &PackageIdentity::company},
+};
 
 unsigned long Little32(const std::string& bytes, std::size_t at) {
   unsigned long value = 0;
@@ -22,12 +37,25 @@ std::string Little32Bytes(unsigned long value) {
   return bytes;
 }
 
+PackageIdentity IdentityIn(const std::string& region) {
+  PackageIdentity identity;
+  if (region.size() < PACKAGE_BINDING_IDENTITY_SIZE) return identity;
+  for (const IdentityField& field : kIdentityFields) {
+    std::size_t end = region.find('\0', field.at);
+    // A field without its zero is damaged: no part of the identity is trusted then.
+    if (end >= field.at + field.size) return PackageIdentity();
+    identity.*field.text = region.substr(field.at, end - field.at);
+  }
+  return identity;
+}
+
 }  // namespace
 
 PackageBinding ReadPackageBinding() {
   std::string region = platform::OwnResource(package::kBindingResource);
   PackageBinding binding;
   if (region.size() < PACKAGE_BINDING_SIZE || region.compare(0, kStateAt, PACKAGE_BINDING_MAGIC) != 0) return binding;
+  binding.identity = IdentityIn(region);
   binding.bound = region.compare(kStateAt, 4, std::string(4, '\0')) != 0;
   if (binding.bound) binding.digest = region.substr(kDigestAt, PACKAGE_BINDING_DIGEST_SIZE);
   if (Little32(region, kStateAt) == PACKAGE_BINDING_STATE_CARRIED && region.size() >= PACKAGE_BINDING_CARRIED_SIZE) {
@@ -45,6 +73,20 @@ std::string BoundRegion(const std::string& digest) {
 std::string CarriedRegion(const std::string& digest, unsigned long offset, unsigned long size) {
   return std::string(PACKAGE_BINDING_MAGIC) + Little32Bytes(PACKAGE_BINDING_STATE_CARRIED) + digest +
          Little32Bytes(offset) + Little32Bytes(size);
+}
+
+std::string WithIdentity(std::string region, const PackageIdentity& identity) {
+  region.resize(std::max<std::size_t>(region.size(), PACKAGE_BINDING_IDENTITY_SIZE), '\0');
+  for (const IdentityField& field : kIdentityFields) {
+    std::string text = (identity.*field.text).substr(0, field.size - 1);
+    region.replace(field.at, field.size, text + std::string(field.size - text.size(), '\0'));
+  }
+  return region;
+}
+
+std::string PackageIdentityText(const PackageIdentity& identity) {
+  if (identity.product.empty()) return "none";
+  return identity.product + (identity.version.empty() ? "" : " " + identity.version);
 }
 
 bool CarriedCabinetFits(const PackageBinding& binding, std::optional<unsigned long long> fileSize) {

@@ -35,6 +35,14 @@ class HeldCabinet {
   platform::HeldFile file_;
 };
 
+// The package a launcher was made for, as the package tool names it; all empty when it was made
+// without one.
+struct PackageIdentity {
+  std::string product;  // the product's name, in the ANSI code page
+  std::string version;
+  std::string company;
+};
+
 // The package binding written into the launcher by the package tool.
 struct PackageBinding {
   bool bound = false;  // false: the launcher as built, which runs any cabinet
@@ -43,16 +51,26 @@ struct PackageBinding {
   bool carried = false;
   unsigned long carriedOffset = 0;
   unsigned long carriedSize = 0;
+  PackageIdentity identity;
 };
 
 // Reads the running launcher's package binding; not bound when it holds no binding, or one that
-// is too short or does not carry the binding's name.
+// is too short or does not carry the binding's name. The identity is read whether bound or not, and
+// stays empty when the region ends before it or a field lacks its terminating zero.
 PackageBinding ReadPackageBinding();
+
+// Returns how the run's records name the package: "NAME VERSION", or "none" for a launcher made
+// without a package identity.
+std::string PackageIdentityText(const PackageIdentity& identity);
 
 // The binding region as the package tool writes it for a cabinet of that SHA-256, and for one the
 // launcher carries at that extent.
 std::string BoundRegion(const std::string& digest);
 std::string CarriedRegion(const std::string& digest, unsigned long offset, unsigned long size);
+
+// Returns region (padded with zeros to the identity's end) with the identity's fields written, as
+// the package tool writes them; a text longer than its field is cut to fit with its zero.
+std::string WithIdentity(std::string region, const PackageIdentity& identity);
 
 // Whether the carried cabinet's extent lies within a launcher file of fileSize bytes.
 bool CarriedCabinetFits(const PackageBinding& binding, std::optional<unsigned long long> fileSize);

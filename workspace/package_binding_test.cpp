@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "common/package_layout.h"
 #include "testing/host_test_fixture.h"
 #include "workspace/expansion.h"
 
@@ -150,4 +151,36 @@ TEST_F(PackageBindingTest, ALauncherThatCarriesItsCabinetExpandsThatOneOnly) {
     EXPECT_TRUE(host::StartedPrograms().empty());
     EXPECT_FALSE(Exists(kExpansionDirectory));
   }
+}
+
+TEST_F(PackageBindingTest, TheIdentityIsReadOnlyFromARegionThatCarriesItWhole) {
+  const std::string digest(32, '\x22');
+  const PackageIdentity named{"Drucker B\xfcro", "2.1.0-rc1", "Contoso"};
+  // A name that fills its field, the next field empty: no zero of its own.
+  std::string unterminated = WithIdentity(BoundRegion(digest), {"", "", "Contoso"});
+  unterminated.replace(PACKAGE_BINDING_CARRIED_SIZE, PACKAGE_IDENTITY_NAME_FIELD,
+                       std::string(PACKAGE_IDENTITY_NAME_FIELD, 'x'));
+  struct Case {
+    std::string region;
+    std::string text;
+  } cases[] = {
+      {WithIdentity(BoundRegion(digest), named), "Drucker B\xfcro 2.1.0-rc1"},
+      {WithIdentity(CarriedRegion(digest, 512, 36), named), "Drucker B\xfcro 2.1.0-rc1"},
+      // The preview's launcher: not bound, but named.
+      {WithIdentity(std::string(PACKAGE_BINDING_MAGIC) + std::string(40, '\0'), named), "Drucker B\xfcro 2.1.0-rc1"},
+      // Made without a name, built before names, one byte short of them, or damaged.
+      {WithIdentity(BoundRegion(digest), {}), "none"},
+      {CarriedRegion(digest, 512, 36), "none"},
+      {WithIdentity(BoundRegion(digest), named).substr(0, PACKAGE_BINDING_IDENTITY_SIZE - 1), "none"},
+      {unterminated, "none"},
+  };
+  for (const Case& c : cases) {
+    host::SetOwnResource("PACKAGE_BINDING", c.region);
+    PackageBinding binding = ReadPackageBinding();
+    EXPECT_EQ(PackageIdentityText(binding.identity), c.text) << c.region.size();
+    EXPECT_EQ(binding.digest.empty(), c.region[PACKAGE_BINDING_MAGIC_SIZE] == '\0') << "the binding as before";
+  }
+  EXPECT_EQ(ReadPackageBinding().identity.company, "") << "nothing of a damaged identity";
+  host::SetOwnResource("PACKAGE_BINDING", WithIdentity(BoundRegion(digest), named));
+  EXPECT_EQ(ReadPackageBinding().identity.company, "Contoso");
 }
