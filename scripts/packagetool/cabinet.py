@@ -1,6 +1,8 @@
 """The cabinet: built by gcab from exactly the scanned files, with names in the ANSI code page,
 and checked against the folder by extracting it again."""
 
+import calendar
+import datetime
 import filecmp
 import os
 import shutil
@@ -13,6 +15,37 @@ from .progress import Progress
 
 # gcab is given the top-level names on one command line; Linux takes about 2 MiB of arguments.
 MAX_ARGUMENT_BYTES = 1024 * 1024
+# A cabinet's dates are DOS dates, from 1980 to 2107 in steps of two seconds; the tool writes them
+# in UTC, so that the bytes do not depend on the machine's time zone.
+DOS_FIRST = calendar.timegm((1980, 1, 1, 0, 0, 0))
+DOS_LAST = calendar.timegm((2107, 12, 31, 23, 59, 58))
+
+
+def latest_date(given, environment):
+    """The date no file in the cabinet may pass, in seconds since 1970 (UTC), and where it came
+    from: --date (an ISO 8601 date or date and time, UTC unless it says otherwise), else
+    SOURCE_DATE_EPOCH; (None, None) when neither is given."""
+    if given is not None:
+        try:
+            moment = datetime.datetime.fromisoformat(given)
+        except ValueError:
+            raise Refused(f"--date {given}: give a date such as 2024-05-01 or 2024-05-01T12:00:00Z") from None
+        if moment.tzinfo is None:
+            moment = moment.replace(tzinfo=datetime.timezone.utc)
+        return int(moment.timestamp()), "--date"
+    epoch = environment.get("SOURCE_DATE_EPOCH")
+    if epoch is None:
+        return None, None
+    if not epoch.isascii() or not epoch.isdigit():
+        raise Refused(f"SOURCE_DATE_EPOCH={epoch} is no number of seconds since 1970-01-01 UTC")
+    return int(epoch), "SOURCE_DATE_EPOCH"
+
+
+def dos_date_time(seconds):
+    """The DOS date and time of a moment, held within the years a cabinet can date."""
+    moment = time.gmtime(min(max(seconds, DOS_FIRST), DOS_LAST))
+    return ((moment.tm_year - 1980) << 9 | moment.tm_mon << 5 | moment.tm_mday,
+            moment.tm_hour << 11 | moment.tm_min << 5 | moment.tm_sec // 2)
 
 
 def gcab():
@@ -48,8 +81,10 @@ def watch(process, sizes, total, progress):
         time.sleep(0.1)
 
 
-def pack(files, code_page, cabinet, stage):
-    """Builds the cabinet from (relative, source, size) files through a tree of links in stage."""
+def pack(files, code_page, cabinet, stage, latest=None):
+    """Builds the cabinet from (relative, source, size) files through a tree of links in stage;
+    latest: the date no file's date in it may pass (seconds since 1970), as reproducible builds
+    clamp them, so that a fresh copy or checkout of the folder gives the same bytes."""
     program = gcab()
     stage = os.fsencode(stage)
     # A tree of links with the names the cabinet is to hold: gcab walks it itself, so no file list
@@ -76,12 +111,17 @@ def pack(files, code_page, cabinet, stage):
     progress.end()
     if process.returncode != 0:
         raise ToolFailed(f"gcab could not build the cabinet: {errors.decode(errors='replace').strip()}")
-    clear_utf8_flags(cabinet)
+    dates = None
+    if latest is not None:
+        dates = {stored_name(relative, code_page).replace(b"/", b"\\"):
+                 dos_date_time(min(int(os.stat(source).st_mtime), latest)) for relative, source, _ in files}
+    fix_file_table(cabinet, dates)
 
 
-def clear_utf8_flags(cabinet):
+def fix_file_table(cabinet, dates=None):
     """gcab marks every name with a byte above 127 as UTF-8; these hold the ANSI code page's bytes.
-    Only the header and the file table are read and written: memory stays flat however big."""
+    dates: each name's DOS date and time, in place of the local time gcab wrote. Only the header
+    and the file table are read and written: memory stays flat however big."""
     with open(cabinet, "r+b") as file:
         header = file.read(36)
         (files_at,) = struct.unpack_from("<I", header, 16)
@@ -94,10 +134,14 @@ def clear_utf8_flags(cabinet):
             file.seek(at)
             record = file.read(16 + 257)
             (attributes,) = struct.unpack_from("<H", record, 14)
+            name = record[16:record.index(b"\0", 16)]
+            if dates is not None and name in dates:
+                file.seek(at + 10)
+                file.write(struct.pack("<HH", *dates[name]))
             if attributes & 0x80:
                 file.seek(at + 14)
                 file.write(struct.pack("<H", attributes & ~0x80))
-            at += record.index(b"\0", 16) + 1
+            at += 16 + len(name) + 1
 
 
 def extract(cabinet, directory):

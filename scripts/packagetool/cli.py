@@ -4,7 +4,7 @@ import argparse
 import os
 import sys
 
-from . import make, native, preview, verify
+from . import identity, make, native, preview, verify
 from .outcome import EXIT_CODES, INTERRUPTED, Failure, ToolFailed, Usage
 from .report import Report
 
@@ -107,6 +107,10 @@ def make_parser(prog, check):
     parser.add_argument("--exclude", action="append", default=[], metavar="PATTERN",
                         help="leave out what this gitignore-style pattern matches (repeatable)")
     parser.add_argument("--strict", action="store_true", help="every warning is a refusal")
+    identity.add_options(parser)
+    parser.add_argument("--date", metavar="DATE",
+                        help="no file's date in the cabinet later than this (ISO 8601, UTC unless it says otherwise); "
+                             "default SOURCE_DATE_EPOCH when set, else the files' own dates")
     if not check:
         parser.add_argument("--sign", metavar="FILE.pfx", help="the PKCS#12 certificate and key to sign NAME.exe with")
         parser.add_argument("--password-file", metavar="FILE",
@@ -123,7 +127,7 @@ def make_parser(prog, check):
     parser.add_argument("name", metavar="NAME", nargs="?", default="Setup")
     parser.set_defaults(check=check, out_dir=None, sign=None, password_file=None, timestamp=None, force=False,
                         single_file=False,
-                        launcher=os.environ.get("LAUNCHER_EXE") or str(native.ROOT / "build" / "windows" / "Setup.exe"))
+                        launcher=native.launcher())
     return parser
 
 
@@ -132,6 +136,8 @@ def verify_parser(prog):
     _code_page(parser)
     parser.add_argument("--ca", metavar="FILE.pem", help="the certificate the signature must lead to")
     parser.add_argument("--strict", action="store_true", help="every warning is a problem")
+    parser.add_argument("--list", action="store_true",
+                        help="list every file of the cabinet with its size and SHA-256")
     parser.add_argument("out_dir", metavar="OUT_DIR")
     parser.add_argument("name", metavar="NAME", nargs="?", default="Setup")
     return parser
@@ -146,6 +152,7 @@ def preview_parser(prog):
     parser.add_argument("--temp", metavar="DIR", help="the launcher's TEMP; default C:\\Windows\\Temp")
     parser.add_argument("--launcher", metavar="PATH", help="the launcher's path on Windows; default C:\\pkg\\Setup.exe")
     _code_page(parser)
+    identity.add_options(parser)
     parser.add_argument("package", metavar="PACKAGE")
     parser.add_argument("options", metavar="OPTIONS", nargs=argparse.REMAINDER, help="the launcher's command line")
     return parser
@@ -167,9 +174,11 @@ def legacy_make_package(arguments):
     return "make", arguments
 
 
-def main(arguments):
-    program = "package-tool"
+def main(arguments, program="package-tool"):
     try:
+        if arguments[:1] == ["--version"]:
+            print(f"{program} {native.facts()['version']}")
+            return 0
         if arguments[:1] == ["make-package"]:
             program = "make-package"
             command, arguments = legacy_make_package(arguments[1:])
@@ -185,7 +194,10 @@ def main(arguments):
         if any(a in ("--password", "--pass") for a in arguments):
             raise Usage("a password is never taken on the command line: use --password-file or SIGN_PASSWORD")
         build_parser, run = COMMANDS[command]
-        prog = f"scripts/{program}" + (f" --{command}" if program == "make-package" and command != "make" else "")
+        if program in ("make-package", "preview"):
+            prog = f"scripts/{program}" + (f" --{command}" if program == "make-package" and command != "make" else "")
+        else:
+            prog = f"{program} {command}"
         options = build_parser(prog).parse_args(arguments)
         return run(options, Report(program))
     except SystemExit as ended:  # --help

@@ -5,8 +5,9 @@ import os
 import shutil
 import signal
 import tempfile
+import time
 
-from . import cabinet, native, pe
+from . import cabinet, identity, native, pe
 from .names import package_name, windows_upper
 from .outcome import Refused, ToolFailed
 from .progress import Progress
@@ -91,6 +92,8 @@ def make(options, report):
     """make and check; options as the command line gave them (check: no OUT_DIR)."""
     check_code_page(options.code_page)
     name = package_name(options.name, options.code_page, report.note)
+    options.identity = identity.from_options(options)
+    options.latest, options.latest_from = cabinet.latest_date(options.date, os.environ)
     if not os.path.isdir(options.package_dir):
         raise Refused(f"no package folder at '{options.package_dir}'")
     signer = None
@@ -131,7 +134,10 @@ def build(options, name, scan, signer, staging, report):
     folder = staging.folder()
     built_cabinet = os.path.join(folder, name + ".cab")
     report.say(f"Packing {len(scan.files)} files into {name}.cab...")
-    cabinet.pack(scan.files, options.code_page, built_cabinet, os.path.join(staging.scratch, "stage"))
+    if options.latest is not None:
+        report.say(f"  file dates no later than {time.strftime('%Y-%m-%d %H:%M:%S', time.gmtime(options.latest))} UTC "
+                   f"({options.latest_from}), and none before 1980, the first year a cabinet can hold")
+    cabinet.pack(scan.files, options.code_page, built_cabinet, os.path.join(staging.scratch, "stage"), options.latest)
     report.say("Checking the cabinet: extracting it and comparing it with the folder...")
     cabinet.compare(scan.files, options.code_page, built_cabinet, os.path.join(staging.scratch, "extracted"), report)
 
@@ -141,6 +147,10 @@ def build(options, name, scan, signer, staging, report):
     digest = pe.sha256_of(built_cabinet, progress)
     progress.end()
     try:
+        if options.identity:
+            report.say(f"Naming the package in {name}.exe: {options.identity.text()}"
+                       + (f", by {options.identity.company}" if options.identity.company else ""))
+            pe.write_identity(bound, options.identity, options.code_page)
         if options.single_file:
             report.say(f"Writing {name}.exe, which carries {name}.cab...")
             pe.bind(bound, digest, carry(bound, built_cabinet))
@@ -156,14 +166,19 @@ def build(options, name, scan, signer, staging, report):
         signer.sign(bound, launcher, staging.scratch)
     else:
         os.replace(bound, launcher)
+    written = [launcher] + ([] if options.single_file else [built_cabinet])
+    sums = "".join(f"{pe.sha256_of(path).hex()}  {os.path.basename(path)}\n" for path in written)
+    with open(os.path.join(folder, name + ".sha256"), "w", encoding="utf-8", errors="surrogateescape") as listing:
+        listing.write(sums)
     with no_interruption():
-        if not options.single_file:
-            os.replace(built_cabinet, os.path.join(options.out_dir, name + ".cab"))
-        os.replace(launcher, os.path.join(options.out_dir, name + ".exe"))
+        for path in written + [os.path.join(folder, name + ".sha256")]:
+            os.replace(path, os.path.join(options.out_dir, os.path.basename(path)))
     out = options.out_dir.rstrip("/")
     made = (f"{out}/{name}.exe, one file that carries its cabinet" if options.single_file else
             f"{out}/{name}.exe beside {out}/{name}.cab")
     report.say(f"Package ready: {made}{' (signed)' if signer else ''}")
+    report.say(f"SHA-256 of each file, as sha256sum -c reads them (also in {out}/{name}.sha256):")
+    report.say(sums.rstrip("\n"))
 
 
 def carry(launcher, cabinet_file):

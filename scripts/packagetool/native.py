@@ -12,14 +12,32 @@ from pathlib import Path
 from .outcome import ToolFailed
 
 ROOT = Path(__file__).resolve().parents[2]
+# Installed (the Debian package), the helper and the launcher as built lie beside this Python
+# package, and nothing is built; in a checkout, they come from its build folder.
+INSTALLED = Path(__file__).resolve().parents[1]
+HELPER = "package_inspect"
+
+
+def installed():
+    return (INSTALLED / HELPER).is_file()
+
+
+def launcher():
+    """The launcher that make places beside the cabinet: LAUNCHER_EXE, the installed one, or the
+    checkout's build."""
+    if os.environ.get("LAUNCHER_EXE"):
+        return os.environ["LAUNCHER_EXE"]
+    return str(INSTALLED / "Setup.exe" if installed() else ROOT / "build" / "windows" / "Setup.exe")
 
 
 @functools.lru_cache(maxsize=None)
 def program():
-    """The helper's path, built with the tools preset when missing or older than its sources;
-    PACKAGE_INSPECT names another build of it."""
+    """The helper's path: PACKAGE_INSPECT, the installed one, or the checkout's, built with the tools
+    preset when missing or older than its sources."""
     if os.environ.get("PACKAGE_INSPECT"):
         return os.environ["PACKAGE_INSPECT"]
+    if installed():
+        return str(INSTALLED / HELPER)
     build = ROOT / "build"
     build.mkdir(exist_ok=True)
     # ninja rebuilds only what changed; the lock keeps two tools that start at once from building
@@ -31,7 +49,7 @@ def program():
             if subprocess.run(step, cwd=ROOT, stdout=log, stderr=subprocess.STDOUT).returncode != 0:
                 raise ToolFailed(f"could not build the native helper (see {build / 'tools-build.log'}): "
                                  f"cmake --preset tools && cmake --build --preset tools")
-    return str(build / "tools" / "package_inspect")
+    return str(build / "tools" / HELPER)
 
 
 def run(*arguments, answers=(0,)):
@@ -47,8 +65,9 @@ def run(*arguments, answers=(0,)):
 
 @functools.lru_cache(maxsize=None)
 def facts():
-    """What the launcher and this tool share: code pages, the required files, the path budget,
-    the standalone keys and the binding's layout."""
+    """What the launcher and this tool share: the project's version, code pages, the required
+    files, the path budget, the standalone keys, the binding's layout and the version resource's
+    room."""
     found = json.loads(run("facts")[1])
     found["required"] = [found["settings_file"], found["installers"]["x86"], found["installers"]["x64"]]
     found["required"] = [path.replace("\\", "/") for path in found["required"]]

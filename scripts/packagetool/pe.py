@@ -1,5 +1,5 @@
 """What the tool reads and writes in Windows programs, with pefile: the machine an installer build
-is for, the launcher's binding region, and its Authenticode signature."""
+is for, the launcher's binding region and the package it names, and its Authenticode signature."""
 
 import contextlib
 import hashlib
@@ -7,10 +7,12 @@ import struct
 
 import pefile
 
-from . import native
+from . import native, version_resource
+from .identity import Identity
 
 MACHINES = {0x14C: "i386", 0x8664: "AMD64", 0xAA64: "ARM64", 0x1C4: "ARM"}
 RT_RCDATA = 10
+RT_VERSION = 16
 SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
 RESOURCE = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]
 
@@ -41,26 +43,33 @@ def kind_of_program(path):
 
 # ---- the binding region ----
 
-def binding_offset(path, size=None):
+def resource_entries(image):
+    """(type id, name or id, the data entry of its first language) of every resource."""
+    image.parse_data_directories(directories=[RESOURCE])
+    for kind in getattr(image, "DIRECTORY_ENTRY_RESOURCE", None) and image.DIRECTORY_ENTRY_RESOURCE.entries or []:
+        for name in kind.directory.entries:
+            if getattr(name, "directory", None) and name.directory.entries:
+                yield kind.id, str(name.name) if name.name is not None else name.id, name.directory.entries[0].data.struct
+
+
+def resource(image, kind, name):
+    return next((data for found_kind, found_name, data in resource_entries(image)
+                 if found_kind == kind and found_name == name), None)
+
+
+def binding_offset(path, size=None, too_small="a single file (a launcher built before single files)"):
     """The file offset of the launcher's binding region, of at least size bytes."""
     layout = native.facts()["binding"]
     with opened(path) as image:
-        image.parse_data_directories(directories=[RESOURCE])
-        for kind in getattr(image, "DIRECTORY_ENTRY_RESOURCE", None) and image.DIRECTORY_ENTRY_RESOURCE.entries or []:
-            if kind.id != RT_RCDATA:
-                continue
-            for name in kind.directory.entries:
-                if name.name is None or str(name.name) != layout["resource"]:
-                    continue
-                data = name.directory.entries[0].data.struct
-                at = image.get_offset_from_rva(data.OffsetToData)
-                if data.Size < (size or layout["size"]):
-                    raise NotAProgram("its binding region is too small for a single file (a launcher built before "
-                                      "single files)")
-                if image.__data__[at:at + len(layout["magic"])] != layout["magic"].encode():
-                    raise NotAProgram("its binding region is damaged")
-                return at
-    raise NotAProgram("it has no binding region (a launcher built before binding)")
+        data = resource(image, RT_RCDATA, layout["resource"])
+        if data is None:
+            raise NotAProgram("it has no binding region (a launcher built before binding)")
+        at = image.get_offset_from_rva(data.OffsetToData)
+        if data.Size < (size or layout["size"]):
+            raise NotAProgram(f"its binding region is too small for {too_small}")
+        if image.__data__[at:at + len(layout["magic"])] != layout["magic"].encode():
+            raise NotAProgram("its binding region is damaged")
+        return at
 
 
 class Binding:
@@ -98,6 +107,77 @@ def bind(path, digest, carried=None):
             launcher.write(struct.pack("<I", layout["state_carried"]) + digest + struct.pack("<II", *carried))
         else:
             launcher.write(struct.pack("<I", 1) + digest)
+
+
+# ---- the package's identity ----
+
+def identity_fields(layout):
+    """(offset in the region, size) of the product's, the version's and the company's field."""
+    name, version = layout["name_field"], layout["version_field"]
+    at = layout["carried_size"]
+    return [(at, name), (at + name, version), (at + name + version, name)]
+
+
+def write_identity(path, identity, code_page):
+    """Names the package in the launcher, in place: its binding region's identity (in the ANSI code
+    page, as the launcher reads it) and a version resource written into the room for it."""
+    facts = native.facts()
+    layout = facts["binding"]
+    region = binding_offset(path, layout["identity_size"], "a package name (a launcher built before package names)")
+    with opened(path) as image:
+        room = resource(image, RT_RCDATA, facts["version_room"]["resource"])
+        version = resource(image, RT_VERSION, 1)
+        if room is None or version is None:
+            raise NotAProgram("it has no room for a version resource that names the package (a launcher built "
+                              "before package names)")
+        try:
+            written = version_resource.with_identity(image.get_data(version.OffsetToData, version.Size), identity)
+        except ValueError as problem:
+            raise NotAProgram(str(problem)) from None
+        if len(written) > room.Size:
+            raise NotAProgram(f"its version resource naming the package takes {len(written)} bytes, and the "
+                              f"launcher has room for {room.Size}")
+        room_at = image.get_offset_from_rva(room.OffsetToData)
+        entry_at = version.get_file_offset()
+        room_rva = room.OffsetToData
+    with open(path, "r+b") as launcher:
+        for (at, size), text in zip(identity_fields(layout), identity):
+            launcher.seek(region + at)
+            launcher.write(text.encode("cp" + code_page).ljust(size, b"\0"))
+        launcher.seek(room_at)
+        launcher.write(written.ljust(room.Size, b"\0"))
+        # The version resource's entry: where its data lies, and its size.
+        launcher.seek(entry_at)
+        launcher.write(struct.pack("<II", room_rva, len(written)))
+
+
+def package_identity(path, code_page):
+    """The package the launcher names in its binding region, or None (made without one, or built
+    before package names)."""
+    layout = native.facts()["binding"]
+    try:
+        at = binding_offset(path, layout["identity_size"])
+    except NotAProgram:
+        return None
+    with open(path, "rb") as launcher:
+        fields = []
+        for offset, size in identity_fields(layout):
+            launcher.seek(at + offset)
+            fields.append(launcher.read(size).split(b"\0")[0].decode("cp" + code_page, errors="replace"))
+    return Identity(*fields) if fields[0] else None
+
+
+def version_information(path):
+    """The version resource's strings, and its fixed product version as four numbers."""
+    with opened(path) as image:
+        version = resource(image, RT_VERSION, 1)
+        if version is None:
+            raise NotAProgram("it has no version resource")
+        data = image.get_data(version.OffsetToData, version.Size)
+    try:
+        return version_resource.strings(data), version_resource.product_version(data)
+    except ValueError as problem:
+        raise NotAProgram(str(problem)) from None
 
 
 def image_end(path):

@@ -7,7 +7,7 @@ import subprocess
 import sys
 import tempfile
 
-from . import cabinet, native, pe
+from . import cabinet, identity, native, pe
 from .outcome import Refused, ToolFailed, Usage
 
 
@@ -24,6 +24,18 @@ def single_file_cabinet(path, scratch):
     return copy
 
 
+def named_package(options, carried):
+    """The package the previewed launcher names: the options' identity, else the one the made
+    launcher names (the single file itself, or NAME.exe beside NAME.cab); None."""
+    given = identity.from_options(options)
+    if given or not os.path.isfile(options.package):
+        return given
+    launcher = options.package if carried else os.path.splitext(options.package)[0] + ".exe"
+    if not os.path.isfile(launcher):
+        return None
+    return pe.package_identity(launcher, options.code_page)
+
+
 def preview(options, report):
     arguments = []
     for flag in ("x86", "interactive"):
@@ -32,7 +44,7 @@ def preview(options, report):
     for option in ("temp", "launcher", "code_page"):
         if getattr(options, option) is not None:
             arguments += [f"--{option.replace('_', '-')}", getattr(options, option)]
-    scratch = None
+    scratch = carried = None
     package = options.package
     try:
         if os.path.isfile(package):
@@ -48,6 +60,10 @@ def preview(options, report):
             package = os.path.join(scratch, "package")
         elif not os.path.isdir(package):
             raise Refused(f"no package folder or cabinet at '{package}'")
+        named = named_package(options, carried)
+        if named:
+            arguments += ["--product", named.product, "--product-version", named.version]
+            arguments += ["--company", named.company] if named.company else []
         sys.stdout.flush()
         completed = subprocess.run([native.program(), "preview", *arguments, package, *options.options])
         if completed.returncode == 2:

@@ -98,7 +98,7 @@ class Scan:
             else:
                 self.problems.append((child, "this is no file or folder (a device, pipe or socket): remove it"))
         for package in sorted({os.path.splitext(n)[0] for n in earlier}):
-            names = sorted((n for n in earlier if os.path.splitext(n)[0] == package), key=lambda n: not n.endswith("exe"))
+            names = sorted((n for n in earlier if os.path.splitext(n)[0] == package), key=lambda n: (not n.endswith("exe"), n))
             self.earlier.append((relative or ".", names))
 
     def add_file(self, relative, path):
@@ -113,7 +113,7 @@ class Scan:
 
     def earlier_packages(self, entries):
         """The file names of packages this tool made before in one folder: a launcher bound to the
-        cabinet of its own name beside it."""
+        cabinet of its own name beside it, and the list of their hashes."""
         by_name = {entry.name: entry.path for entry in entries if entry.is_file()}
         found = set()
         for name, path in by_name.items():
@@ -132,7 +132,8 @@ class Scan:
                 continue
             if bound is not None and bound == pe.sha256_of(cabinet):
                 found |= {name, os.path.basename(cabinet)}
-        return found
+        return found | {stem + ".sha256" for stem in {os.path.splitext(n)[0] for n in found}
+                        if stem + ".sha256" in by_name}
 
     def check(self):
         """The checks of the whole: limits, letter case, the required files and their builds."""

@@ -72,7 +72,38 @@ def verify_binding(exe, shown, cab, cab_shown, findings):
         findings.bad(f"{shown}: bound to another cabinet: it refuses {cab_shown}")
 
 
-def verify_cabinet(cab, shown, code_page, strict, findings, report):
+def verify_identity(exe, shown, code_page, findings):
+    """The package the launcher names, in its binding region and its version resource alike."""
+    named = pe.package_identity(exe, code_page)
+    if named is None:
+        return findings.good(f"{shown}: names no package (made without --product): its event says \"Package: none\"")
+    try:
+        strings, fixed = pe.version_information(exe)
+    except (pe.NotAProgram, OSError) as problem:
+        return findings.bad(f"{shown}: its version resource cannot be read: {problem}")
+    company = f", by {named.company}" if named.company else ""
+    findings.good(f"{shown}: names the package {named.text()}{company}: its event says \"Package: {named.text()}\"")
+    shown_strings = {"ProductName": named.product, "ProductVersion": named.version,
+                     "CompanyName": named.company or strings.get("CompanyName", "")}
+    differing = [key for key, text in shown_strings.items() if strings.get(key, "") != text]
+    if differing:
+        findings.bad(f"{shown}: its version resource does not say what its binding says ({', '.join(differing)}): "
+                     f"make the package again")
+    else:
+        findings.good(f"{shown}: version resource: {strings.get('ProductName')} {strings.get('ProductVersion')} "
+                      f"(product version {'.'.join(map(str, fixed))}, file version {strings.get('FileVersion')})")
+
+
+def list_files(files, shown, code_page, report):
+    """Every file of the extracted cabinet: SHA-256, size in bytes and path, by path."""
+    report.say(f"{shown}: its files (SHA-256, bytes, path):")
+    for relative in sorted(files, key=os.fsencode):
+        path = files[relative]
+        name = os.fsencode(relative).decode("cp" + code_page, errors="replace")
+        report.say(f"{pe.sha256_of(path).hex()}  {os.path.getsize(path)}  {name}")
+
+
+def verify_cabinet(cab, shown, code_page, strict, findings, report, listed=False):
     listing = cabinet.listing(cab)
     if listing is None:
         return findings.bad(f"{shown}: DAMAGED: it is no cabinet that gcab can read")
@@ -94,6 +125,8 @@ def verify_cabinet(cab, shown, code_page, strict, findings, report):
         files = {os.path.relpath(os.path.join(d, n), scratch): os.path.join(d, n)
                  for d, _, names in os.walk(scratch) for n in names}
         findings.good(f"{shown}: extracts whole ({len(files)} files)")
+        if listed:
+            list_files(files, shown, code_page, report)
         found = {windows_upper(relative): path for relative, path in files.items()}
         for path in required[1:]:
             if windows_upper(path) in found:
@@ -130,19 +163,29 @@ def verify_carried(exe, shown, extent, findings):
     findings.good(f"{shown}: carries its cabinet ({size:,} bytes), as bound")
 
 
+def own_cabinet(out_dir, name):
+    """The cabinet a launcher of two files expands there: NAME.cab, else InstallFiles.cab; None."""
+    if os.path.isfile(os.path.join(out_dir, name + ".cab")):
+        return os.path.join(out_dir, name + ".cab")
+    # Windows finds it in any letter case.
+    found = [entry for entry in sorted(os.listdir(out_dir)) if windows_upper(entry) == "INSTALLFILES.CAB"]
+    return os.path.join(out_dir, found[0]) if found and os.path.isfile(os.path.join(out_dir, found[0])) else None
+
+
 def verify(options, report):
     check_code_page(options.code_page)
     name = package_name(options.name, options.code_page, report.note)
     exe = os.path.join(options.out_dir, name + ".exe")
-    cab = os.path.join(options.out_dir, name + ".cab")
     if not os.path.isfile(exe):
         raise Refused(f"no launcher at '{exe}'")
     extent = carried_extent(exe)
-    if extent is None and not os.path.isfile(cab):
-        raise Refused(f"no cabinet at '{cab}'")
+    cab = own_cabinet(options.out_dir, name)
+    if extent is None and cab is None:
+        raise Refused(f"no cabinet at '{os.path.join(options.out_dir, name + '.cab')}', nor an InstallFiles.cab beside it")
     cabinet.gcab()
     findings = Findings(report)
     verify_signature(exe, f"{name}.exe", options.ca, findings, "its carried cabinet" if extent else "binding")
+    verify_identity(exe, f"{name}.exe", options.code_page, findings)
     scratch = tempfile.mkdtemp(prefix="make-package.")
     try:
         if extent:
@@ -151,14 +194,16 @@ def verify(options, report):
             pe.copy_range(exe, *extent, cab)
             shown = f"{name}.exe's cabinet"
         else:
-            verify_binding(exe, f"{name}.exe", cab, f"{name}.cab", findings)
-            shown = f"{name}.cab"
-        verify_cabinet(cab, shown, options.code_page, options.strict, findings, report)
+            shown = os.path.basename(cab)
+            verify_binding(exe, f"{name}.exe", cab, shown, findings)
+        # A run's event ends its "Cabinet" string so, when the launcher is bound.
+        report.say(f"{shown}: {os.path.getsize(cab)} bytes, SHA-256 {pe.sha256_of(cab).hex()}")
+        verify_cabinet(cab, shown, options.code_page, options.strict, findings, report, options.list)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     if findings.problems:
         report.say(f"Verdict: NOT ready to deploy: {findings.problems} problem(s) above")
         return 1
-    files = f"{name}.exe" if extent else f"{name}.exe and {name}.cab"
+    files = f"{name}.exe" if extent else f"{name}.exe and {os.path.basename(cab)}"
     report.say(f"Verdict: ready to deploy: {files} {'is' if extent else 'are'} as {'it' if extent else 'they'} should be")
     return 0

@@ -23,7 +23,8 @@ from packagetool import pe  # noqa: E402  (the package tool's reader of Windows 
 def test_package_tool(scenario):
     s = scenario()
     s.package(b"[Install]\r\n", cabinet="Branch Office.cab")
-    assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Branch Office.cab", "Branch Office.exe"], "package files"
+    assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Branch Office.cab", "Branch Office.exe",
+                                                            "Branch Office.sha256"], "package files"
     assert_run(s.run(name="Branch Office.exe"), SETTINGS_RUN, 0)
     assert_one_installer(s, "/I:" + settings_path(s))
 
@@ -349,7 +350,7 @@ def test_single_file_package(scenario):
     code, output = run_package_tool("--single-file", "--sign", keys / "cert.pfx", "--password-file",
                                     keys / "password.txt", s.package_dir, s.launcher_dir)
     assert code == 0, f"single file: {output}"
-    assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Setup.exe"], "one file, no cabinet"
+    assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Setup.exe", "Setup.sha256"], "one file, no cabinet"
     code, output = run_package_tool("--verify", "--ca", keys / "cert.pem", s.launcher_dir)
     assert code == 0 and "the signature covers it as it is, its carried cabinet included" in output, output
     assert "Setup.exe: carries its cabinet" in output, output

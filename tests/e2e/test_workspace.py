@@ -277,5 +277,5 @@ def test_unusable_temp(scenario, temp, reason):
     assert_run(s.run(temp=temp and temp.format(temp=s.temp_value)),
                ["Unable to use the temporary directory: " + reason, "Unable to extract cab:  Setup.cab"], 10)
     assert list(s.temp.iterdir()) == [], "nothing created"
-    assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Setup.cab", "Setup.exe"], \
+    assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Setup.cab", "Setup.exe", "Setup.sha256"], \
         "nothing created beside the launcher"

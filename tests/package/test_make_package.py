@@ -176,7 +176,7 @@ class CompleteCabinets(PackageTest):
         out = self.package / "out"
         self.make(self.package, out)
         output, _ = self.make(self.package, out)
-        self.assertIn("OUT_DIR lies inside PACKAGE_DIR: it is left out of the cabinet (2 files there now)", output)
+        self.assertIn("OUT_DIR lies inside PACKAGE_DIR: it is left out of the cabinet (3 files there now)", output)
         self.assertEqual(sorted(extracted(out / "Setup.cab")), sorted(name.encode() for name in REQUIRED))
         self.expect_refused(self.package, self.package, says="OUT_DIR is PACKAGE_DIR itself")
 
@@ -189,7 +189,7 @@ class CompleteCabinets(PackageTest):
         self.assertIn("OUT_DIR holds InstallFiles.cab, which the launcher expands whenever Branch.cab", errors)
         self.assertIn("OUT_DIR holds branch.CAB beside the new Branch.cab", errors)
         self.assertEqual(sorted(p.name for p in self.out.iterdir()),
-                         ["Branch.cab", "Branch.exe", "InstallFiles.cab", "branch.CAB"])
+                         ["Branch.cab", "Branch.exe", "Branch.sha256", "InstallFiles.cab", "branch.CAB"])
         _, errors = self.make(self.package, self.out, "InstallFiles")
         self.assertNotIn("InstallFiles.cab,", errors, "a package's own cabinet is no other file")
 
@@ -318,13 +318,13 @@ class Binding(PackageTest):
     def test_a_single_file_carries_its_cabinet_and_is_an_earlier_package_after(self):
         output, _ = self.make("--single-file", self.package, self.package / "one")
         self.assertIn("Package ready: ", output)
-        self.assertEqual(sorted(p.name for p in (self.package / "one").iterdir()), ["Setup.exe"])
+        self.assertEqual(sorted(p.name for p in (self.package / "one").iterdir()), ["Setup.exe", "Setup.sha256"])
         output, _ = self.make("--verify", self.package / "one", expect=1)  # unsigned
         self.assertIn("Setup.exe: carries its cabinet (", output)
         self.assertIn("Setup.exe's cabinet: extracts whole (3 files)", output)
         shutil.move(self.package / "one", self.package / "old")
         output, _ = self.make("--check", self.package)
-        self.assertIn("left out an earlier package: old/Setup.exe\n", output)
+        self.assertIn("left out an earlier package: old/Setup.exe and Setup.sha256\n", output)
 
     def test_a_launcher_without_a_binding_region_is_refused(self):
         self.launcher.write_bytes(b"MZ not a launcher of this kind")
@@ -380,7 +380,7 @@ class FieldChecks(PackageTest):
         self.assertIn("setup.exe is signed, and this package would replace it with an unsigned launcher", errors)
         self.assertEqual(self.snapshot(self.out), before)
         self.make("--force", self.package, self.out, "setup.CAB")
-        self.assertEqual(sorted(p.name for p in self.out.iterdir()), ["setup.cab", "setup.exe"])
+        self.assertEqual(sorted(p.name for p in self.out.iterdir()), ["setup.cab", "setup.exe", "setup.sha256"])
         self.make(self.package, self.out, "v1.2")
         self.assertTrue((self.out / "v1.2.exe").exists())
 
