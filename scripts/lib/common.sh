@@ -7,10 +7,12 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # lint, the mingw-w64 cross compilers (the launcher is i686; the sample and test installers also
 # come as x86_64), Wine with its 32-bit part, gcab, osslsigncode and openssl for signing,
 # libcrypto (libssl-dev) with which the native stand-in hashes the package cabinet, the package
-# tool's Python libraries, and pytest for the end-to-end tests.
+# tool's Python libraries, pytest for the end-to-end tests, and dpkg-dev and lintian for the
+# Debian package of the package tool (scripts/release) and its test.
 REQUIRED_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 python3-pytest clang-tidy clang
   gcc-mingw-w64-i686 g++-mingw-w64-i686 binutils-mingw-w64-i686 gcc-mingw-w64-x86-64
-  wine wine64 wine32:i386 gcab osslsigncode openssl libssl-dev python3-pefile python3-pathspec python3-cryptography)
+  wine wine64 wine32:i386 gcab osslsigncode openssl libssl-dev python3-pefile python3-pathspec python3-cryptography
+  dpkg-dev lintian)
 
 install_packages() {
   local missing=()

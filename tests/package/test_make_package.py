@@ -6,8 +6,10 @@ refuses. No Windows needed; the launcher is a stand-in file unless LAUNCHER_EXE 
 """
 
 import contextlib
+import hashlib
 import os
 import pty
+import re
 import shutil
 import signal
 import struct
@@ -28,15 +30,15 @@ I386, AMD64 = 0x14C, 0x8664
 
 
 def cabinet_entries(cabinet):
-    """(name bytes, attributes) of every file in a cabinet, from its CFFILE records."""
+    """(name bytes, attributes, (DOS date, DOS time)) of every file in a cabinet, from its CFFILE records."""
     data = Path(cabinet).read_bytes()
     (files_at,) = struct.unpack_from("<I", data, 16)
     (count,) = struct.unpack_from("<H", data, 28)
     entries, at = [], files_at
     for _ in range(count):
-        (attributes,) = struct.unpack_from("<H", data, at + 14)
+        date, time_of_day, attributes = struct.unpack_from("<HHH", data, at + 10)
         end = data.index(b"\0", at + 16)
-        entries.append((data[at + 16:end], attributes))
+        entries.append((data[at + 16:end], attributes, (date, time_of_day)))
         at = end + 1
     return entries
 
@@ -226,7 +228,7 @@ class Names(PackageTest):
     def test_file_names_are_stored_in_the_code_page(self):
         self.write({"install/Büro – Übersicht.txt": b"cp1252"})
         self.make(self.package, self.out)
-        names = dict(cabinet_entries(self.out / "Setup.cab"))
+        names = {name: attributes for name, attributes, _ in cabinet_entries(self.out / "Setup.cab")}
         self.assertIn("install\\Büro – Übersicht.txt".encode("cp1252"), names)
         self.assertFalse(any(attributes & 0x80 for attributes in names.values()), "no name marked as UTF-8")
 
@@ -478,6 +480,109 @@ class Signing(PackageTest):
         self.assertIn("does NOT verify against", output)
         self.assertIn("Setup.exe: CHANGED after signing", output)
         self.assertIn("Verdict: NOT ready to deploy: 2 problem(s) above", output)
+
+
+class Identity(PackageTest):
+    def test_a_name_or_version_that_does_not_fit_is_refused_before_anything(self):
+        for arguments, expect, says in [
+                (["--product", "x" * 65, "--product-version", "1"], 1, "has 65 characters, and the launcher has room for 64"),
+                (["--product", "Принтер", "--product-version", "1"], 1, "cannot be written in the ANSI code page 1252"),
+                (["--product", " P", "--product-version", "1"], 1, "without blanks at its ends"),
+                (["--product", "P", "--product-version", "2.1 beta"], 1, "--product-version must be 1 to 23 ASCII"),
+                (["--product", "P", "--product-version", "1" * 24], 1, "--product-version must be 1 to 23 ASCII"),
+                (["--product", "P", "--product-version", "1", "--company", "\tC"], 1, "--company holds a control"),
+                (["--product", "P"], 2, "--product and --product-version go together"),
+                (["--company", "C"], 2, "--product and --product-version go together"),
+                # Fits, but a launcher built before package names has no room for it.
+                (["--code-page", "1251", "--product", "Принтер", "--product-version", "1"], 3,
+                 "too small for a package name")]:
+            _, errors = self.make(*arguments, self.package, self.out, expect=expect)
+            self.assertIn(says, errors)
+            self.assertFalse(self.out.exists(), "nothing written, not even OUT_DIR")
+
+    def test_the_same_folder_gives_the_same_bytes_with_a_date(self):
+        def fresh_copy(name):
+            copy = self.root / name
+            shutil.copytree(SOURCE / "sample" / "package", copy, copy_function=shutil.copy)  # the files dated now
+            self.write({relative: data for relative, data in REQUIRED.items() if relative.endswith(".exe")}, copy)
+            for path in copy.rglob("*") if name == "b" else ():
+                os.utime(path, (0, 1800000000))  # later than the date, and than the other copy's
+            return copy
+        environment = dict(os.environ, SOURCE_DATE_EPOCH="1700000000")
+        for name in ("a", "b"):
+            self.run_tool([fresh_copy(name), self.root / f"out-{name}"], environment)
+        for made in ("Setup.cab", "Setup.exe"):
+            self.assertEqual((self.root / "out-a" / made).read_bytes(), (self.root / "out-b" / made).read_bytes(), made)
+        # A file older than the date keeps its own, in UTC; before 1980 it is 1980's first second.
+        os.utime(self.root / "b/install/component.isf", (0, 1234567890))
+        os.utime(self.root / "b/install/x86/InstallGui.exe", (0, 86400))
+        self.run_tool(["--date", "2023-11-14T22:13:20Z", self.root / "b", self.root / "out-c"], dict(os.environ))
+        dates = {name: date for name, _, date in cabinet_entries(self.root / "out-c/Setup.cab")}
+        self.assertEqual(dates, {b"install\\component.isf": ((29 << 9) | (2 << 5) | 13, (23 << 11) | (31 << 5) | 15),
+                                 b"install\\x86\\InstallGui.exe": ((0 << 9) | (1 << 5) | 1, 0),
+                                 b"install\\x64\\InstallGui.exe": ((43 << 9) | (11 << 5) | 14, (22 << 11) | (13 << 5) | 10)})
+
+    def run_tool(self, arguments, environment):
+        environment["LAUNCHER_EXE"] = str(self.launcher)
+        completed = subprocess.run([str(MAKE_PACKAGE)] + [str(a) for a in arguments], env=environment,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(completed.returncode, 0, completed.stderr.decode())
+
+    def test_the_hashes_it_prints_writes_and_lists_match_the_files(self):
+        self.write({"install/Büro.txt": b"cp1252 name", "install/data/empty.bin": b""})
+        output, _ = self.make(self.package, self.out)
+        listed = (self.out / "Setup.sha256").read_text()
+        self.assertIn(listed, output + "\n")
+        self.assertEqual(len(listed.splitlines()), 2)
+        subprocess.run(["sha256sum", "--check", "--strict", "--quiet", "Setup.sha256"], cwd=self.out, check=True)
+        # Several launchers may share one InstallFiles.cab: verify takes it as the launcher does.
+        (self.out / "Setup.cab").rename(self.out / "InstallFiles.cab")
+        output, _ = self.make("--verify", "--list", self.out, expect=1)  # unsigned
+        cabinet = (self.out / "InstallFiles.cab").read_bytes()
+        self.assertIn(f"InstallFiles.cab: {len(cabinet)} bytes, SHA-256 {hashlib.sha256(cabinet).hexdigest()}\n", output)
+        self.assertIn("Setup.exe: bound to this cabinet\n", output)
+        self.assertIn('Setup.exe: names no package (made without --product): its event says "Package: none"', output)
+        rows = [line.split("  ", 2) for line in output.splitlines() if re.fullmatch(r"[0-9a-f]{64}  \d+  .+", line)]
+        self.assertEqual({path: (digest, int(size)) for digest, size, path in rows},
+                         {str(p.relative_to(self.package)): (hashlib.sha256(p.read_bytes()).hexdigest(), p.stat().st_size)
+                          for p in self.package.rglob("*") if p.is_file()})
+
+
+class Release(unittest.TestCase):
+    def test_the_debian_package_works_without_the_checkout_and_builds_nothing(self):
+        with tempfile.TemporaryDirectory(prefix="release-test-") as scratch:
+            scratch = Path(scratch)
+            subprocess.run([SOURCE / "scripts" / "release", "--out", scratch], check=True, stdout=subprocess.DEVNULL)
+            subprocess.run(["cmake", "--build", "--preset", "windows", "--target", "sample_installer_x86",
+                            "sample_installer_x64"], cwd=SOURCE, check=True, stdout=subprocess.DEVNULL)
+            (deb,) = scratch.glob("printer-package-tool_*_amd64.deb")
+            fields = subprocess.run(["dpkg-deb", "-f", deb, "Depends", "Version"], check=True, stdout=subprocess.PIPE)
+            for needed in ("gcab", "osslsigncode", "python3-pefile", "python3-pathspec", "python3-cryptography",
+                           "libssl3", "libstdc++6"):
+                self.assertRegex(fields.stdout.decode(), rf"(^|[ ,]){re.escape(needed)}\b", needed)
+            lintian = subprocess.run(["lintian", "--fail-on", "error", deb], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            self.assertEqual(lintian.returncode, 0, lintian.stdout.decode())
+            root, tools, work = scratch / "root", scratch / "bin", scratch / "work"
+            subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
+            tools.mkdir()
+            for tool in ("gcab", "osslsigncode"):  # no cmake, g++ or mingw
+                (tools / tool).symlink_to(shutil.which(tool))
+            shutil.copytree(SOURCE / "build" / "windows" / "sample-package", work / "package")
+            pfx = certificate(work, "signer", ["extendedKeyUsage=codeSigning"])
+            installed = sorted(root.rglob("*"))
+            environment = {"PATH": f"{root}/usr/bin:{tools}", "HOME": str(work), "SIGN_PASSWORD": "secret"}
+
+            def run(*arguments, expect=0):
+                completed = subprocess.run(["printer-package-tool", *map(str, arguments)], cwd=work, env=environment,
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                self.assertEqual(completed.returncode, expect, completed.stderr.decode())
+                return completed.stdout.decode()
+            version = fields.stdout.decode().split("Version: ")[1].strip()
+            self.assertEqual(run("--version"), f"printer-package-tool {version}\n")
+            run("make", "--product", "Sample Printer", "--product-version", "1.0", "--sign", pfx, "package", "out")
+            self.assertIn("Verdict: ready to deploy", run("verify", "--ca", work / "signer.pem", "out"))
+            self.assertIn("  Package: Sample Printer 1.0\n", run("preview", "out/Setup.cab", "/port:IP_1", "/address:1.2.3.4"))
+            self.assertEqual(sorted(root.rglob("*")), installed, "nothing built or written beside the installed tool")
 
 
 class CommandLine(PackageTest):
