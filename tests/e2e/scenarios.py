@@ -92,9 +92,10 @@ EVENT_TYPES = {1: "error", 2: "warning", 4: "information"}
 
 def wine_string(text):
     """The text that Wine's debugstr_w shows with its escapes."""
-    return re.sub(r'\\(x[0-9a-f]{2,4}|[\\"nrt])',
+    # A character past ASCII comes as \xNN, or as four hexadecimal digits after the backslash (\00fc).
+    return re.sub(r'\\(x[0-9a-f]{2,4}|[0-9a-f]{4}|[\\"nrt])',
                   lambda m: {"\\": "\\", '"': '"', "n": "\n", "r": "\r", "t": "\t"}.get(m.group(1)) or
-                  chr(int(m.group(1)[1:], 16)), text)
+                  chr(int(m.group(1).lstrip("x"), 16)), text)
 
 
 def events_in(stderr):

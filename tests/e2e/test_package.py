@@ -8,6 +8,7 @@ import subprocess
 import sys
 import time
 
+import pefile
 import pytest
 
 from scenarios import (BUILD, CUT_BY_WINE, FIRST_EXAMPLE_IN, FIRST_EXAMPLE_OUT, HELP_LINES, PORT_OPTIONS, PROGRAMS,
@@ -93,7 +94,8 @@ def run_preview(s, arguments, package_dir=None, name="Setup.exe"):
 
 # The event's strings that a preview knows as Windows would; the cabinet (the preview has a package
 # folder in its place), the command line's quoting and the duration it cannot know.
-COMPARED_EVENT_FIELDS = ("Outcome", "Exit code", "Failure", "Temporary directory", "Installer", "Installer exit code")
+COMPARED_EVENT_FIELDS = ("Outcome", "Exit code", "Failure", "Temporary directory", "Installer", "Installer exit code",
+                         "Package")
 
 
 def assert_same_run(preview, wine, what):
@@ -397,3 +399,54 @@ def test_single_file_package(scenario):
     assert code == 0, output
     assert_run(unsigned.run(PORT_OPTIONS), SETTINGS_RUN, 0)
     assert unsigned.settings_seen() == FIRST_EXAMPLE_OUT, "settings bytes, unsigned"
+
+
+# ---- packages that name themselves ----
+
+@pytest.mark.parametrize("single, product, version, company", [
+    # As long as the launcher has room for, in letters of the code page: the version is text.
+    (False, "Drucker B\u00fcro Universal Print Driver for every branch office, x64", "2.1.0-beta.1+build.7777",
+     "Contoso B\u00fcro-Systeme GmbH, Druckerl\u00f6sungen f\u00fcr Filiale und Werke"),
+    (True, "Contoso Universal Print Driver", "2.1.3", ""),
+], ids=["two-files", "single-file"])
+def test_package_named_in_its_version_resource_and_event(scenario, single, product, version, company):
+    s = scenario()
+    keys = s.root / "keys"
+    keys.mkdir()
+    make_test_certificate(keys, "test password")
+    s.package(FIRST_EXAMPLE_IN, tool=False)
+    (s.launcher_dir / "Setup.cab").unlink()
+    code, output = run_package_tool(*(["--single-file"] if single else []), "--product", product, "--product-version",
+                                    version, *(["--company", company] if company else []), "--sign", keys / "cert.pfx",
+                                    "--password-file", keys / "password.txt", s.package_dir, s.launcher_dir)
+    assert code == 0, output
+    launcher = s.launcher_dir / "Setup.exe"
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", keys / "cert.pem", "-in", launcher],
+                              stdout=subprocess.DEVNULL)
+    assert verified.returncode == 0, "signed after it was named"
+
+    # Read back with pefile, as Explorer's Details tab and (Get-Item).VersionInfo read it.
+    image = pefile.PE(str(launcher))
+    strings = {key.decode(): value.decode() for info in image.FileInfo[0] if info.Key == b"StringFileInfo"
+               for table in info.StringTable for key, value in table.entries.items()}
+    assert strings == {"FileDescription": product, "ProductName": product, "ProductVersion": version,
+                       "FileVersion": "10.5.0.0", "InternalName": "Setup", "OriginalFilename": "Setup.exe",
+                       **({"CompanyName": company} if company else {})}
+    fixed = image.VS_FIXEDFILEINFO[0]
+    assert (fixed.FileVersionMS, fixed.FileVersionLS) == (10 << 16 | 5, 0), "the launcher's own file version"
+    assert (fixed.ProductVersionMS, fixed.ProductVersionLS) == ((2 << 16 | 1, 3 << 16) if single else (0, 0)), \
+        "the fixed product version follows a numeric version only"
+    assert pe_resources(launcher.read_bytes(), 24) == pe_resources((BUILD / "Setup.exe").read_bytes(), 24), \
+        "the manifest as built"
+    code, output = run_package_tool("--verify", "--ca", keys / "cert.pem", s.launcher_dir)
+    assert code == 0 and f'its event says "Package: {product} {version}"' in output, output
+
+    # Under Wine: the eleventh string names it, after the ten as they were.
+    result = s.run(PORT_OPTIONS)
+    assert_run(result, SETTINGS_RUN, 0)
+    names = [text.split(": ", 1)[0] for text in result.event()["strings"]]
+    assert names == ["Outcome", "Exit code", "Failure", "Launcher", "Command line", "Cabinet", "Temporary directory",
+                     "Installer", "Installer exit code", "Duration", "Package"]
+    assert result.event()["fields"]["Package"] == f"{product} {version}"
+    assert_same_run(run_preview(s, PORT_OPTIONS, s.launcher_dir / ("Setup.exe" if single else "Setup.cab")),
+                    wine_run_seen(s, result), "the preview names it too")
