@@ -29,7 +29,18 @@ expands that cabinet only. The folder must hold install/component.isf and both i
 install/x86/InstallGui.exe (an i386 program) and install/x64/InstallGui.exe (an AMD64 program), in
 any letter case. Before it says "Package ready", the tool extracts the cabinet it wrote and
 compares it with the folder, name for name and byte for byte; it writes into OUT_DIR only when
-every step succeeded.
+every step succeeded, and then prints the SHA-256 of each file it wrote as sha256sum -c reads them,
+and writes the same into OUT_DIR/NAME.sha256.
+
+--product, --product-version and --company name the package in NAME.exe: in its version resource
+(ProductName and FileDescription, ProductVersion, CompanyName; a numeric version is also the fixed
+product version) and in its binding region, so that the run's event ends with "Package: NAME
+VERSION". A name has at most 64 characters of the ANSI code page, a version at most 23 ASCII
+characters without blanks.
+
+With SOURCE_DATE_EPOCH set, or --date, no file's date in the cabinet is later than that moment
+(older ones keep theirs, none is before 1980; all in UTC): the same folder then gives the same
+cabinet and, unsigned, the same launcher, after any copy or checkout.
 
 Left out of the cabinet, and listed: OUT_DIR when it lies inside PACKAGE_DIR, packages the tool
 made before (a launcher beside the cabinet it is bound to), the default excludes .git/,
@@ -53,9 +64,10 @@ Checks (a refusal names the file and what to change):
     before anything is packed, and the signature is checked right after signing. An OUT_DIR whose
     NAME.exe is signed is not given an unsigned launcher unless --force.
 
-The launcher is build/windows/Setup.exe, or the file named by LAUNCHER_EXE. The settings checks
-run the launcher's own code in build/tools/package_inspect, built there on first use (cmake
---preset tools), or in the program named by PACKAGE_INSPECT. On a terminal, long steps show their
+The launcher is build/windows/Setup.exe (installed: the one beside the tool), or the file named by
+LAUNCHER_EXE. The settings checks run the launcher's own code in build/tools/package_inspect, built
+there on first use (cmake --preset tools; installed: the one beside the tool, nothing is built), or
+in the program named by PACKAGE_INSPECT. On a terminal, long steps show their
 progress.
 
 scripts/make-package --check runs every check on PACKAGE_DIR and writes nothing; scripts/make-package
@@ -67,7 +79,10 @@ Says whether NAME.exe is signed and by whom (with --ca, whether the signature ve
 that certificate), whether the signature still covers the file as it is, whether it is bound to
 NAME.cab, to another cabinet (it would refuse NAME.cab) or not bound; whether NAME.cab holds the
 settings file and both builds (in any letter case, each for its machine), whether gcab can
-extract it whole, and what its settings file makes the launcher do. Ends with one verdict line.
+extract it whole, and what its settings file makes the launcher do; which package NAME.exe names
+(--product), and the cabinet's size and SHA-256 as a run's event records them. Without NAME.cab it
+takes InstallFiles.cab, as the launcher does. --list adds every file of the cabinet: its SHA-256,
+its size in bytes and its path. Ends with one verdict line.
 """
 
 PREVIEW_HELP = """\
@@ -76,7 +91,9 @@ lines in order, its exit code and its event, the installer build it starts with 
 and working directory, and the settings file as that installer reads it, line by line with its
 line ends. It runs the launcher's own code (the native build of the same sources) on a stand-in
 Windows. PACKAGE is a package folder, or a cabinet that make wrote (the launcher is then named
-after it: OUT_DIR/Branch.cab previews C:\\pkg\\Branch.exe). Standard input stands at its end, as
+after it: OUT_DIR/Branch.cab previews C:\\pkg\\Branch.exe), or a single file. The event names
+the package that --product and --product-version give, else the one the launcher names (the single
+file, or NAME.exe beside NAME.cab). Standard input stands at its end, as
 with "Setup.exe ... < NUL" in a deployment script.
 
 Example: scripts/preview build/windows/sample-package /port:IP_192.168.1.20 /address:192.168.1.20
