@@ -608,7 +608,7 @@ class CommandLine(PackageTest):
         # scripts/test would remove the build folders, scripts/bench run for a quarter of an hour:
         # run from a copy, whose project root is a scratch folder, so that a regression harms nothing.
         shutil.copytree(SOURCE / "scripts", self.root / "scripts")
-        for script in ("test", "bench", "demo", "preview", "make-package"):
+        for script in ("test", "bench", "demo", "preview", "make-package", "release"):
             completed = subprocess.run([str(self.root / "scripts" / script), "--help"], stdout=subprocess.PIPE,
                                        stderr=subprocess.STDOUT, timeout=20)
             self.assertEqual(completed.returncode, 0, script)
