@@ -83,9 +83,8 @@ def verify_identity(exe, shown, code_page, findings):
         return findings.bad(f"{shown}: its version resource cannot be read: {problem}")
     company = f", by {named.company}" if named.company else ""
     findings.good(f"{shown}: names the package {named.text()}{company}: its event says \"Package: {named.text()}\"")
-    shown_strings = {"ProductName": named.product, "ProductVersion": named.version,
-                     "CompanyName": named.company or strings.get("CompanyName", "")}
-    differing = [key for key, text in shown_strings.items() if strings.get(key, "") != text]
+    expected = {"ProductName": named.product, "ProductVersion": named.version, "CompanyName": named.company}
+    differing = [key for key, text in expected.items() if text and strings.get(key) != text]
     if differing:
         findings.bad(f"{shown}: its version resource does not say what its binding says ({', '.join(differing)}): "
                      f"make the package again")
