@@ -1,5 +1,6 @@
 #include "common/console.h"
 
+#include "common/run_log.h"
 #include "platform/platform.h"
 
 namespace {
@@ -19,11 +20,24 @@ void BringConsoleWindowToForeground() {
   if (consoleWindow) platform::BringToForeground(consoleWindow);
 }
 
-void PrintLine(const std::string& text) {
+namespace {
+
+void PrintAndLog(LogType type, const std::string& text, const char* source, int line) {
   platform::WriteStandardOutput(text);
   platform::WriteStandardOutput("\n");
   // Windows does not flush a console stream at a line end, and lines must show while hidden.
   platform::FlushStandardOutput();
+  LogEntry(type, text, source, line);
+}
+
+}  // namespace
+
+void PrintLine(const std::string& text, const char* source, int line) {
+  PrintAndLog(LogType::Information, text, source, line);
+}
+
+void PrintErrorLine(const std::string& text, const char* source, int line) {
+  PrintAndLog(LogType::Error, text, source, line);
 }
 
 void WaitForEnter() {

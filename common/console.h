@@ -11,8 +11,11 @@ void ShowConsoleWindow(int showCommand);
 void BringConsoleWindowToForeground();
 
 // Writes text and a line end to standard output and flushes it, so that the line shows at once
-// even while the console window is hidden.
-void PrintLine(const std::string& text);
+// even while the console window is hidden; enters it in the log as information, from the caller.
+void PrintLine(const std::string& text, const char* source = __builtin_FILE(), int line = __builtin_LINE());
+
+// Prints as PrintLine does, and enters the line in the log as an error: it says what went wrong.
+void PrintErrorLine(const std::string& text, const char* source = __builtin_FILE(), int line = __builtin_LINE());
 
 // Prints "Press ENTER to continue" and reads one character from standard input; returns at once
 // when standard input is at its end, and reads nothing where no person sees the window station.

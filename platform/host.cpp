@@ -59,6 +59,10 @@ struct HostState {
   unsigned long lastExitCode = 0;
   bool failWritingEvents = false;
   std::vector<host::WrittenEvent> writtenEvents;
+  platform::LocalTime localTime{2024, 3, 5, 14, 7, 9, 42, -60};
+  std::string accountName = "NT AUTHORITY\\SYSTEM";
+  unsigned long processId = 4242;
+  std::string windowsDirectory = "C:\\Windows";
 };
 
 HostState& State() {
@@ -235,6 +239,10 @@ void FailStarting(const std::string& pathSuffix, unsigned long error) {
   State().startFailures.emplace_back(pathSuffix, error);
 }
 void FailWritingEvents() { State().failWritingEvents = true; }
+void SetLocalTime(const platform::LocalTime& time) { State().localTime = time; }
+void SetAccountName(const std::string& name) { State().accountName = name; }
+void SetProcessId(unsigned long id) { State().processId = id; }
+void SetWindowsDirectory(const std::string& path) { State().windowsDirectory = path; }
 
 const std::vector<std::string>& Events() { return State().events; }
 const std::vector<WrittenEvent>& WrittenEvents() { return State().writtenEvents; }
@@ -607,6 +615,81 @@ void ReleaseHeldFile(HeldFile file) {
 }
 
 void RestrictDllSearchToSystemDirectory() { State().events.push_back("dll-search:system"); }
+
+LocalTime LocalTimeNow() { return State().localTime; }
+
+std::string AccountName() { return State().accountName; }
+
+unsigned long ProcessId() { return State().processId; }
+
+std::string WindowsDirectory() { return State().windowsDirectory; }
+
+namespace {
+
+// A file opened for appending on the host: its descriptor, and the bytes it may take before an
+// injected write failure.
+struct HostAppendFile {
+  int descriptor;
+  std::size_t writable;
+};
+
+// Returns true when the folders of hostPath lead where they say, no link on the way: what the
+// final path of a handle tells on Windows.
+bool FoldersLeadWhereTheySay(const std::string& hostPath) {
+  std::string folder = hostPath.substr(0, hostPath.rfind('/'));
+  const std::string& root = State().root;
+  char* realFolder = realpath(folder.c_str(), nullptr);
+  char* realRoot = realpath(root.c_str(), nullptr);
+  bool underRoot = folder.compare(0, root.size(), root) == 0;
+  std::string expected = underRoot && realRoot != nullptr ? realRoot + folder.substr(root.size()) : folder;
+  bool same = realFolder != nullptr && expected == realFolder;
+  std::free(realFolder);
+  std::free(realRoot);
+  return same;
+}
+
+}  // namespace
+
+AppendOpening OpenForAppending(const std::string& path, const std::string& sddl, AppendFile* file) {
+  HostState& state = State();
+  *file = AppendFile{};
+  for (const std::string& suffix : state.failOpening) {
+    if (EndsWith(path, suffix)) return AppendOpening::Failed;
+  }
+  std::string hostPath = host::HostPath(path);
+  struct stat status;
+  bool existed = lstat(hostPath.c_str(), &status) == 0;
+  if (existed && S_ISLNK(status.st_mode)) return AppendOpening::Link;
+  if (!FoldersLeadWhereTheySay(hostPath)) return AppendOpening::Link;
+  int descriptor = open(hostPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
+  if (descriptor == -1) return errno == ELOOP ? AppendOpening::Link : AppendOpening::Failed;
+  if (fstat(descriptor, &status) != 0 || status.st_nlink > 1) {
+    close(descriptor);
+    return AppendOpening::Link;
+  }
+  state.events.push_back(existed ? "open-append:" + path : "create-append:" + path + " " + sddl);
+  std::size_t writable = static_cast<std::size_t>(-1);
+  for (const auto& [suffix, bytes] : state.failWriting) {
+    if (EndsWith(path, suffix)) writable = bytes;
+  }
+  file->value = new HostAppendFile{descriptor, writable};
+  return AppendOpening::Opened;
+}
+
+bool AppendTo(AppendFile file, const std::string& bytes) {
+  auto* open = static_cast<HostAppendFile*>(file.value);
+  if (open == nullptr) return false;
+  std::size_t count = std::min(bytes.size(), open->writable);
+  open->writable -= count;
+  return write(open->descriptor, bytes.data(), count) == static_cast<ssize_t>(count) && count == bytes.size();
+}
+
+void CloseAppendFile(AppendFile file) {
+  auto* open = static_cast<HostAppendFile*>(file.value);
+  if (open == nullptr) return;
+  close(open->descriptor);
+  delete open;
+}
 
 bool RunsUnderWow64() { return State().underWow64; }
 

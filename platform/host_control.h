@@ -70,6 +70,13 @@ void SetUniqueNumber(unsigned long number);
 void SetCommandLine(const std::string& commandLine);
 void SetMilliseconds(unsigned long long milliseconds);
 
+// The local time, the account's name, the process id and the Windows directory the launcher reads
+// (14:07:09.042 on 5 March 2024 in Berlin's winter, NT AUTHORITY\SYSTEM, 4242 and C:\Windows).
+void SetLocalTime(const platform::LocalTime& time);
+void SetAccountName(const std::string& name);
+void SetProcessId(unsigned long id);
+void SetWindowsDirectory(const std::string& path);
+
 // The exit code that programs whose path ends with pathSuffix end with (0 unless set).
 void SetExitCode(const std::string& pathSuffix, unsigned long exitCode);
 
@@ -110,8 +117,9 @@ bool IsDirectoryHeld(const std::string& path);
 // "console-window" for each fetch of the console window, "window:N" for each ShowWindow
 // ("window-none:N" on no window), "foreground" ("foreground-none"), "processes-read:N" for each
 // walk of the process list, "start:FILE", "wait", "read-input",
-// "open-read:PATH", "open-write:PATH", "create-new:PATH", "mkdir:PATH SDDL", "rename:OLD -> NEW",
-// "lock:NAME SDDL", "dll-search:system", "hold:PATH", "release", "sleep:MS" and "event:ID".
+// "open-read:PATH", "open-write:PATH", "create-new:PATH",
+// "create-append:PATH SDDL" and "open-append:PATH" for a file opened for appending, "mkdir:PATH SDDL", "rename:OLD ->
+// NEW", "lock:NAME SDDL", "dll-search:system", "hold:PATH", "release", "sleep:MS" and "event:ID".
 const std::vector<std::string>& Events();
 const std::vector<WrittenEvent>& WrittenEvents();
 std::vector<std::string> PrintedLines();

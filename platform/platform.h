@@ -232,6 +232,53 @@ std::string CommandLine();
 // Returns a count of milliseconds that only grows, for durations.
 unsigned long long Milliseconds();
 
+// The local time to the millisecond, with the minutes to add to it to reach UTC (CMTrace's bias:
+// -60 in Berlin in winter, 300 in New York).
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+  int biasMinutes = 0;
+};
+
+// Returns the local time now.
+LocalTime LocalTimeNow();
+
+// Returns the account the launcher runs as, "DOMAIN\name" (such as NT AUTHORITY\SYSTEM); its SID
+// string when the name cannot be looked up, "" when neither can be had.
+std::string AccountName();
+
+// Returns the launcher's process id.
+unsigned long ProcessId();
+
+// Returns the system's Windows directory (such as C:\Windows) as the system reports it, never from
+// the environment; "" when it cannot be had.
+std::string WindowsDirectory();
+
+// A file opened for appending only: every write lands at its end, also beside another process's
+// writes to the same file.
+struct AppendFile {
+  void* value = nullptr;
+  explicit operator bool() const { return value != nullptr; }
+};
+
+// What opening a file for appending found.
+enum class AppendOpening {
+  Opened,  // the file itself, created with the descriptor when it was missing
+  Link,    // a link, junction or hard link stands at path, or path led elsewhere: nothing was opened
+  Failed,  // it could not be opened or created (a folder of that name, no access, no such folder)
+};
+
+// Opens the file at path (a full path) for appending, sharing reading, writing, renaming and
+// deletion with others, and creates it with the descriptor sddl when it is missing. Never opens a
+// link's target: a reparse point at path, a file with more than one name, or a path whose folders
+// lead elsewhere than it names is Link.
+AppendOpening OpenForAppending(const std::string& path, const std::string& sddl, AppendFile* file);
+
+// Writes bytes at the file's end in one write; returns false when not all of them were written.
+bool AppendTo(AppendFile file, const std::string& bytes);
+
+// Closes the file; does nothing for none.
+void CloseAppendFile(AppendFile file);
+
 // The kinds of event the Application log knows.
 enum class EventType { Information, Warning, Error };
 

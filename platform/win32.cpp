@@ -558,6 +558,141 @@ std::string CommandLine() { return GetCommandLineA(); }
 
 unsigned long long Milliseconds() { return GetTickCount64(); }
 
+LocalTime LocalTimeNow() {
+  // One instant, read once: the local time and the bias both come from it.
+  FILETIME utcFile;
+  GetSystemTimeAsFileTime(&utcFile);
+  SYSTEMTIME utc;
+  SYSTEMTIME local;
+  FileTimeToSystemTime(&utcFile, &utc);
+  if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) local = utc;
+  FILETIME localFile;
+  SystemTimeToFileTime(&local, &localFile);
+  auto ticks = [](const FILETIME& time) {
+    return static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+  };
+  // 600,000,000 ticks of 100 ns are a minute; every zone's offset is whole minutes.
+  long long difference = ticks(utcFile) - ticks(localFile);
+  LocalTime time;
+  time.year = local.wYear;
+  time.month = local.wMonth;
+  time.day = local.wDay;
+  time.hour = local.wHour;
+  time.minute = local.wMinute;
+  time.second = local.wSecond;
+  time.millisecond = local.wMilliseconds;
+  time.biasMinutes = static_cast<int>((difference + (difference < 0 ? -300000000 : 300000000)) / 600000000);
+  return time;
+}
+
+std::string AccountName() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
+  std::vector<BYTE> buffer(256);
+  DWORD size = 0;
+  bool read = GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size) != 0;
+  if (!read && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    buffer.resize(size);
+    read = GetTokenInformation(token, TokenUser, buffer.data(), size, &size) != 0;
+  }
+  CloseHandle(token);
+  if (!read) return "";
+  PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  char name[256];
+  char domain[256];
+  DWORD nameSize = sizeof name;
+  DWORD domainSize = sizeof domain;
+  SID_NAME_USE use;
+  if (!LookupAccountSidA(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) return SidText(sid);
+  return domainSize > 0 ? std::string(domain) + "\\" + name : std::string(name);
+}
+
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+
+std::string WindowsDirectory() {
+  // The system's own, not %SystemRoot% from an environment that whoever started the launcher made.
+  char buffer[MAX_PATH] = {};
+  UINT length = GetSystemWindowsDirectoryA(buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return "";
+  return std::string(buffer, length);
+}
+
+namespace {
+
+// The final path's usual spelling: "\\?\C:\..." as "C:\...", "\\?\UNC\server\..." as "\\server\...".
+std::wstring WithoutDevicePrefix(const std::wstring& path) {
+  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + path.substr(7);
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+  return path;
+}
+
+// Returns path in full, its folders in their long form, as a handle's final path spells them.
+std::wstring LongFullPath(const std::wstring& path) {
+  std::wstring full(32768, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+  if (length == 0 || length >= full.size()) return path;
+  full.resize(length);
+  std::size_t slash = full.rfind(L'\\');
+  std::wstring folder = full.substr(0, slash);
+  std::wstring longFolder(32768, L'\0');
+  length = GetLongPathNameW(folder.c_str(), &longFolder[0], static_cast<DWORD>(longFolder.size()));
+  if (length == 0 || length >= longFolder.size()) return full;
+  longFolder.resize(length);
+  return longFolder + full.substr(slash);
+}
+
+// Returns true when the handle's file is the one path names, reached by no link or junction on the way.
+bool LeadsWhereItSays(HANDLE file, const std::wstring& path) {
+  std::wstring finalPath(32768, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file, &finalPath[0], static_cast<DWORD>(finalPath.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= finalPath.size()) return false;
+  finalPath.resize(length);
+  return CompareStringOrdinal(WithoutDevicePrefix(finalPath).c_str(), -1, LongFullPath(path).c_str(), -1, TRUE) ==
+         CSTR_EQUAL;
+}
+
+}  // namespace
+
+AppendOpening OpenForAppending(const std::string& path, const std::string& sddl, AppendFile* file) {
+  *file = AppendFile{};
+  SecurityFromText security(sddl);
+  if (security.Attributes() == nullptr) return AppendOpening::Failed;
+  std::wstring wide = Widened(path, CP_ACP);
+  // Append access alone: every write goes to the end, also beside another run's. Every sharing, so
+  // that a run refused by the guard, or CMTrace, may hold the file meanwhile; no DELETE access,
+  // which a reader that shares no deletion would refuse.
+  HANDLE handle = CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, security.Attributes(),
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return AppendOpening::Failed;
+  BY_HANDLE_FILE_INFORMATION information;
+  AppendOpening opening = AppendOpening::Opened;
+  if (!GetFileInformationByHandle(handle, &information) || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    opening = AppendOpening::Failed;
+  } else if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || information.nNumberOfLinks > 1 ||
+             !LeadsWhereItSays(handle, wide)) {
+    // A hard link names a file that lives elsewhere too; a junction above leads the path elsewhere.
+    opening = AppendOpening::Link;
+  }
+  if (opening != AppendOpening::Opened) {
+    CloseHandle(handle);
+    return opening;
+  }
+  file->value = handle;
+  return opening;
+}
+
+bool AppendTo(AppendFile file, const std::string& bytes) {
+  DWORD written = 0;
+  return file && WriteFile(file.value, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+void CloseAppendFile(AppendFile file) {
+  if (file) CloseHandle(file.value);
+}
+
 bool WriteEvent(const std::string& source, EventType type, unsigned id, const std::vector<std::string>& strings) {
   HANDLE log = RegisterEventSourceW(nullptr, Widened(source, CP_ACP).c_str());
   if (log == nullptr) return false;
