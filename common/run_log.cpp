@@ -161,6 +161,8 @@ std::string OpenRunLog(const std::string& path) {
   return "";
 }
 
+bool IsFullFilePath(const std::string& path) { return !FolderOf(path).empty(); }
+
 bool RunLogIsOpen() { return static_cast<bool>(TheLog().file); }
 
 void CloseRunLog() {

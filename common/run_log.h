@@ -27,6 +27,9 @@ void LogEntry(LogType type, const std::string& text, const char* source, int lin
 // kLogFileSecurity.
 std::string OpenRunLog(const std::string& path);
 
+// Returns true when path is a full path to a file: "X:\folder\name" or "\\server\share\name".
+bool IsFullFilePath(const std::string& path);
+
 // Returns true while a log is open.
 bool RunLogIsOpen();
 
@@ -52,5 +55,6 @@ extern const char kLogFolderSecurity[];
 // Returns one entry as CMTrace reads it, with its CR LF: <![LOG[text]LOG]!><time="HH:MM:SS.mmm+BIAS"
 // date="M-D-YYYY" component="..." context="..." type="N" thread="N" file="...">. Line ends in the
 // text become blanks, and a "]LOG]!>" in it is broken up, so that every entry stays one line.
-std::string FormatLogEntry(LogType type, const std::string& text, const platform::LocalTime& clock, const std::string& component,
-                           const std::string& context, unsigned long thread, const std::string& file);
+std::string FormatLogEntry(LogType type, const std::string& text, const platform::LocalTime& clock,
+                           const std::string& component, const std::string& context, unsigned long thread,
+                           const std::string& file);

@@ -24,6 +24,8 @@ const OutcomeFacts& FactsOf(Outcome outcome) {
                                          "The package holds no installer for this machine."};
   static const OutcomeFacts kNotStarted{kExitFailure, EventType::Error, 1007, "The installer could not be started."};
   static const OutcomeFacts kCrashed{kExitFailure, EventType::Error, 1008, "The installer crashed."};
+  static const OutcomeFacts kTimedOut{kExitFailure, EventType::Error, 1009,
+                                      "The installer did not end within its time limit and was stopped."};
   switch (outcome) {
     case Outcome::Help:
       return kHelp;
@@ -45,6 +47,8 @@ const OutcomeFacts& FactsOf(Outcome outcome) {
       return kNotStarted;
     case Outcome::InstallerCrashed:
       return kCrashed;
+    case Outcome::InstallerTimedOut:
+      return kTimedOut;
   }
   return kHelp;
 }
@@ -53,4 +57,52 @@ std::string ExitCodeHexadecimal(unsigned long exitCode) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08lX", exitCode & 0xFFFFFFFFUL);
   return text;
+}
+
+std::string DurationText(unsigned long long milliseconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu.%03llu s", milliseconds / 1000, milliseconds % 1000);
+  return text;
+}
+
+namespace {
+
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string CabinetText(const RunRecord& record) {
+  if (record.cabinetPath.empty()) return "none found";
+  std::string text = record.cabinetPath;
+  if (record.cabinetSize) text += ", " + std::to_string(*record.cabinetSize) + " bytes";
+  if (!record.cabinetDigest.empty()) text += ", SHA-256 " + Hex(record.cabinetDigest);
+  return text;
+}
+
+int ExitCodeOf(Outcome outcome, const RunRecord& record, bool msiExitCodes) {
+  if (!msiExitCodes) return FactsOf(outcome).exitCode;
+  switch (outcome) {
+    case Outcome::Help:
+      return kExitSuccess;
+    case Outcome::Installed:
+      // Passed on as it is: 3010 and 1641 ask for a restart, 1603 and 1618 are the installer's own.
+      return static_cast<int>(record.installerExitCode.value_or(0) & 0xFFFFFFFFUL);
+    case Outcome::AnotherInstance:
+      return kMsiInstallInProgress;
+    case Outcome::InvalidParameters:
+    case Outcome::PortOptionsMissing:
+      return kMsiInvalidCommandLine;
+    case Outcome::NoInstallerForMachine:
+      return kMsiPlatformNotSupported;
+    default:
+      return kMsiFatalError;
+  }
 }

@@ -18,6 +18,7 @@ enum class Outcome {
   NoInstallerForMachine,  // the package holds no installer build for this machine
   InstallerNotStarted,    // the system refused to start the installer
   InstallerCrashed,       // the installer ended with an exception status
+  InstallerTimedOut,      // the installer outlived "/timeout:" and was stopped with all it started
 };
 
 struct OutcomeFacts {
@@ -33,6 +34,9 @@ const OutcomeFacts& FactsOf(Outcome outcome);
 // Returns an exit code as "0x" and eight hexadecimal digits, as Windows shows status codes.
 std::string ExitCodeHexadecimal(unsigned long exitCode);
 
+// Returns a duration as seconds with three decimals: "61.234 s".
+std::string DurationText(unsigned long long milliseconds);
+
 // What the run found and started; filled as the run goes, empty where it did not get so far.
 struct RunRecord {
   std::string failure;  // the line that said what went wrong, when the launcher printed one
@@ -43,4 +47,15 @@ struct RunRecord {
   std::string installerPath;  // the installer the launcher started, or tried to
   std::optional<std::string> installerParameters;
   std::optional<unsigned long> installerExitCode;  // when it started and ended
+  std::string log;                                 // with "/log": the log's path, or why none was written; "" without
 };
+
+// Returns the cabinet as the record knows it: its path, size and, when bound, SHA-256 ("C:\pkg\Setup.cab,
+// 52 bytes, SHA-256 ab12..."), or "none found".
+std::string CabinetText(const RunRecord& record);
+
+// Returns the exit code a run that ended so returns: FactsOf's, or with msiExitCodes Windows
+// Installer's: the installer's own exit code when it ended by itself, 0 for the help, 1618 for
+// another copy, 1639 for an invalid argument or missing port options, 1633 without the installer
+// for this machine, and 1603 for every other road, those added later included.
+int ExitCodeOf(Outcome outcome, const RunRecord& record, bool msiExitCodes);

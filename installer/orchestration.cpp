@@ -1,6 +1,7 @@
 #include "installer/orchestration.h"
 
 #include <optional>
+#include <vector>
 
 #include "common/console.h"
 #include "common/package_layout.h"
@@ -25,21 +26,26 @@ enum class PortStep {
 };
 
 // Shows where the user sees it which of the options a package that takes its port from the command
-// line did not get.
-void ReportMissingPortOptions(const LaunchOptions& options) {
+// line did not get; the record's failure holds the same lines, the two halves of the first joined.
+void ReportMissingPortOptions(const LaunchOptions& options, RunRecord* record) {
   ShowConsoleWindow(platform::kShowNormal);
-  PrintLine("Error - package is configured for port and address or hostname on cmd line, but");
-  PrintLine("these params were not found");
-  if (!options.portGiven) PrintLine("/port: parameter not found or no value was specified");
-  if (!options.addressGiven) PrintLine("/address: parameter not found or no value was specified");
+  std::vector<std::string> lines = {"Error - package is configured for port and address or hostname on cmd line, but",
+                                    "these params were not found"};
+  if (!options.portGiven) lines.emplace_back("/port: parameter not found or no value was specified");
+  if (!options.addressGiven) lines.emplace_back("/address: parameter not found or no value was specified");
+  record->failure = lines[0] + " " + lines[1];
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    PrintErrorLine(lines[i]);
+    if (i >= 2) record->failure += "; " + lines[i];
+  }
 }
 
 // Enters the command line's port into a package that takes it from there. The settings file is
 // read once to learn whether it does.
-PortStep ApplyPortStep(const LaunchOptions& options) {
+PortStep ApplyPortStep(const LaunchOptions& options, RunRecord* record) {
   if (!IsPortOnCommandLineMode()) return PortStep::NotAsked;
   if (!PortOptionsSuffice(options)) {
-    ReportMissingPortOptions(options);
+    ReportMissingPortOptions(options, record);
     return PortStep::OptionsMissing;
   }
   return RewritePortConfiguration(options.portName, options.printerAddress, options.portIsNetworkShare)
@@ -49,7 +55,7 @@ PortStep ApplyPortStep(const LaunchOptions& options) {
 
 // Only missing options stop the run. A failed rewrite does not: the installer then gets the
 // settings file as the package made it, as it always has.
-bool StopsAtPortStep() { return ApplyPortStep(launchOptions) == PortStep::OptionsMissing; }
+bool StopsAtPortStep(RunRecord* record) { return ApplyPortStep(launchOptions, record) == PortStep::OptionsMissing; }
 
 Outcome StopForMissingPortOptions() {
   CleanUpWorkspace(true);
@@ -59,10 +65,16 @@ Outcome StopForMissingPortOptions() {
 // Says what went wrong where the user sees it, and removes the expansion directory.
 Outcome Fail(Outcome outcome, const std::string& line, RunRecord* record) {
   ShowConsoleWindow(platform::kShowNormal);
-  PrintLine(line);
+  PrintErrorLine(line);
   record->failure = line;
   CleanUpWorkspace(true);
   return outcome;
+}
+
+// The line for an installer stopped at its time limit: "... within 60 minutes ...", "1 minute".
+std::string TimeLimitLine(unsigned minutes) {
+  return "The installer did not end within " + std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes") +
+         " and was stopped.";
 }
 
 // Starts the installer, waits for it and cleans up; a start the system refused and a crash fail
@@ -76,8 +88,9 @@ Outcome StartInstaller(const std::optional<std::string>& parameters, RunRecord* 
                 "Unable to start the installer: TempExpandedFiles is no longer the directory this run created.",
                 record);
   }
-  ProgramRun run = RunAndWait(record->installerPath, parameters, platform::kShowNormal);
+  ProgramRun run = RunAndWait(record->installerPath, parameters, platform::kShowNormal, launchOptions.timeLimitMinutes);
   if (!run.started) return Fail(Outcome::InstallerNotStarted, "Unable to start the installer: " + run.failure, record);
+  if (run.stopped) return Fail(Outcome::InstallerTimedOut, TimeLimitLine(launchOptions.timeLimitMinutes), record);
   record->installerExitCode = run.exitCode;
   if (IsExceptionStatus(run.exitCode)) {
     return Fail(Outcome::InstallerCrashed,
@@ -101,7 +114,7 @@ Outcome RunStandaloneInstall(RunRecord* record) {
   // The standalone run repeats the port step on purpose, as the launcher always has. The rewrite
   // before the decision has normally replaced "Port=CmdLine", so the repeat only acts when the port
   // name itself is "CmdLine" (entered a second time), or when that rewrite failed.
-  if (StopsAtPortStep()) return StopForMissingPortOptions();
+  if (StopsAtPortStep(record)) return StopForMissingPortOptions();
   std::optional<std::string> parameters;
   if (launchOptions.languageGiven) parameters = launchOptions.languageCode;
   return StartInstaller(parameters, record);
@@ -118,7 +131,7 @@ Outcome RunInstall(RunRecord* record) {
                 record);
   }
   const std::string settingsFilePath = SettingsFilePath();
-  if (StopsAtPortStep()) return StopForMissingPortOptions();
+  if (StopsAtPortStep(record)) return StopForMissingPortOptions();
   if (RequestsStandaloneRun(settingsFilePath)) return RunStandaloneInstall(record);
 
   PrintLine("Running Install...");

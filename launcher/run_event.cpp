@@ -10,24 +10,6 @@ const char kEventSource[] = "Printer Package Launcher";
 
 namespace {
 
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
-  }
-  return text;
-}
-
-std::string CabinetText(const RunRecord& record) {
-  if (record.cabinetPath.empty()) return "none found";
-  std::string text = record.cabinetPath;
-  if (record.cabinetSize) text += ", " + std::to_string(*record.cabinetSize) + " bytes";
-  if (!record.cabinetDigest.empty()) text += ", SHA-256 " + Hex(record.cabinetDigest);
-  return text;
-}
-
 std::string TemporaryDirectoryText(const RunRecord& record) {
   if (!record.temporaryDirectory.empty()) return record.temporaryDirectory;
   // A run that stopped before it used TEMP: what TEMP held, as the launcher reads it.
@@ -45,19 +27,14 @@ std::string ExitCodeText(const std::optional<unsigned long>& exitCode) {
   return std::to_string(*exitCode & 0xFFFFFFFFUL) + " (" + ExitCodeHexadecimal(*exitCode) + ")";
 }
 
-std::string DurationText(unsigned long long milliseconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%llu.%03llu s", milliseconds / 1000, milliseconds % 1000);
-  return text;
-}
-
 }  // namespace
 
-std::vector<std::string> RunEventStrings(Outcome outcome, const RunRecord& record, unsigned long long milliseconds) {
+std::vector<std::string> RunEventStrings(Outcome outcome, const RunRecord& record, int exitCode,
+                                         unsigned long long milliseconds) {
   const OutcomeFacts& facts = FactsOf(outcome);
-  return {
+  std::vector<std::string> strings = {
       std::string("Outcome: ") + facts.words,
-      "Exit code: " + std::to_string(facts.exitCode),
+      "Exit code: " + std::to_string(static_cast<unsigned long>(exitCode) & 0xFFFFFFFFUL),
       "Failure: " + (record.failure.empty() ? std::string("none") : record.failure),
       "Launcher: " + platform::ExecutablePath(),
       "Command line: " + platform::CommandLine(),
@@ -69,9 +46,13 @@ std::vector<std::string> RunEventStrings(Outcome outcome, const RunRecord& recor
       // After the ten that fleet queries read by index, so that their indexes stay.
       "Package: " + PackageIdentityText(ReadPackageBinding().identity),
   };
+  // Appended, so that every other string keeps its place for the fleet's queries.
+  if (!record.log.empty()) strings.push_back("Log: " + record.log);
+  return strings;
 }
 
-void WriteRunEvent(Outcome outcome, const RunRecord& record, unsigned long long milliseconds) {
+void WriteRunEvent(Outcome outcome, const RunRecord& record, int exitCode, unsigned long long milliseconds) {
   const OutcomeFacts& facts = FactsOf(outcome);
-  platform::WriteEvent(kEventSource, facts.eventType, facts.eventId, RunEventStrings(outcome, record, milliseconds));
+  platform::WriteEvent(kEventSource, facts.eventType, facts.eventId,
+                       RunEventStrings(outcome, record, exitCode, milliseconds));
 }

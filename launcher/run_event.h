@@ -10,10 +10,12 @@
 // The event source the launcher writes as.
 extern const char kEventSource[];
 
-// Returns the event's strings, in a fixed order, each "Name: value": Outcome, Exit code, Failure,
-// Launcher, Command line, Cabinet, Temporary directory, Installer, Installer exit code, Duration,
-// Package (the name and version the package tool gave the launcher, or none).
-std::vector<std::string> RunEventStrings(Outcome outcome, const RunRecord& record, unsigned long long milliseconds);
+// Returns the event's strings, in a fixed order, each "Name: value": Outcome, Exit code (the one
+// the run returns), Failure, Launcher, Command line, Cabinet, Temporary directory, Installer,
+// Installer exit code, Duration, Package (the name and version the package tool gave the
+// launcher, or none), and Log when "/log" asked for one.
+std::vector<std::string> RunEventStrings(Outcome outcome, const RunRecord& record, int exitCode,
+                                         unsigned long long milliseconds);
 
 // Writes the run's event; a log that cannot be written changes nothing in the run.
-void WriteRunEvent(Outcome outcome, const RunRecord& record, unsigned long long milliseconds);
+void WriteRunEvent(Outcome outcome, const RunRecord& record, int exitCode, unsigned long long milliseconds);

@@ -2,12 +2,14 @@
 
 #include "common/console.h"
 #include "common/process_state.h"
+#include "common/run_log.h"
 #include "common/run_record.h"
 #include "installer/orchestration.h"
 #include "launcher/help.h"
 #include "launcher/instance_guard.h"
 #include "launcher/options.h"
 #include "launcher/run_event.h"
+#include "launcher_version.h"
 #include "platform/platform.h"
 #include "workspace/cleanup.h"
 #include "workspace/expansion.h"
@@ -25,9 +27,10 @@ std::string DerivedCabinetName(const std::string& fileName) {
 
 namespace {
 
-Outcome RefuseSecondCopy() {
+Outcome RefuseSecondCopy(RunRecord* record) {
   BringConsoleWindowToForeground();
-  PrintLine("Error : Already another instance is running");
+  record->failure = "Error : Already another instance is running";
+  PrintLine(record->failure);
   return Outcome::AnotherInstance;
 }
 
@@ -39,11 +42,11 @@ Outcome RunInstallRoad(const std::string& launcherFileName, RunRecord* record) {
     case Expansion::InUse:
       // Another launcher, of whatever file name, works in the same expansion directory.
       ShowConsoleWindow(platform::kShowNormal);
-      return RefuseSecondCopy();
+      return RefuseSecondCopy(record);
     case Expansion::NotStarted:
       ShowConsoleWindow(platform::kShowNormal);
       record->failure = "Unable to extract cab:  " + DerivedCabinetName(launcherFileName);
-      PrintLine(record->failure);
+      PrintErrorLine(record->failure);
       return Outcome::NotExpanded;
     case Expansion::Incomplete:
       ShowConsoleWindow(platform::kShowNormal);
@@ -65,9 +68,10 @@ Outcome RunRoads(int argc, const char* const* argv, RunRecord* record) {
   std::string launcherFileName = LauncherFileName(argc > 0 && argv[0] != nullptr ? argv[0] : "");
   launcherDirectory = LauncherDirectory();
 
-  if (IsAnotherInstanceRunning(launcherFileName)) return RefuseSecondCopy();
+  if (IsAnotherInstanceRunning(launcherFileName)) return RefuseSecondCopy(record);
 
-  switch (ParseCommandLine(argc, argv)) {
+  std::string refusal;
+  switch (ParseCommandLine(argc, argv, &refusal)) {
     case RunResult::Run:
       return RunInstallRoad(launcherFileName, record);
     case RunResult::Help:
@@ -77,9 +81,48 @@ Outcome RunRoads(int argc, const char* const* argv, RunRecord* record) {
       break;
   }
   ShowConsoleWindow(platform::kShowNormal);
-  PrintLine("Invalid Parameters.");
+  record->failure = "Invalid Parameters. " + refusal;
+  PrintErrorLine("Invalid Parameters.");
   ShowHelp(launcherFileName);
   return Outcome::InvalidParameters;
+}
+
+// The executable's own file name, whatever argv[0] says: the default log is named after it.
+std::string ExecutableFileName(const char* startedAs) {
+  std::string path = platform::ExecutablePath();
+  if (path.empty()) path = startedAs != nullptr ? startedAs : "";
+  std::size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Opens the log the command line asks for, and enters who started what. Returns what the event says
+// of the log: its path, or why it was not written; "" without "/log".
+std::string StartRunLog(const char* startedAs) {
+  if (!launchOptions.logPath) return "";
+  std::string path = *launchOptions.logPath;
+  if (path.empty()) path = DefaultLogPath(platform::WindowsDirectory(), ExecutableFileName(startedAs));
+  if (path.empty()) return "none: the Windows directory is not known";
+  std::string problem = OpenRunLog(path);
+  if (!problem.empty()) return path + " was not written: " + problem;
+  std::optional<std::string> temp = platform::EnvironmentValue("temp");
+  LogInformation("Printer Package Launcher " LAUNCHER_VERSION_TEXT ", " + platform::ExecutablePath() + ", run by " +
+                 platform::AccountName());
+  LogInformation("Command line: " + platform::CommandLine());
+  LogInformation("TEMP as given: " + (temp ? *temp : std::string("not set")));
+  return path;
+}
+
+// Enters how the run ended, as the event says it, as the log's last entry.
+void LogRunEnd(Outcome outcome, const RunRecord& record, int exitCode) {
+  const OutcomeFacts& facts = FactsOf(outcome);
+  std::string text = std::string("Outcome: ") + facts.words;
+  if (!record.failure.empty()) text += " Failure: " + record.failure;
+  text += " Exit code: " + std::to_string(static_cast<unsigned long>(exitCode) & 0xFFFFFFFFUL);
+  if (launchOptions.msiExitCodes) text += " (Windows Installer's codes)";
+  LogType type = facts.eventType == platform::EventType::Information ? LogType::Information
+                 : facts.eventType == platform::EventType::Warning   ? LogType::Warning
+                                                                     : LogType::Error;
+  LogEntry(type, text, __builtin_FILE(), __builtin_LINE());
 }
 
 }  // namespace
@@ -88,11 +131,17 @@ int RunLauncher(int argc, const char* const* argv) {
   unsigned long long started = platform::Milliseconds();
   FetchConsoleWindow();
   ShowConsoleWindow(platform::kShowNormal);
+  // Before the guard: its answer, and an invalid argument's, follow the exit codes and the log asked for.
+  ReadFleetOptions(argc, argv);
   RunRecord record;
+  record.log = StartRunLog(argc > 0 ? argv[0] : nullptr);
   Outcome outcome = RunRoads(argc, argv, &record);
+  int exitCode = ExitCodeOf(outcome, record, launchOptions.msiExitCodes);
+  LogRunEnd(outcome, record, exitCode);
   // Before any pause, which may last until somebody presses ENTER: the fleet reads the record.
-  if (outcome != Outcome::Help) WriteRunEvent(outcome, record, platform::Milliseconds() - started);
+  if (outcome != Outcome::Help) WriteRunEvent(outcome, record, exitCode, platform::Milliseconds() - started);
   if (outcome == Outcome::PortOptionsMissing) BringConsoleWindowToForeground();
   if (outcome == Outcome::AnotherInstance || outcome == Outcome::PortOptionsMissing) WaitForEnter();
-  return FactsOf(outcome).exitCode;
+  CloseRunLog();
+  return exitCode;
 }

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <set>
 
@@ -19,6 +20,13 @@
 #include "platform/platform.h"
 
 namespace {
+
+// A process the stand-in started: its exit code, and whether it has ended (one that runs forever
+// ends only when the launcher ends it).
+struct HostProcess {
+  unsigned long exitCode;
+  bool ended;
+};
 
 struct HostState {
   std::string root = "/tmp";
@@ -56,7 +64,10 @@ struct HostState {
   unsigned long long milliseconds = 0;
   std::vector<std::pair<std::string, unsigned long>> exitCodes;
   std::vector<std::pair<std::string, unsigned long>> startFailures;
-  unsigned long lastExitCode = 0;
+  std::deque<HostProcess> processes;  // every process started since the reset; handles point here
+  unsigned long nextProcessId = 1000;
+  std::vector<std::string> runForever;
+  unsigned long jobError = 0;
   bool failWritingEvents = false;
   std::vector<host::WrittenEvent> writtenEvents;
   platform::LocalTime localTime{2024, 3, 5, 14, 7, 9, 42, -60};
@@ -239,6 +250,8 @@ void FailStarting(const std::string& pathSuffix, unsigned long error) {
   State().startFailures.emplace_back(pathSuffix, error);
 }
 void FailWritingEvents() { State().failWritingEvents = true; }
+void RunForever(const std::string& pathSuffix) { State().runForever.push_back(pathSuffix); }
+void FailJobs(unsigned long error) { State().jobError = error; }
 void SetLocalTime(const platform::LocalTime& time) { State().localTime = time; }
 void SetAccountName(const std::string& name) { State().accountName = name; }
 void SetProcessId(unsigned long id) { State().processId = id; }
@@ -497,29 +510,63 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
 
 bool RemoveFileAt(const std::string& path) { return std::remove(host::HostPath(path).c_str()) == 0; }
 
-StartResult StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                              const std::string& workingDirectory, int showCommand, bool showErrors) {
+StartResult StartProgram(const std::string& file, const std::optional<std::string>& parameters,
+                         const std::string& workingDirectory, int showCommand, bool inJob) {
   HostState& state = State();
-  host::StartedProgram program{file, parameters, workingDirectory, showCommand, showErrors};
+  host::StartedProgram program{file, parameters, workingDirectory, showCommand, inJob};
   state.started.push_back(program);
   state.events.push_back("start:" + file);
   for (const auto& [suffix, error] : state.startFailures) {
-    if (EndsWith(file, suffix)) return StartResult{ProcessHandle{}, error};
+    if (EndsWith(file, suffix)) return StartResult{ProcessHandle{}, 0, error, JobHandle{}, 0};
   }
   // As on Windows, only a program that exists on disk starts.
-  if (!PathExists(file)) return StartResult{ProcessHandle{}, 2};  // ERROR_FILE_NOT_FOUND
-  state.lastExitCode = 0;
+  if (!PathExists(file)) return StartResult{ProcessHandle{}, 0, 2, JobHandle{}, 0};  // ERROR_FILE_NOT_FOUND
+  HostProcess& process = state.processes.emplace_back(HostProcess{0, true});
   for (const auto& [suffix, exitCode] : state.exitCodes) {
-    if (EndsWith(file, suffix)) state.lastExitCode = exitCode;
+    if (EndsWith(file, suffix)) process.exitCode = exitCode;
+  }
+  for (const std::string& suffix : state.runForever) {
+    if (EndsWith(file, suffix)) process.ended = false;
+  }
+  StartResult result{ProcessHandle{&process}, state.nextProcessId++, 0, JobHandle{}, 0};
+  if (inJob && state.jobError != 0) result.jobError = state.jobError;
+  if (inJob && state.jobError == 0) {
+    result.job = JobHandle{&process};
+    state.events.push_back("job");
   }
   if (state.programEffect) state.programEffect(program);
-  static char startedProcess;  // any non-null handle will do: the stand-in has nothing to wait on
-  return StartResult{ProcessHandle{&startedProcess}, 0};
+  return result;
 }
 
-unsigned long WaitForProcessEnd(ProcessHandle) {
+bool WaitForProcessEndWithin(ProcessHandle process, unsigned long long milliseconds) {
+  State().events.push_back("wait-within:" + std::to_string(milliseconds));
+  return static_cast<HostProcess*>(process.value)->ended;
+}
+
+unsigned long ReleaseProcess(ProcessHandle process) {
+  auto* started = static_cast<HostProcess*>(process.value);
+  return started->ended ? started->exitCode : 259;  // STILL_ACTIVE
+}
+
+unsigned long WaitForProcessEnd(ProcessHandle process) {
   State().events.push_back("wait");
-  return State().lastExitCode;
+  return ReleaseProcess(process);
+}
+
+bool EndJob(JobHandle job, unsigned long exitCode, unsigned long long milliseconds) {
+  State().events.push_back("end-job:" + std::to_string(exitCode) + " within " + std::to_string(milliseconds));
+  *static_cast<HostProcess*>(job.value) = HostProcess{exitCode, true};
+  return true;
+}
+
+bool EndProcess(ProcessHandle process, unsigned long exitCode, unsigned long long milliseconds) {
+  State().events.push_back("end-process:" + std::to_string(exitCode) + " within " + std::to_string(milliseconds));
+  *static_cast<HostProcess*>(process.value) = HostProcess{exitCode, true};
+  return true;
+}
+
+void ReleaseJob(JobHandle job) {
+  if (job) State().events.push_back("release-job");
 }
 
 std::string SystemErrorText(unsigned long error) {

@@ -17,7 +17,7 @@ struct StartedProgram {
   std::optional<std::string> parameters;
   std::string workingDirectory;
   int showCommand = -1;
-  bool showErrors = true;  // false: the request carries SEE_MASK_FLAG_NO_UI
+  bool inJob = false;  // a job was asked for, so that every process it starts can be ended with it
 };
 
 // Forgets every answer, failure and record; Windows paths "X:\..." then map to root + "/X/...".
@@ -84,6 +84,13 @@ void SetExitCode(const std::string& pathSuffix, unsigned long exitCode);
 // stands for a request that succeeds but gives no process.
 void FailStarting(const std::string& pathSuffix, unsigned long error);
 
+// Makes programs whose path ends with pathSuffix run until the launcher ends them.
+void RunForever(const std::string& pathSuffix);
+
+// Makes every job fail to be made or assigned with a system error code, as on a Windows 7 whose
+// launcher already runs in a job.
+void FailJobs(unsigned long error);
+
 // An event written to the Application log.
 struct WrittenEvent {
   std::string source;
@@ -116,7 +123,8 @@ bool IsDirectoryHeld(const std::string& path);
 // Records. Events are, in order: "line:TEXT" for each flushed line of standard output,
 // "console-window" for each fetch of the console window, "window:N" for each ShowWindow
 // ("window-none:N" on no window), "foreground" ("foreground-none"), "processes-read:N" for each
-// walk of the process list, "start:FILE", "wait", "read-input",
+// walk of the process list, "start:FILE", "job" for a start in a job, "wait" (without a limit),
+// "wait-within:MS", "end-job:CODE within MS", "end-process:CODE within MS", "release-job", "read-input",
 // "open-read:PATH", "open-write:PATH", "create-new:PATH",
 // "create-append:PATH SDDL" and "open-append:PATH" for a file opened for appending, "mkdir:PATH SDDL", "rename:OLD ->
 // NEW", "lock:NAME SDDL", "dll-search:system", "hold:PATH", "release", "sleep:MS" and "event:ID".

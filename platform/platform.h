@@ -165,21 +165,49 @@ struct ProcessHandle {
   explicit operator bool() const { return value != nullptr; }
 };
 
-// What the shell made of a start request: the new process, or none and the system's error code
-// (0 when the request succeeded but gave no process).
-struct StartResult {
-  ProcessHandle process;
-  unsigned long error = 0;
+// A job that holds a started program and every process that program starts, or none.
+struct JobHandle {
+  void* value = nullptr;
+  explicit operator bool() const { return value != nullptr; }
 };
 
-// Hands file to the shell with the default verb, parameters (none: null), workingDirectory and
-// showCommand; the shell reports a failed start in a message box only when showErrors is true.
-StartResult StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                              const std::string& workingDirectory, int showCommand, bool showErrors);
+// What a start request gave: the new process, or none and the system's error code.
+struct StartResult {
+  ProcessHandle process;
+  unsigned long processId = 0;
+  unsigned long error = 0;
+  JobHandle job;               // asked for: the job the process runs in; none when it could not be had
+  unsigned long jobError = 0;  // why there is no job: the system's error code
+};
+
+// Starts file (a full path, never searched for) with the command line "file" and, when given, a
+// blank and parameters, in workingDirectory and the window state showCommand. The process is
+// created suspended; with inJob it is put into a new job, which every process it starts joins
+// too, before it runs. A job that cannot be made or assigned (a Windows 7 whose launcher runs in
+// a job of its own) leaves the process running outside any, with jobError set.
+StartResult StartProgram(const std::string& file, const std::optional<std::string>& parameters,
+                         const std::string& workingDirectory, int showCommand, bool inJob);
+
+// Waits until the process has ended or milliseconds have passed; returns true when it has ended.
+bool WaitForProcessEndWithin(ProcessHandle process, unsigned long long milliseconds);
 
 // Blocks until the process has ended, without a time-out, releases the handle and returns the
 // process's exit code.
 unsigned long WaitForProcessEnd(ProcessHandle process);
+
+// Releases the handle and returns the process's exit code (259, STILL_ACTIVE, while it runs).
+unsigned long ReleaseProcess(ProcessHandle process);
+
+// Ends every process in job with exitCode, then waits up to milliseconds until none is left;
+// returns true when none is.
+bool EndJob(JobHandle job, unsigned long exitCode, unsigned long long milliseconds);
+
+// Ends the process alone with exitCode, then waits up to milliseconds for it; returns true when
+// it has ended. What it started runs on.
+bool EndProcess(ProcessHandle process, unsigned long exitCode, unsigned long long milliseconds);
+
+// Releases a job, leaving whatever still runs in it running; does nothing for none.
+void ReleaseJob(JobHandle job);
 
 // Returns the system's text for an error code, inserts such as "%1" left as they stand and line
 // ends kept, or "" when the system has none.

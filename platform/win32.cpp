@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sddl.h>
-#include <shellapi.h>
 #include <tlhelp32.h>
 #include <wincrypt.h>
 
@@ -396,60 +395,118 @@ bool RemoveFileAt(const std::string& path) { return DeleteFileA(path.c_str()) !=
 
 namespace {
 
-// The system error that a shell error code (SE_ERR_*, at most 32) stands for.
-DWORD ErrorOfShellCode(ULONG_PTR code) {
-  switch (code) {
-    case SE_ERR_OOM:
-      return ERROR_OUTOFMEMORY;
-    case 11:  // "the .exe file is invalid"
-      return ERROR_BAD_EXE_FORMAT;
-    case SE_ERR_SHARE:
-      return ERROR_SHARING_VIOLATION;
-    case SE_ERR_ASSOCINCOMPLETE:
-    case SE_ERR_NOASSOC:
-      return ERROR_NO_ASSOCIATION;
-    case SE_ERR_DDETIMEOUT:
-    case SE_ERR_DDEFAIL:
-    case SE_ERR_DDEBUSY:
-      return ERROR_DDE_FAIL;
-    case SE_ERR_DLLNOTFOUND:
-      return ERROR_DLL_NOT_FOUND;
-    default:
-      return code <= 32 ? static_cast<DWORD>(code) : ERROR_GEN_FAILURE;
+// A job and the completion port that hears when its last process has ended.
+struct Job {
+  HANDLE job;
+  HANDLE port;
+};
+
+Job* MakeJob(unsigned long* error) {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  HANDLE port = job != nullptr ? CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1) : nullptr;
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {job, port};
+  // Breaking away stays allowed: a child that asks for it would otherwise not start at all.
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  if (port == nullptr ||
+      !SetInformationJobObject(job, JobObjectAssociateCompletionPortInformation, &association, sizeof association) ||
+      !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    *error = GetLastError();
+    if (port != nullptr) CloseHandle(port);
+    if (job != nullptr) CloseHandle(job);
+    return nullptr;
   }
+  return new Job{job, port};
 }
 
 }  // namespace
 
-StartResult StartThroughShell(const std::string& file, const std::optional<std::string>& parameters,
-                              const std::string& workingDirectory, int showCommand, bool showErrors) {
-  SHELLEXECUTEINFOA request;
-  std::memset(&request, 0, sizeof request);
-  request.cbSize = sizeof request;
-  request.fMask = SEE_MASK_NOCLOSEPROCESS | (showErrors ? 0 : SEE_MASK_FLAG_NO_UI);
-  request.lpFile = file.c_str();
-  request.lpParameters = parameters ? parameters->c_str() : nullptr;
-  request.lpDirectory = workingDirectory.c_str();
-  request.nShow = showCommand;
+StartResult StartProgram(const std::string& file, const std::optional<std::string>& parameters,
+                         const std::string& workingDirectory, int showCommand, bool inJob) {
+  std::wstring application = Widened(file, CP_ACP);
+  std::wstring commandLine = L"\"" + application + L"\"";
+  if (parameters) commandLine += L" " + Widened(*parameters, CP_ACP);
+  std::wstring directory = Widened(workingDirectory, CP_ACP);
+  STARTUPINFOW startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  // No standard handles of the launcher's: what a program (or the debugger of one that crashed)
+  // writes must not mix with the launcher's lines, which deployment tools read.
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.wShowWindow = static_cast<WORD>(showCommand);
+  PROCESS_INFORMATION process;
+  std::memset(&process, 0, sizeof process);
   StartResult result;
-  if (!ShellExecuteExA(&request)) {
+  // The application's full path: no search along PATH or beside the launcher, no shell verb.
+  // Suspended, so that it starts nothing before it is in its job.
+  if (!CreateProcessW(application.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                      directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
     result.error = GetLastError();
-    // The shell's error box, where it could not be shown (no desktop), leaves its own failure as
-    // the last error; the shell's code in hInstApp still tells why the start failed.
-    if (showErrors && (result.error == 0 || result.error == ERROR_INVALID_WINDOW_HANDLE)) {
-      result.error = ErrorOfShellCode(reinterpret_cast<ULONG_PTR>(request.hInstApp));
-    }
+    return result;
   }
-  result.process = ProcessHandle{request.hProcess};
+  if (inJob) {
+    Job* job = MakeJob(&result.jobError);
+    if (job != nullptr && !AssignProcessToJobObject(job->job, process.hProcess)) {
+      result.jobError = GetLastError();
+      ReleaseJob(JobHandle{job});
+      job = nullptr;
+    }
+    result.job = JobHandle{job};
+  }
+  ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
+  result.process = ProcessHandle{process.hProcess};
+  result.processId = process.dwProcessId;
   return result;
 }
 
-unsigned long WaitForProcessEnd(ProcessHandle process) {
-  WaitForSingleObject(process.value, INFINITE);
+bool WaitForProcessEndWithin(ProcessHandle process, unsigned long long milliseconds) {
+  DWORD wait = milliseconds >= INFINITE ? INFINITE : static_cast<DWORD>(milliseconds);
+  return WaitForSingleObject(process.value, wait) == WAIT_OBJECT_0;
+}
+
+unsigned long ReleaseProcess(ProcessHandle process) {
   DWORD exitCode = 0;
   GetExitCodeProcess(process.value, &exitCode);
   CloseHandle(process.value);
   return exitCode;
+}
+
+unsigned long WaitForProcessEnd(ProcessHandle process) {
+  WaitForSingleObject(process.value, INFINITE);
+  return ReleaseProcess(process);
+}
+
+bool EndJob(JobHandle job, unsigned long exitCode, unsigned long long milliseconds) {
+  auto* held = static_cast<Job*>(job.value);
+  if (held == nullptr || !TerminateJobObject(held->job, exitCode)) return false;
+  // The port tells when the last process is gone; its other messages (each process's start and
+  // end) are passed over.
+  ULONGLONG deadline = GetTickCount64() + milliseconds;
+  DWORD message = 0;
+  ULONG_PTR key = 0;
+  LPOVERLAPPED overlapped = nullptr;
+  for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+    if (!GetQueuedCompletionStatus(held->port, &message, &key, &overlapped, static_cast<DWORD>(deadline - now))) break;
+    if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) return true;
+  }
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+  return QueryInformationJobObject(held->job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
+                                   nullptr) &&
+         accounting.ActiveProcesses == 0;
+}
+
+bool EndProcess(ProcessHandle process, unsigned long exitCode, unsigned long long milliseconds) {
+  TerminateProcess(process.value, exitCode);
+  return WaitForProcessEndWithin(process, milliseconds);
+}
+
+void ReleaseJob(JobHandle job) {
+  auto* held = static_cast<Job*>(job.value);
+  if (held == nullptr) return;
+  CloseHandle(held->port);
+  CloseHandle(held->job);
+  delete held;
 }
 
 std::string SystemErrorText(unsigned long error) {

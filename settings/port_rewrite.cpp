@@ -6,6 +6,7 @@
 
 #include "common/console.h"
 #include "common/package_layout.h"
+#include "common/run_log.h"
 #include "platform/platform.h"
 #include "settings/line_reader.h"
 #include "settings/reader.h"
@@ -60,9 +61,27 @@ struct PortEntry {
   bool isShare;
 };
 
+// The lines the pass changed, as they were and as they are, and those it added, for the log.
+struct PortLines {
+  std::string before;
+  std::string after;
+
+  void Changed(std::size_t number, std::string_view was, std::string_view is) {
+    std::string at = "line " + std::to_string(number) + " ";
+    before.append(before.empty() ? "" : ", ").append(at + "\"").append(was).append("\"");
+    after.append(after.empty() ? "" : ", ").append(at + "\"").append(is).append("\"");
+  }
+  void Added(std::string_view text) {
+    for (std::size_t end = text.find('\n'); end != std::string_view::npos; end = text.find('\n')) {
+      if (end > 0) after.append(after.empty() ? "" : ", ").append("added \"").append(text.substr(0, end)).append("\"");
+      text.remove_prefix(end + 1);
+    }
+  }
+};
+
 // Copies every line of the settings file, changed where the port configuration asks for it, and
-// appends the sections the port needs.
-void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& port) {
+// appends the sections the port needs; notes in lines what it changed and added.
+void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& port, PortLines* lines) {
   const std::string portType = port.isShare ? "=LocalPort" : "=StandardIP";
   bool installSeen = false;
   bool installLeft = false;
@@ -73,19 +92,27 @@ void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& po
 
   std::string replaced;  // holds a line the pass has changed
   std::string_view line;
+  std::size_t number = 0;
+  auto put = [&](const std::string& text) {
+    out.Put(text);
+    lines->Added(text);
+  };
   while (in.Next(&line)) {
+    ++number;
     if (!(installSeen && installLeft)) {
       if (installSeen) {
         if (Contains(line, "[")) {
           installLeft = true;
           // The [Install] section ends without a count: give it one, just before its end.
-          if (!portsCountDone) out.Put("Ports=1\n\n");
+          if (!portsCountDone) put("Ports=1\n\n");
           portsCountDone = true;
         }
         if (Contains(line, "Ports=")) {
           // "Ports=%d" can write no count beyond the int range: the largest stays as it is.
           long long count = ReadCount(line.substr(line.find('=') + 1));
-          replaced = "Ports=" + std::to_string(count < INT_MAX ? count + 1 : count);
+          std::string counted = "Ports=" + std::to_string(count < INT_MAX ? count + 1 : count);
+          lines->Changed(number, line, counted);
+          replaced = counted;
           line = replaced;
           portsCountDone = true;
         }
@@ -93,23 +120,24 @@ void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& po
       if (Contains(line, "[Install]")) installSeen = true;
     }
     if (Contains(line, package::kPortOnCommandLineLine)) {
+      lines->Changed(number, line, "Port=" + port.name);
       replaced = "Port=" + port.name;
       line = replaced;
     }
     out.PutLine(line);
     if (line == "[Ports]") {
       portsSectionSeen = true;
-      out.Put(port.name + portType + "\n\n");
+      put(port.name + portType + "\n\n");
     }
     if (Contains(line, "Network_Twain=1")) twainKeySeen = true;
     if (Contains(line, "[Network_Twain]")) twainSectionSeen = true;
   }
 
-  if (!portsSectionSeen) out.Put("[Ports]\n" + port.name + portType + "\n");
-  out.Put("\n[" + port.name + "]\nName=" + port.name + "\n");
-  if (!port.isShare) out.Put("HostName=" + port.name + "\nIPAddress=" + port.address + "\n");
+  if (!portsSectionSeen) put("[Ports]\n" + port.name + portType + "\n");
+  put("\n[" + port.name + "]\nName=" + port.name + "\n");
+  if (!port.isShare) put("HostName=" + port.name + "\nIPAddress=" + port.address + "\n");
   if (twainKeySeen && !twainSectionSeen && !port.isShare) {
-    out.Put("\n[Network_Twain]\nDefaultDevice=" + port.address + "\n");
+    put("\n[Network_Twain]\nDefaultDevice=" + port.address + "\n");
   }
 }
 
@@ -151,7 +179,8 @@ bool RewritePortConfiguration(const std::string& portName, const std::string& pr
 
   LineReader in(settings);
   CrLfWriter out(temporary);
-  WritePortConfiguration(in, out, PortEntry{portName, printerAddress, portIsNetworkShare});
+  PortLines lines;
+  WritePortConfiguration(in, out, PortEntry{portName, printerAddress, portIsNetworkShare}, &lines);
   bool readToEnd = !in.Failed();
   std::fclose(settings);
   bool written = out.Flush() && std::fflush(temporary) == 0;
@@ -161,5 +190,8 @@ bool RewritePortConfiguration(const std::string& portName, const std::string& pr
     platform::RemoveFileAt(temporaryPath);
     return ReportUnchanged();
   }
+  LogInformation("The settings file's port lines before the port was entered: " +
+                 (lines.before.empty() ? std::string("none") : lines.before));
+  LogInformation("The settings file's port lines after: " + lines.after);
   return true;
 }

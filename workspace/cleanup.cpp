@@ -1,6 +1,7 @@
 #include "workspace/cleanup.h"
 
 #include "common/console.h"
+#include "common/run_log.h"
 #include "platform/platform.h"
 #include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
@@ -30,6 +31,8 @@ void CleanUpWorkspace(bool installFailed) {
         "created; it was left alone.");
   } else {
     RunAndWait(CommandInterpreterPath(), RemovalParameters(expansionDirectory), platform::kHide);
+    LogInformation(platform::PathExists(expansionDirectory) ? "The expansion directory is still there."
+                                                            : "The expansion directory was removed.");
   }
   PrintLine("Cleanup Complete.");
 }

@@ -4,6 +4,7 @@
 
 #include "common/console.h"
 #include "common/process_state.h"
+#include "common/run_log.h"
 #include "platform/platform.h"
 #include "workspace/cabinet_listing.h"
 #include "workspace/expansion_directory.h"
@@ -49,8 +50,11 @@ std::string ExpansionShortfall(const std::string& expansionDirectory, const std:
     if (last[FoldAsciiCase(file.name)] != &file) continue;
     std::string shortfall = FileShortfall(expansionDirectory, file);
     if (shortfall.empty()) continue;
+    LogWarning("The expansion's check: " + shortfall + ".");
     if (shortCount++ == 0) first = shortfall;
   }
+  LogInformation("The expansion's check: the cabinet lists " + std::to_string(files->size()) + " files, " +
+                 std::to_string(shortCount) + " of them missing or cut short.");
   if (shortCount == 0) return "";
   if (shortCount == 1) return prefix + first + ".";
   return prefix + first + ", and " + std::to_string(shortCount - 1) + " more of its " + std::to_string(files->size()) +
@@ -84,6 +88,7 @@ Expansion ExpandPackage(RunRecord* record) {
     return Expansion::NotStarted;
   }
   record->temporaryDirectory = temporaryDirectory.path;
+  LogInformation("TEMP as resolved: " + temporaryDirectory.path);
   // A bound launcher holds its cabinet from here until the private copy it checks is made.
   HeldCabinet heldCabinet;
   if ((binding.bound && !heldCabinet.Hold(cabinetPath)) ||
@@ -118,6 +123,7 @@ Expansion ExpandPackage(RunRecord* record) {
       return Expansion::NotStarted;
     }
   }
+  LogInformation("Cabinet: " + CabinetText(*record));
   PrintLine("Expanding Install Files...");
   RunAndWait(toolPath, ExtractionParameters(expansionDirectory, expandedCabinet), platform::kHide);
   // extrac32.exe ends with 0 whatever it achieved: only the cabinet's own list tells.

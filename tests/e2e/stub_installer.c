@@ -3,8 +3,9 @@
  * settings file path, the names in the expansion directory and its security as read back) to installer-log.txt in its
  * working directory and keeps the settings file's bytes at that moment in installer-settings.bin. A file
  * stub-behaviour.txt in the working directory can make it "sleep MS", "exit N", "crash", "readonly" (leave its settings
- * file read-only) or "hold MS" (leave a process behind that holds the settings file open, without delete sharing, for
- * MS milliseconds). */
+ * file read-only), "hold MS" (leave a process behind that holds the settings file open, without delete sharing, for
+ * MS milliseconds), "hang" (start a copy of itself that never ends, then never end either) or "wait N" (end with N
+ * once stub-release.txt exists in the working directory). */
 #include <windows.h>
 
 #include <stdio.h>
@@ -113,6 +114,25 @@ static void LeaveHolder(const char* settingsPath, int milliseconds) {
   }
 }
 
+/* "hang": a child that never ends, started before its parent hangs too. */
+static void Hang(void) {
+  char program[MAX_PATH];
+  char commandLine[MAX_PATH + 32];
+  GetModuleFileNameA(NULL, program, MAX_PATH);
+  snprintf(commandLine, sizeof commandLine, "\"%s\" --hang-child", program);
+  STARTUPINFOA startup;
+  PROCESS_INFORMATION process;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+  Sleep(INFINITE);
+}
+
+/* "wait": ends when the test says so, whatever the machine's speed. */
+static void WaitForRelease(void) {
+  while (GetFileAttributesA("stub-release.txt") == INVALID_FILE_ATTRIBUTES) Sleep(50);
+}
+
 static int Behave(const char* settingsPath) {
   char action[64] = "";
   int value = 0;
@@ -123,7 +143,9 @@ static int Behave(const char* settingsPath) {
   if (strcmp(action, "sleep") == 0) Sleep((DWORD)value);
   if (strcmp(action, "readonly") == 0) SetFileAttributesA(settingsPath, FILE_ATTRIBUTE_READONLY);
   if (strcmp(action, "hold") == 0) LeaveHolder(settingsPath, value);
-  if (strcmp(action, "exit") == 0) return value;
+  if (strcmp(action, "hang") == 0) Hang();
+  if (strcmp(action, "wait") == 0) WaitForRelease();
+  if (strcmp(action, "exit") == 0 || strcmp(action, "wait") == 0) return value;
   if (strcmp(action, "crash") == 0) {
     volatile int* nowhere = NULL;
     *nowhere = 1;
@@ -133,6 +155,7 @@ static int Behave(const char* settingsPath) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && strcmp(argv[1], "--hold") == 0) return Hold(argv[2], atoi(argv[3]));
+  if (argc == 2 && strcmp(argv[1], "--hang-child") == 0) Sleep(INFINITE);
   const char* commandLine = GetCommandLineA();
   const char* parameters = SkipProgramName(commandLine);
   char directory[MAX_PATH] = "";

@@ -151,9 +151,10 @@ def test_executable_file():
     assert "file format pei-i386" in headers, "PE32 for i386"
     assert "(Windows CUI)" in headers, "console subsystem"
     dlls = sorted(line.split(":")[1].strip().lower() for line in headers.splitlines() if "DLL Name:" in line)
-    assert dlls == ["advapi32.dll", "kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"], "imported DLLs"
+    assert dlls == ["advapi32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll"], "imported DLLs"
     for function in ("IsWow64Process", "SetDefaultDllDirectories"):
         assert function not in headers, f"{function} is looked up at run time, not imported"
+    assert "ShellExecute" not in headers, "programs start through CreateProcessW, never through the shell"
 
     data = exe.read_bytes()
     manifests = pe_resources(data, 24)

@@ -279,7 +279,7 @@ TEST_F(Win32PlatformTest, StartRequestCarriesParametersDirectoryAndShowState) {
   ASSERT_FALSE(observer.empty());
   auto start = [&](const std::optional<std::string>& parameters, int show) {
     DeleteFileA(Path("observed.txt").c_str());
-    platform::StartResult started = platform::StartThroughShell(observer, parameters, folder_, show, true);
+    platform::StartResult started = platform::StartProgram(observer, parameters, folder_, show, false);
     EXPECT_TRUE(started.process);
     if (started.process) {
       platform::WaitForProcessEnd(started.process);
@@ -292,32 +292,98 @@ TEST_F(Win32PlatformTest, StartRequestCarriesParametersDirectoryAndShowState) {
   std::string none = start(std::nullopt, platform::kShowNormal);
   EXPECT_NE(none.find("directory=" + folder_ + "\n"), std::string::npos) << none;
   EXPECT_NE(none.find("show=1\n"), std::string::npos) << none;
-  std::string commandLine = none.substr(0, none.find('\n'));
-  EXPECT_TRUE(commandLine.back() == '"' || commandLine.back() == 'e') << commandLine;  // nothing after the name
+  EXPECT_NE(none.find("command-line=\"" + observer + "\"\n"), std::string::npos) << "the quoted path alone: " << none;
 
   std::string given = start(std::string("/I:C:\\a b\\c.isf"), platform::kHide);
-  EXPECT_NE(given.find(" /I:C:\\a b\\c.isf\n"), std::string::npos) << given;
+  EXPECT_NE(given.find("command-line=\"" + observer + "\" /I:C:\\a b\\c.isf\n"), std::string::npos) << given;
   EXPECT_NE(given.find("show=0\n"), std::string::npos) << given;
 }
 
 TEST_F(Win32PlatformTest, FailedStartsGiveTheSystemsReasonAndEndsTheFullExitCode) {
-  platform::StartResult missing = platform::StartThroughShell(Path("missing.exe"), std::nullopt, folder_, 0, false);
-  EXPECT_FALSE(missing.process);
-  EXPECT_EQ(missing.error, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
+  for (bool inJob : {false, true}) {
+    platform::StartResult missing = platform::StartProgram(Path("missing.exe"), std::nullopt, folder_, 0, inJob);
+    EXPECT_FALSE(missing.process);
+    EXPECT_FALSE(missing.job) << "no job is left behind by a start that failed";
+    EXPECT_EQ(missing.error, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
+  }
   std::ofstream(Path("InstallGui.exe"), std::ios::binary) << "random bytes, no program";
-  platform::StartResult noProgram =
-      platform::StartThroughShell(Path("InstallGui.exe"), std::nullopt, folder_, 0, false);
+  platform::StartResult noProgram = platform::StartProgram(Path("InstallGui.exe"), std::nullopt, folder_, 0, false);
   EXPECT_FALSE(noProgram.process);
   EXPECT_EQ(noProgram.error, static_cast<unsigned long>(ERROR_BAD_EXE_FORMAT));
   EXPECT_NE(platform::SystemErrorText(noProgram.error).find("%1"), std::string::npos) << "the insert is left to fill";
-  // With the shell's error box asked for, which cannot be shown here, the reason is the same.
-  EXPECT_EQ(platform::StartThroughShell(Path("InstallGui.exe"), std::nullopt, folder_, 0, true).error,
-            static_cast<unsigned long>(ERROR_BAD_EXE_FORMAT));
+  // A bare name is never searched for, neither beside the launcher nor along PATH.
+  EXPECT_FALSE(platform::StartProgram("cmd.exe", std::string("/c exit 0"), folder_, 0, false).process);
 
   platform::StartResult crashed =
-      platform::StartThroughShell(Environment("LAUNCHER_OBSERVER"), std::string("/exit:0xC0000005"), folder_, 0, false);
+      platform::StartProgram(Environment("LAUNCHER_OBSERVER"), std::string("/exit:0xC0000005"), folder_, 0, true);
   ASSERT_TRUE(crashed.process);
+  EXPECT_TRUE(crashed.job);
   EXPECT_EQ(platform::WaitForProcessEnd(crashed.process), 0xC0000005ul);
+  platform::ReleaseJob(crashed.job);
+}
+
+// Starts the observer with "/hang", which starts a copy of itself that hangs too and then hangs,
+// and returns a handle of that copy once the first has named it.
+HANDLE StartHangingPair(const std::string& folder, bool inJob, platform::StartResult* started) {
+  *started = platform::StartProgram(Environment("LAUNCHER_OBSERVER"), std::string("/hang"), folder, 0, inJob);
+  std::string named = folder + "\\child.txt";
+  // The copy's id is written once it runs: wait for that, as long as the parent runs.
+  while (GetFileAttributesA(named.c_str()) == INVALID_FILE_ATTRIBUTES && started->process &&
+         !platform::WaitForProcessEndWithin(started->process, 10)) {
+  }
+  std::ifstream file(named);
+  unsigned long id = 0;
+  file >> id;
+  return OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+}
+
+TEST_F(Win32PlatformTest, EndingTheJobEndsWhatTheProgramStartedAndTheProgramAloneDoesNot) {
+  platform::StartResult started;
+  HANDLE child = StartHangingPair(folder_, true, &started);
+  ASSERT_TRUE(started.job) << "job error " << started.jobError;
+  ASSERT_NE(child, nullptr);
+  EXPECT_FALSE(platform::WaitForProcessEndWithin(started.process, 0));
+  EXPECT_TRUE(platform::EndJob(started.job, 1460, 30000));
+  EXPECT_EQ(WaitForSingleObject(child, 0), WAIT_OBJECT_0) << "the child ended with the job";
+  EXPECT_EQ(platform::ReleaseProcess(started.process), 1460ul);
+  platform::ReleaseJob(started.job);
+  CloseHandle(child);
+
+  DeleteFileA(Path("child.txt").c_str());
+  child = StartHangingPair(folder_, false, &started);
+  ASSERT_NE(child, nullptr);
+  EXPECT_FALSE(started.job);
+  EXPECT_TRUE(platform::EndProcess(started.process, 1460, 30000));
+  EXPECT_EQ(platform::ReleaseProcess(started.process), 1460ul);
+  EXPECT_EQ(WaitForSingleObject(child, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "its child runs on";
+  TerminateProcess(child, 0);
+  WaitForSingleObject(child, 30000);
+  CloseHandle(child);
+}
+
+TEST_F(Win32PlatformTest, LogFilesAreAppendedByEveryHolderAndNeverOpenedAsAFolder) {
+  std::string log = Path("run.log");
+  platform::AppendFile first;
+  platform::AppendFile second;
+  ASSERT_EQ(platform::OpenForAppending(log, "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)", &first),
+            platform::AppendOpening::Opened);
+  // A reader such as CMTrace, which shares reading and writing only, keeps no run from appending.
+  HANDLE reader =
+      CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(platform::OpenForAppending(log, "D:P(A;;FA;;;SY)", &second), platform::AppendOpening::Opened);
+  EXPECT_TRUE(platform::AppendTo(first, "one\r\n"));
+  EXPECT_TRUE(platform::AppendTo(second, "two\r\n"));
+  EXPECT_TRUE(platform::AppendTo(first, "three\r\n"));
+  CloseHandle(reader);
+  platform::CloseAppendFile(first);
+  platform::CloseAppendFile(second);
+  EXPECT_EQ(Read(log), "one\r\ntwo\r\nthree\r\n") << "each write at the end, whoever wrote before";
+
+  ASSERT_TRUE(CreateDirectoryA(Path("folder.log").c_str(), nullptr));
+  EXPECT_EQ(platform::OpenForAppending(Path("folder.log"), "D:P(A;;FA;;;SY)", &first), platform::AppendOpening::Failed);
+  EXPECT_EQ(platform::OpenForAppending(Path("missing\\run.log"), "D:P(A;;FA;;;SY)", &first),
+            platform::AppendOpening::Failed);
 }
 
 TEST_F(Win32PlatformTest, FileSizesBelowADirectoryByAnsiOrUtf8Name) {
