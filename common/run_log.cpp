@@ -51,7 +51,7 @@ std::string FolderOf(const std::string& path) {
   }
   std::size_t last = path.rfind('\\');
   if (!drive && shareEnd == std::string::npos) return "";
-  if (last == path.size() - 1 || (!drive && last <= shareEnd)) return "";
+  if (last == path.size() - 1 || (!drive && last < shareEnd)) return "";
   return path.substr(0, last);
 }
 

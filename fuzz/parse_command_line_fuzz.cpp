@@ -1,6 +1,6 @@
 // Random argument vectors for ParseCommandLine: no crash, no stored text beyond its limit, the
-// answer decided by the first argument that asks for help or holds no option, and flags that
-// agree with the stored texts.
+// answer decided by the first argument that asks for help, holds no option or is a fleet option
+// that is invalid or repeated, and flags that agree with the stored texts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -48,8 +48,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunResult result = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 
   RunResult expected = RunResult::Run;
+  bool seen[4] = {};
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     std::string folded = Folded(arguments[i]);
+    FleetArgument fleet = ReadFleetArgument(arguments[i]);
+    if (fleet.option != FleetOption::None) {
+      bool& given = seen[static_cast<int>(fleet.option)];
+      if (!fleet.problem.empty() || given) {
+        expected = RunResult::Invalid;
+        break;
+      }
+      given = true;
+      continue;
+    }
     if (Holds(folded, "/?")) {
       expected = RunResult::Help;
       break;
