@@ -112,22 +112,22 @@ std::string StartRunLog(const char* startedAs) {
   return path;
 }
 
-// Enters how the run ended, as the event says it, as the log's last entry.
+// Enters how the run ended, as the event says it, as the log's last entries.
 void LogRunEnd(Outcome outcome, const RunRecord& record, int exitCode) {
   const OutcomeFacts& facts = FactsOf(outcome);
-  std::string text = std::string("Outcome: ") + facts.words;
-  if (!record.failure.empty()) text += " Failure: " + record.failure;
-  text += " Exit code: " + std::to_string(static_cast<unsigned long>(exitCode) & 0xFFFFFFFFUL);
-  if (launchOptions.msiExitCodes) text += " (Windows Installer's codes)";
   LogType type = facts.eventType == platform::EventType::Information ? LogType::Information
                  : facts.eventType == platform::EventType::Warning   ? LogType::Warning
                                                                      : LogType::Error;
+  if (!record.failure.empty()) LogEntry(type, "Failure: " + record.failure, __builtin_FILE(), __builtin_LINE());
+  std::string text = std::string("Outcome: ") + facts.words +
+                     " Exit code: " + std::to_string(static_cast<unsigned long>(exitCode) & 0xFFFFFFFFUL);
+  if (launchOptions.msiExitCodes) text += " (Windows Installer's codes)";
   LogEntry(type, text, __builtin_FILE(), __builtin_LINE());
 }
 
 }  // namespace
 
-int RunLauncher(int argc, const char* const* argv) {
+int RunLauncher(int argc, const char* const* argv, Outcome* ended) {
   unsigned long long started = platform::Milliseconds();
   FetchConsoleWindow();
   ShowConsoleWindow(platform::kShowNormal);
@@ -143,5 +143,6 @@ int RunLauncher(int argc, const char* const* argv) {
   if (outcome == Outcome::PortOptionsMissing) BringConsoleWindowToForeground();
   if (outcome == Outcome::AnotherInstance || outcome == Outcome::PortOptionsMissing) WaitForEnter();
   CloseRunLog();
+  if (ended != nullptr) *ended = outcome;
   return exitCode;
 }

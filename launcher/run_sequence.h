@@ -1,8 +1,11 @@
 #pragma once
 #include <string>
 
-// Runs the launcher from its entry point's arguments and returns the process exit code.
-int RunLauncher(int argc, const char* const* argv);
+#include "common/run_record.h"
+
+// Runs the launcher from its entry point's arguments and returns the process exit code; with
+// outcome, says how the run ended.
+int RunLauncher(int argc, const char* const* argv, Outcome* outcome = nullptr);
 
 // Returns the path the launcher was started by after its last backslash (all of it without one).
 std::string LauncherFileName(const std::string& startedAs);

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "common/process_state.h"
+#include "common/run_log.h"
 #include "launcher/run_sequence.h"
 #include "platform/host_control.h"
 #include "tools/cabinet_table.h"
@@ -166,8 +168,16 @@ PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDi
   host::SetCommandLine(CommandLineText(setup.launcherPath, arguments));
   std::vector<const char*> argv{setup.launcherPath.c_str()};
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
-  result.exitCode = RunLauncher(static_cast<int>(argv.size()), argv.data());
+  Outcome outcome = Outcome::Help;
+  result.exitCode = RunLauncher(static_cast<int>(argv.size()), argv.data(), &outcome);
+  result.plainExitCode = FactsOf(outcome).exitCode;
   host::OnProgramStart(nullptr);
+  if (launchOptions.logPath) {
+    result.logPath = launchOptions.logPath->empty()
+                         ? DefaultLogPath(platform::WindowsDirectory(), LauncherFileName(setup.launcherPath))
+                         : *launchOptions.logPath;
+    result.log = ReadBytes(result.logPath);
+  }
 
   result.consoleLines = host::PrintedLines();
   result.unfinishedOutput = host::UnflushedOutput();
@@ -199,6 +209,10 @@ std::string FormatPreview(const StandInSetup& setup, const std::vector<std::stri
   for (const std::string& line : result.consoleLines) text += "  " + line + "\n";
   if (!result.unfinishedOutput.empty()) text += "  (without a line end) " + result.unfinishedOutput + "\n";
   text += "Exit code: " + std::to_string(result.exitCode) + "\n";
+  if (result.exitCode != result.plainExitCode) {
+    text += "  Windows Installer's code (/exitcodes:msi); the road's own code is " +
+            std::to_string(result.plainExitCode) + "\n";
+  }
   bool prompted = std::find(result.consoleLines.begin(), result.consoleLines.end(), "Press ENTER to continue") !=
                   result.consoleLines.end();
   if (result.waitedForEnter) {
@@ -228,6 +242,16 @@ std::string FormatPreview(const StandInSetup& setup, const std::vector<std::stri
     AppendSettingsLines(*start.settingsBytes, &text);
   }
   if (result.expansionDirectoryLeft) text += "The expansion directory is left behind after the run.\n";
+  if (!result.logPath.empty() && !result.log) text += "\nLog: " + result.logPath + " is not written\n";
+  if (result.log) {
+    text += "\nLog: " + result.logPath +
+            ", as the run appends it (times, process ids, the account and the cabinet's size are the preview's own):\n";
+    for (std::size_t start = 0, end; start < result.log->size(); start = end + 2) {
+      end = result.log->find("\r\n", start);
+      if (end == std::string::npos) end = result.log->size();
+      text += "  " + result.log->substr(start, end - start) + "\n";
+    }
+  }
   for (const host::WrittenEvent& event : result.events) {
     static const char* const kTypes[] = {"information", "warning", "error"};
     text += "\nEvent in the Application log: source \"" + event.source + "\", " + kTypes[static_cast<int>(event.type)] +

@@ -254,6 +254,25 @@ class Scenario:
         (self.launcher_dir / "installer-log.txt").unlink(missing_ok=True)
 
 
+# One entry of the launcher's log, as CMTrace reads it.
+CMTRACE_ENTRY = re.compile(
+    rb'<!\[LOG\[(?P<text>[^\r\n]*?)\]LOG\]!><time="(?P<time>\d\d:\d\d:\d\d\.\d{3})(?P<bias>[+-]\d{3})" '
+    rb'date="(?P<date>\d{1,2}-\d{1,2}-\d{4})" component="(?P<component>[a-z_]+)" context="(?P<context>[^"]+)" '
+    rb'type="(?P<type>[123])" thread="(?P<thread>\d+)" file="(?P<file>[a-z_]+\.cpp:\d+)">')
+
+
+def log_entries(path):
+    """Every entry of a log the launcher wrote, each a whole CMTrace line ended by CR LF."""
+    data = path.read_bytes()
+    assert data.endswith(b"\r\n"), "the log ends with a whole line"
+    entries = []
+    for line in data[:-2].split(b"\r\n"):
+        entry = CMTRACE_ENTRY.fullmatch(line)
+        assert entry, f"a line CMTrace cannot read: {line!r}"
+        entries.append({name: value.decode("latin-1") for name, value in entry.groupdict().items()})
+    return entries
+
+
 def settings_path(s):
     return s.temp_value + "\\TempExpandedFiles\\install\\component.isf"
 

@@ -143,6 +143,43 @@ def test_long_installer_waited_for_idle(scenario):
     assert_run(outcome["result"], SETTINGS_RUN, 0)
 
 
+def installer_processes(s):
+    """The stub installers of this test that run now: their Linux process ids."""
+    running = []
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            name = stat.read_text().rsplit(")", 1)[0]
+            command = (stat.parent / "cmdline").read_bytes().decode("latin-1")
+        except OSError:
+            continue
+        if name.endswith("(InstallGui.exe") and s.root.parent.name in command:
+            running.append(stat.parent.name)
+    return running
+
+
+def test_installer_past_its_time_limit(scenario):
+    # A real minute, in the 64-bit prefix only: its 32-bit launcher stops a 64-bit installer that
+    # hangs, with the child it started, which would otherwise keep the directory from being removed.
+    s = scenario()
+    sentinels = with_sentinels(s)
+    s.package(b"[Install]\r\n")
+    (s.launcher_dir / "stub-behaviour.txt").write_text("hang")
+    outcome = {}
+    runner = threading.Thread(target=lambda: outcome.update(result=s.run("/timeout:1 /exitcodes:msi", timeout=600)))
+    runner.start()
+    while runner.is_alive() and len(installer_processes(s)) < 2:
+        time.sleep(0.2)
+    both = len(installer_processes(s))
+    runner.join()
+    assert both == 2, "the installer and its child ran"
+    line = "The installer did not end within 1 minute and was stopped."
+    assert_run(outcome["result"], EXPANSION + ["Running Install...", line] + FAILED_CLEANUP, 1603)
+    assert_event(outcome["result"], "error", 1009, Failure=line, Installer_exit_code="none")
+    assert installer_processes(s) == [], "both are gone"
+    assert not s.expansion_dir.exists(), "expansion directory removed"
+    assert_sentinels(sentinels)
+
+
 def test_unusual_arguments(scenario):
     s = scenario()
     s.package(b"[Install]\r\nPort=CmdLine\r\n")

@@ -158,8 +158,9 @@ def test_preview_of_the_sample_package(scenario, prefix):
      ("x86", "x64")),
     (b"[Install]\r\nPort=CmdLine \r\n", "/port:IP_1 /address:1.2.3.4", "win64", ("x86", "x64")),
     (b"[Install]\r\n", "", "win64", ("x86",)),
+    (FIRST_EXAMPLE_IN, "/exitcodes:msi /port:LPT1: /timeout:5", "win64", ("x86", "x64")),
 ], ids=["first-example-win64", "first-example-win32", "second-example", "port-options-missing", "standalone-with-port",
-        "blank-after-port-line", "build-missing"])
+        "blank-after-port-line", "build-missing", "windows-installer-codes"])
 def test_preview_matches_wine(scenario, settings, arguments, prefix, builds):
     s = scenario(prefix=prefix)
     s.package(settings, builds=builds)
