@@ -5,8 +5,10 @@
    rewrite against a plain copy, and peak memory at 1 MB and 64 MB.
 2. Whole run under Wine: Setup.exe, bound to its cabinet, and the launcher as built against a
    batch file that does the same steps by hand, on a generated package of about 50 MB in 2000
-   files of incompressible data. The commands run interleaved, in rotating order, so that drift in
-   the machine's state does not favour any of them; a few traced runs show where the time goes.
+   files of incompressible data, and Setup.exe with /log against Setup.exe without it. The
+   commands run interleaved, in rotating order, so that drift in the machine's state does not
+   favour any of them; a few traced runs show where the time goes. The log's own cost, which is
+   far below the whole run's spread, is also timed alone (log_time.exe).
 """
 
 import json
@@ -108,8 +110,10 @@ def benchmark_prefix():
 
 
 COMMANDS = {"bound launcher": ["wine", "Setup.exe"], "unbound launcher": ["wine", "Unbound.exe"],
-            "single file": ["wine", "Single.exe"], "batch file": ["wine", "cmd", "/c", "peer.cmd"]}
-RUNS = 20  # a multiple of 4: each command runs first, second, third and fourth equally often
+            "single file": ["wine", "Single.exe"], "batch file": ["wine", "cmd", "/c", "peer.cmd"],
+            "bound, /log": ["wine", "Setup.exe", "/log"]}
+RUNS = 20  # a multiple of 5: each command runs first, second ... fifth equally often
+LOG_ENTRIES = 30  # about what a whole run writes
 WARM_UP_ROUNDS = 2
 TRACED_ROUNDS = 5
 PHASES = ("before the cabinet tool", "cabinet tool", "installer", "after the installer")
@@ -167,6 +171,13 @@ def whole_run():
         hash_times = [float(subprocess.run(["wine", str(WINDOWS / "bench" / "hash_time.exe"), "Setup.cab"], cwd=out,
                                            env=environment, check=True, stdout=subprocess.PIPE).stdout)
                       for _ in range(5)]
+        log = windows_path(WORK / "log-time" / "timed.log")
+        log_times = []
+        for _ in range(20):
+            shutil.rmtree(WORK / "log-time", ignore_errors=True)
+            log_times.append(float(subprocess.run(["wine", str(WINDOWS / "bench" / "log_time.exe"), log,
+                                                   str(LOG_ENTRIES)], cwd=out, env=environment, check=True,
+                                                  stdout=subprocess.PIPE).stdout))
         for round_number in range(WARM_UP_ROUNDS + RUNS):
             # Interleaved, so that a drift in the machine's state lands on every command alike.
             shift = round_number % len(names)
@@ -200,7 +211,17 @@ def whole_run():
               f"(sigma {statistics.stdev(launcher):.3f}), batch file {statistics.median(peer):.3f} s "
               f"(sigma {statistics.stdev(peer):.3f}); ahead of the batch file in {ahead} of {RUNS} rounds")
         judge(f"{name} / batch file", statistics.median(launcher) / statistics.median(peer), 1.00)
-    single, bound = times["single file"], times["bound launcher"]
+    logged = times["bound, /log"]
+    bound = times["bound launcher"]
+    paired = statistics.median(with_log - without for with_log, without in zip(logged, bound))
+    print(f"  median of {RUNS} runs: bound launcher with /log {statistics.median(logged):.3f} s "
+          f"(sigma {statistics.stdev(logged):.3f}) against {statistics.median(bound):.3f} s without; median of "
+          f"the rounds' differences {paired * 1000:+.0f} ms")
+    print(f"  the log alone (opened, {LOG_ENTRIES} entries, closed; log_time.exe), median of 20: "
+          f"{statistics.median(log_times) * 1000:.1f} ms")
+    judge("the log alone", statistics.median(log_times) * 1000, 20.0, " ms")
+    judge("bound with /log - without, rounds' median", paired * 1000, 20.0, " ms")
+    single = times["single file"]
     print(f"  median of {RUNS} runs: single file {statistics.median(single):.3f} s (sigma {statistics.stdev(single):.3f})")
     judge("single file - bound launcher", statistics.median(single) - statistics.median(bound), 0.10, " s")
     runs = (out / "installer-log.txt").read_text().count("end\n")
