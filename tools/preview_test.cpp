@@ -148,19 +148,12 @@ TEST_F(PreviewTest, TheReportShowsLineEndsAndBlanks) {
 TEST_F(PreviewTest, ShowsTheCodeTheRunReturnsAndTheLogItWrites) {
   WritePackage(kFirstExample);
   std::vector<std::string> arguments = {"/port:LPT1:", "/exitcodes:msi", "/log"};
-  PreviewResult result = Run(arguments);
-  EXPECT_EQ(result.exitCode, 1639);
-  EXPECT_EQ(result.plainExitCode, 10);
-  EXPECT_EQ(result.logPath, "C:\\Windows\\Logs\\Software\\Setup.log");
-  std::string text = FormatPreview(StandInSetup(), arguments, result);
-  EXPECT_NE(text.find("Exit code: 1639\n  Windows Installer's code (/exitcodes:msi); the road's own code is 10\n"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("\nLog: C:\\Windows\\Logs\\Software\\Setup.log, as the run appends it"), std::string::npos);
-  EXPECT_NE(text.find("\n  <![LOG[/address: parameter not found or no value was specified]LOG]!><time="),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("Exit code: 1639 (Windows Installer's codes)]LOG]"), std::string::npos) << text;
+  std::string text = FormatPreview(StandInSetup(), arguments, Run(arguments));
+  for (const char* shown : {"Exit code: 1639\n  Windows Installer's code (/exitcodes:msi); the road's own code is 10\n",
+                            "\nLog: C:\\Windows\\Logs\\Software\\Setup.log, as the run appends it",
+                            "\n  <![LOG[/address: parameter not found or no value was specified]LOG]!><time="}) {
+    EXPECT_NE(text.find(shown), std::string::npos) << shown << text;
+  }
 }
 
 }  // namespace

@@ -263,14 +263,9 @@ CMTRACE_ENTRY = re.compile(
 
 def log_entries(path):
     """Every entry of a log the launcher wrote, each a whole CMTrace line ended by CR LF."""
-    data = path.read_bytes()
-    assert data.endswith(b"\r\n"), "the log ends with a whole line"
-    entries = []
-    for line in data[:-2].split(b"\r\n"):
-        entry = CMTRACE_ENTRY.fullmatch(line)
-        assert entry, f"a line CMTrace cannot read: {line!r}"
-        entries.append({name: value.decode("latin-1") for name, value in entry.groupdict().items()})
-    return entries
+    lines = path.read_bytes().split(b"\r\n")
+    assert lines.pop() == b"" and all(CMTRACE_ENTRY.fullmatch(line) for line in lines), "lines CMTrace reads whole"
+    return [{k: v.decode("latin-1") for k, v in CMTRACE_ENTRY.fullmatch(line).groupdict().items()} for line in lines]
 
 
 def settings_path(s):
