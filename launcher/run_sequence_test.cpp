@@ -421,7 +421,8 @@ TEST_F(RunLauncherTest, ALogThatCannotBeWrittenChangesNothingOfTheRun) {
     EXPECT_EQ(Lines(), lines);
     EXPECT_EQ(settingsSeenByInstaller_.back(), settingsSeenByInstaller_.front());
     EXPECT_TRUE(EventsStartingWith("read-input").empty());
-    EXPECT_EQ(host::WrittenEvents()[0].strings.back(), logged.empty() ? "Duration: 0.000 s" : "Log: " + logged);
+    const std::string& last = host::WrittenEvents()[0].strings.back();
+    EXPECT_EQ(last.rfind("Log: ", 0) == 0 ? last : "no log", logged.empty() ? "no log" : "Log: " + logged);
     EXPECT_EQ(Exists("C:\\Secret.txt") ? ReadFile("C:\\Secret.txt") : "secret", "secret") << "the link's target";
   }
 }
