@@ -6,7 +6,8 @@ enum ExitCode : int {
   kExitAnotherInstance = 1,  // another copy of the launcher is running
   kExitFailure = 10,         // the run failed: nothing installed (invalid parameters, package not expanded
                              // or not whole, port options missing, installer not started, crashed or
-                             // stopped at its time limit)
+                             // stopped at its time limit), or the expansion directory was replaced during
+                             // the run
 };
 
 // Windows Installer's codes, which a run ends with under "/exitcodes:msi", where fleet tools act on

@@ -25,9 +25,12 @@ struct TemporaryDirectory {
   std::string problem;  // the "Unable to use the temporary directory: " line, or ""
   std::string path;     // the final path, "" with a problem
   std::string id;       // the directory's identity, the same however "temp" spells it
-  // The expansion directory the run created in it, held from its creation to the end of the
-  // cleanup, so that nobody can rename or replace it meanwhile. Entered by the creation, emptied
-  // by the cleanup's release.
+  // The name of the expansion directory in it: "" for TempExpandedFiles, or the fresh name that the
+  // creation took beside it because TempExpandedFiles there is someone else's.
+  std::string expansionName;
+  // The expansion directory the run created in it, held from its creation until the cleanup has
+  // removed it, so that nobody can rename or replace it meanwhile. Entered by the creation,
+  // emptied by the removal.
   platform::HeldDirectory expansionDirectory;
 };
 extern TemporaryDirectory temporaryDirectory;

@@ -71,9 +71,11 @@ std::string MakeFolders(const std::string& folder) {
   for (std::size_t end = folder.find('\\', root + 1);; end = folder.find('\\', end + 1)) {
     std::string part = folder.substr(0, end);
     platform::PathKind kind = platform::KindOf(part);
-    // Another run may have created it meanwhile: it only has to be a folder now.
-    if (kind == platform::PathKind::Missing && !platform::MakeDirectoryWithSecurity(part, kLogFolderSecurity)) {
-      kind = platform::KindOf(part);
+    if (kind == platform::PathKind::Missing) {
+      platform::HeldDirectory created = platform::CreateHeldDirectory(part, kLogFolderSecurity);
+      platform::ReleaseHeldDirectory(created);
+      // Another run may have created it meanwhile: it only has to be a folder now.
+      kind = created ? platform::PathKind::Directory : platform::KindOf(part);
       if (kind == platform::PathKind::Missing) return part + " could not be created";
     }
     if (kind == platform::PathKind::Link) return "a link or junction stands at " + part;

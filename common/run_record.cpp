@@ -26,6 +26,9 @@ const OutcomeFacts& FactsOf(Outcome outcome) {
   static const OutcomeFacts kCrashed{kExitFailure, EventType::Error, 1008, "The installer crashed."};
   static const OutcomeFacts kTimedOut{kExitFailure, EventType::Error, 1009,
                                       "The installer did not end within its time limit and was stopped."};
+  static const OutcomeFacts kReplaced{
+      kExitFailure, EventType::Error, 1010,
+      "The expansion directory was replaced during the run; what stood in its place was left alone."};
   switch (outcome) {
     case Outcome::Help:
       return kHelp;
@@ -49,6 +52,8 @@ const OutcomeFacts& FactsOf(Outcome outcome) {
       return kCrashed;
     case Outcome::InstallerTimedOut:
       return kTimedOut;
+    case Outcome::WorkspaceReplaced:
+      return kReplaced;
   }
   return kHelp;
 }

@@ -19,6 +19,7 @@ enum class Outcome {
   InstallerNotStarted,    // the system refused to start the installer
   InstallerCrashed,       // the installer ended with an exception status
   InstallerTimedOut,      // the installer outlived "/timeout:" and was stopped with all it started
+  WorkspaceReplaced,      // the cleanup found the expansion directory's path naming another directory
 };
 
 struct OutcomeFacts {

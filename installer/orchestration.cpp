@@ -57,18 +57,14 @@ PortStep ApplyPortStep(const LaunchOptions& options, RunRecord* record) {
 // settings file as the package made it, as it always has.
 bool StopsAtPortStep(RunRecord* record) { return ApplyPortStep(launchOptions, record) == PortStep::OptionsMissing; }
 
-Outcome StopForMissingPortOptions() {
-  CleanUpWorkspace(true);
-  return Outcome::PortOptionsMissing;
-}
+Outcome StopForMissingPortOptions(RunRecord* record) { return EndWithCleanup(Outcome::PortOptionsMissing, record); }
 
 // Says what went wrong where the user sees it, and removes the expansion directory.
 Outcome Fail(Outcome outcome, const std::string& line, RunRecord* record) {
   ShowConsoleWindow(platform::kShowNormal);
   PrintErrorLine(line);
   record->failure = line;
-  CleanUpWorkspace(true);
-  return outcome;
+  return EndWithCleanup(outcome, record);
 }
 
 // The line for an installer stopped at its time limit: "... within 60 minutes ...", "1 minute".
@@ -96,8 +92,7 @@ Outcome StartInstaller(const std::optional<std::string>& parameters, RunRecord* 
     return Fail(Outcome::InstallerCrashed,
                 "The installer crashed with the exception " + ExitCodeHexadecimal(run.exitCode) + ".", record);
   }
-  CleanUpWorkspace(false);
-  return Outcome::Installed;
+  return EndWithCleanup(Outcome::Installed, record);
 }
 
 }  // namespace
@@ -114,7 +109,7 @@ Outcome RunStandaloneInstall(RunRecord* record) {
   // The standalone run repeats the port step on purpose, as the launcher always has. The rewrite
   // before the decision has normally replaced "Port=CmdLine", so the repeat only acts when the port
   // name itself is "CmdLine" (entered a second time), or when that rewrite failed.
-  if (StopsAtPortStep(record)) return StopForMissingPortOptions();
+  if (StopsAtPortStep(record)) return StopForMissingPortOptions(record);
   std::optional<std::string> parameters;
   if (launchOptions.languageGiven) parameters = launchOptions.languageCode;
   return StartInstaller(parameters, record);
@@ -131,7 +126,7 @@ Outcome RunInstall(RunRecord* record) {
                 record);
   }
   const std::string settingsFilePath = SettingsFilePath();
-  if (StopsAtPortStep(record)) return StopForMissingPortOptions();
+  if (StopsAtPortStep(record)) return StopForMissingPortOptions(record);
   if (RequestsStandaloneRun(settingsFilePath)) return RunStandaloneInstall(record);
 
   PrintLine("Running Install...");

@@ -32,6 +32,14 @@ TEST_F(IsAnotherInstanceRunningTest, NamesThatMatchNoExecutable) {
   EXPECT_FALSE(IsAnotherInstanceRunning("C:/pkg/setup.exe"));
 }
 
+TEST_F(IsAnotherInstanceRunningTest, OnlyElevatedOrSystemProcessesAreCopies) {
+  // A standard user's program called Setup.exe, or one the launcher cannot open, is no copy.
+  host::SetProcesses({{"Setup.exe", true}, {"Setup.exe", false}, {"Setup.exe", false}});
+  EXPECT_FALSE(IsAnotherInstanceRunning("Setup.exe"));
+  host::SetProcesses({{"Setup.exe", false}, {"Setup.exe", true}, {"Setup.exe", true}});
+  EXPECT_TRUE(IsAnotherInstanceRunning("Setup.exe"));
+}
+
 TEST_F(IsAnotherInstanceRunningTest, NoSnapshotMeansAlone) {
   host::SetProcessNames({"Setup.exe", "Setup.exe"});
   host::SetProcessSnapshotAvailable(false);

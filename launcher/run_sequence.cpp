@@ -51,8 +51,7 @@ Outcome RunInstallRoad(const std::string& launcherFileName, RunRecord* record) {
     case Expansion::Incomplete:
       ShowConsoleWindow(platform::kShowNormal);
       PrintLine(record->failure);
-      CleanUpWorkspace(true);
-      return Outcome::ExpansionIncomplete;
+      return EndWithCleanup(Outcome::ExpansionIncomplete, record);
   }
   Outcome outcome = RunInstall(record);
   // A failed port validation has already shown the window and cleaned up; it pauses below.

@@ -117,7 +117,7 @@ TEST_F(RunLauncherTest, FolderTheCodePageCannotSpellIsUsedByItsShortForm) {
   WriteCabinet("C:\\____~4CG\\InstallFiles.cab");
   EXPECT_EQ(Run({}, "C:\\????? ? ?????????\\Setup.exe"), 0);
   EXPECT_EQ(launcherDirectory, "C:\\____~4CG");
-  ASSERT_EQ(host::StartedPrograms().size(), 3u);
+  ASSERT_EQ(host::StartedPrograms().size(), 2u);
   EXPECT_EQ(host::StartedPrograms()[0].parameters,
             "/Y /A /E /L \"C:\\Temp\\TempExpandedFiles\" \"C:\\____~4CG\\InstallFiles.cab\"");
   for (const host::StartedProgram& program : host::StartedPrograms())
@@ -160,12 +160,12 @@ TEST_F(RunLauncherTest, WhereNobodySeesTheScreenNothingWaitsForAPerson) {
     EXPECT_EQ(Run({}), 10);
     EXPECT_EQ(Lines().back(), "Press ENTER to continue");
     EXPECT_EQ(EventsStartingWith("read-input").size(), reads);
-    ASSERT_EQ(host::StartedPrograms().size(), 2u);  // extrac32.exe and the removal
+    ASSERT_EQ(host::StartedPrograms().size(), 1u);  // extrac32.exe
 
     host::ClearRecords();
     launchOptions = LaunchOptions();
     EXPECT_EQ(Run({"/port:IP_1", "/address:10.0.0.1"}), 0);
-    ASSERT_EQ(host::StartedPrograms().size(), 3u);  // and the installer
+    ASSERT_EQ(host::StartedPrograms().size(), 2u);  // and the installer
     // Without a time limit nothing runs in a job: the installer's children outlive it as before.
     for (const host::StartedProgram& program : host::StartedPrograms()) EXPECT_FALSE(program.inJob);
   }
@@ -304,7 +304,7 @@ TEST_F(RunLauncherTest, TheEventSaysWhatTheRunFoundAndStarted) {
             std::vector<std::string>(unnamed.begin(), unnamed.begin() + 10));
 }
 
-TEST_F(RunLauncherTest, ADirectorySwappedInDuringTheExpansionStartsNothingAndIsLeftAlone) {
+TEST_F(RunLauncherTest, ADirectorySwappedInDuringTheExpansionStartsNothingAndTheRunEndsAsReplaced) {
   SetPackageWithSettings("[Install]\r\n");
   WriteCabinet();
   // Whoever may write to TEMP renames the fresh directory away once it is filled, and puts a
@@ -329,9 +329,12 @@ TEST_F(RunLauncherTest, ADirectorySwappedInDuringTheExpansionStartsNothingAndIsL
           "Unable to use the temporary directory: TempExpandedFiles in it is no longer the one this run created; it "
           "was left alone.",
           "Cleanup Complete."}));
-  ASSERT_EQ(host::StartedPrograms().size(), 1u) << "extrac32.exe only: no installer, no removal";
+  ASSERT_EQ(host::StartedPrograms().size(), 1u) << "extrac32.exe only: no installer";
   EXPECT_TRUE(Exists(std::string(kExpansionDirectory) + "\\install\\x86\\InstallGui.exe"));
-  EXPECT_TRUE(Exists("C:\\Temp\\Moved\\install\\component.isf"));
+  EXPECT_FALSE(Exists("C:\\Temp\\Moved")) << "the run's own directory, removed through its hold where it went";
+  ASSERT_EQ(host::WrittenEvents().size(), 1u);
+  EXPECT_EQ(host::WrittenEvents()[0].id, 1010u);
+  EXPECT_EQ(host::WrittenEvents()[0].strings[2], "Failure: " + lines.end()[-2]);
 }
 
 TEST_F(RunLauncherTest, TheDirectoryIsTheExecutablesWhateverTheStartingPath) {

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
-#include <set>
 
 #include "platform/host_control.h"
 #include "platform/platform.h"
@@ -23,14 +22,18 @@ namespace {
 
 // A process the stand-in started: its exit code, and whether it has ended (one that runs forever
 // ends only when the launcher ends it).
-struct HostProcess {
+struct StartedProcess {
   unsigned long exitCode;
   bool ended;
 };
 
 struct HostState {
   std::string root = "/tmp";
-  std::vector<std::string> processNames;
+  std::vector<host::HostProcess> processes;  // identifiers 1, 2, ... in this order
+  bool system = false;
+  std::string windowsDirectory = "C:\\Windows";
+  std::string temporaryDirectoryOfTheSystem;
+  std::optional<unsigned long long> randomNumber = 0x0123456789ABCDEFULL;
   bool snapshotAvailable = true;
   bool consoleWindow = true;
   bool personSees = true;
@@ -49,11 +52,11 @@ struct HostState {
   std::vector<std::pair<std::string, std::size_t>> failWriting;
   bool failReplacing = false;
   bool failRenaming = false;
+  std::vector<std::string> keptOnRemoval;  // host paths
   std::function<void(const std::string&)> beforeCreatingDirectory;
   std::string account = "S-1-5-21-0-0-0-1000";
   std::map<std::string, platform::DirectorySecurity> security;
   std::vector<std::string> locksHeldElsewhere;
-  std::multiset<std::string> heldDirectories;  // the identities of the directories held now
   unsigned long uniqueNumber = 0x5EED;
   std::map<std::string, std::string> resources;
   std::vector<std::string> events;
@@ -64,7 +67,7 @@ struct HostState {
   unsigned long long milliseconds = 0;
   std::vector<std::pair<std::string, unsigned long>> exitCodes;
   std::vector<std::pair<std::string, unsigned long>> startFailures;
-  std::deque<HostProcess> processes;  // every process started since the reset; handles point here
+  std::deque<StartedProcess> startedProcesses;  // every process started since the reset; handles point here
   unsigned long nextProcessId = 1000;
   std::vector<std::string> runForever;
   unsigned long jobError = 0;
@@ -73,7 +76,6 @@ struct HostState {
   platform::LocalTime localTime{2024, 3, 5, 14, 7, 9, 42, -60};
   std::string accountName = "NT AUTHORITY\\SYSTEM";
   unsigned long processId = 4242;
-  std::string windowsDirectory = "C:\\Windows";
 };
 
 HostState& State() {
@@ -190,7 +192,15 @@ std::string HostPath(const std::string& windowsPath) {
 
 void SetFileNamesIgnoreCase(bool ignore) { State().fileNamesIgnoreCase = ignore; }
 
-void SetProcessNames(const std::vector<std::string>& names) { State().processNames = names; }
+void SetProcessNames(const std::vector<std::string>& names) {
+  State().processes.clear();
+  for (const std::string& name : names) State().processes.push_back({name, true});
+}
+void SetProcesses(const std::vector<HostProcess>& processes) { State().processes = processes; }
+void SetRunsAsSystem(bool system) { State().system = system; }
+void SetWindowsDirectory(const std::string& path) { State().windowsDirectory = path; }
+void SetTemporaryDirectoryOfTheSystem(const std::string& path) { State().temporaryDirectoryOfTheSystem = path; }
+void SetRandomNumber(std::optional<unsigned long long> number) { State().randomNumber = number; }
 void SetProcessSnapshotAvailable(bool available) { State().snapshotAvailable = available; }
 void SetConsoleWindow(bool present) { State().consoleWindow = present; }
 void SetPersonSees(bool sees) { State().personSees = sees; }
@@ -229,6 +239,7 @@ void FailWritingAfter(const std::string& pathSuffix, std::size_t bytes) {
 }
 void FailReplacing() { State().failReplacing = true; }
 void FailRenaming() { State().failRenaming = true; }
+void KeepOnRemoval(const std::string& path) { State().keptOnRemoval.push_back(HostPath(path)); }
 void BeforeCreatingDirectory(std::function<void(const std::string&)> effect) {
   State().beforeCreatingDirectory = std::move(effect);
 }
@@ -255,7 +266,6 @@ void FailJobs(unsigned long error) { State().jobError = error; }
 void SetLocalTime(const platform::LocalTime& time) { State().localTime = time; }
 void SetAccountName(const std::string& name) { State().accountName = name; }
 void SetProcessId(unsigned long id) { State().processId = id; }
-void SetWindowsDirectory(const std::string& path) { State().windowsDirectory = path; }
 
 const std::vector<std::string>& Events() { return State().events; }
 const std::vector<WrittenEvent>& WrittenEvents() { return State().writtenEvents; }
@@ -309,16 +319,23 @@ int ReadStandardInputCharacter() {
   return static_cast<unsigned char>(state.standardInput[state.standardInputRead++]);
 }
 
-bool VisitProcessNames(const std::function<bool(const std::string&)>& visit) {
+bool VisitProcesses(const std::function<bool(const ProcessEntry&)>& visit) {
   if (!State().snapshotAvailable) return false;
   std::size_t read = 0;
-  for (const std::string& name : State().processNames) {
+  for (const host::HostProcess& process : State().processes) {
     ++read;
-    if (!visit(name)) break;
+    if (!visit(ProcessEntry{process.name, static_cast<unsigned long>(read)})) break;
   }
   State().events.push_back("processes-read:" + std::to_string(read));
   return true;
 }
+
+bool RunsElevatedOrAsSystem(unsigned long processId) {
+  const auto& processes = State().processes;
+  return processId >= 1 && processId <= processes.size() && processes[processId - 1].elevated;
+}
+
+bool RunsAsSystem() { return State().system; }
 
 std::string ExecutablePath() { return State().executablePath; }
 
@@ -365,13 +382,93 @@ DirectoryIdentity IdentifyDirectory(const std::string& path) {
   return identity;
 }
 
-HeldDirectory HoldDirectory(const std::string& path) {
+namespace {
+
+HeldDirectory HoldExisting(const std::string& path) {
   int descriptor = open(host::HostPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
   if (descriptor == -1) return HeldDirectory{};
   State().events.push_back("hold-directory:" + path);
-  struct stat status;
-  if (fstat(descriptor, &status) == 0) State().heldDirectories.insert(IdentityOf(status));
   return HeldDirectory{new HostHeldDirectory{descriptor, path}};
+}
+
+// As Wine reads back Unix mode bits: a folder that others may enter names Everyone too.
+DirectorySecurity SecurityOf(const std::string& path) {
+  auto known = State().security.find(host::HostPath(path));
+  if (known != State().security.end()) return known->second;
+  struct stat status;
+  const std::string& account = State().account;
+  if (stat(host::HostPath(path).c_str(), &status) == 0 && (status.st_mode & 0007) == 0) {
+    return DirectorySecurity{account, {"S-1-5-18", account}, true};
+  }
+  return DirectorySecurity{account, {account, "S-1-1-0"}, true};
+}
+
+// Where the directory open as descriptor is now, however it was renamed or moved since.
+std::string CurrentPathOf(int descriptor) {
+  char current[4096];
+  std::string link = "/proc/self/fd/" + std::to_string(descriptor);
+  ssize_t length = readlink(link.c_str(), current, sizeof current - 1);
+  return length > 0 ? std::string(current, static_cast<std::size_t>(length)) : "";
+}
+
+// Removes what the directory open as descriptor holds, through descriptors relative to it as
+// Windows does through handles: a link is unlinked as itself, never followed.
+void RemoveEntriesAt(int descriptor) {
+  const std::vector<std::string>& kept = State().keptOnRemoval;
+  std::string here = CurrentPathOf(descriptor) + "/";
+  DIR* listing = fdopendir(dup(descriptor));
+  if (listing == nullptr) return;
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(listing)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(listing);
+  for (const std::string& name : names) {
+    struct stat status;
+    if (fstatat(descriptor, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        std::find(kept.begin(), kept.end(), here + name) != kept.end()) {
+      continue;
+    }
+    if (S_ISLNK(status.st_mode)) State().events.push_back("remove-link:" + name);
+    if (S_ISDIR(status.st_mode)) {
+      int child = openat(descriptor, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+      if (child == -1) continue;
+      RemoveEntriesAt(child);
+      close(child);
+    }
+    unlinkat(descriptor, name.c_str(), S_ISDIR(status.st_mode) ? AT_REMOVEDIR : 0);
+  }
+}
+
+}  // namespace
+
+HeldDirectory CreateHeldDirectory(const std::string& path, const std::string& sddl) {
+  HostState& state = State();
+  state.events.push_back("mkdir:" + path + " " + sddl);
+  if (state.beforeCreatingDirectory) state.beforeCreatingDirectory(path);
+  // Mode 0700 stands for a descriptor that names no one but SYSTEM, administrators and the account.
+  if (sddl.rfind("D:", 0) != 0 || mkdir(host::HostPath(path).c_str(), 0700) != 0) return HeldDirectory{};
+  state.security.erase(host::HostPath(path));
+  return HoldExisting(path);
+}
+
+HeldDirectory HoldTrustedDirectory(const std::string& path,
+                                   const std::function<bool(const DirectorySecurity&)>& trusted) {
+  if (KindOf(path) != PathKind::Directory || !trusted(SecurityOf(path))) return HeldDirectory{};
+  return HoldExisting(path);
+}
+
+bool RemoveHeldDirectory(HeldDirectory directory) {
+  if (!directory) return false;
+  auto* held = static_cast<HostHeldDirectory*>(directory.value);
+  RemoveEntriesAt(held->descriptor);
+  std::string current = CurrentPathOf(held->descriptor);
+  bool removed = !current.empty() && rmdir(current.c_str()) == 0;
+  State().events.push_back("remove-held:" + held->path);
+  close(held->descriptor);
+  delete held;
+  return removed;
 }
 
 std::string HeldDirectoryIdentity(HeldDirectory directory) {
@@ -384,11 +481,6 @@ void ReleaseHeldDirectory(HeldDirectory directory) {
   if (!directory) return;
   auto* held = static_cast<HostHeldDirectory*>(directory.value);
   State().events.push_back("release-directory:" + held->path);
-  struct stat status;
-  if (fstat(held->descriptor, &status) == 0) {
-    auto entry = State().heldDirectories.find(IdentityOf(status));
-    if (entry != State().heldDirectories.end()) State().heldDirectories.erase(entry);
-  }
   close(held->descriptor);
   delete held;
 }
@@ -405,22 +497,6 @@ PathKind KindOf(const std::string& path) {
   return S_ISDIR(status.st_mode) ? PathKind::Directory : PathKind::File;
 }
 
-bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security) {
-  if (KindOf(path) != PathKind::Directory) return false;
-  auto known = State().security.find(host::HostPath(path));
-  if (known != State().security.end()) {
-    *security = known->second;
-    return true;
-  }
-  // As Wine reads back Unix mode bits: a folder that others may enter names Everyone too.
-  struct stat status;
-  if (stat(host::HostPath(path).c_str(), &status) != 0) return false;
-  const std::string& account = State().account;
-  *security = (status.st_mode & 0007) != 0 ? DirectorySecurity{account, {account, "S-1-1-0"}, true}
-                                           : DirectorySecurity{account, {"S-1-5-18", account}, true};
-  return true;
-}
-
 std::optional<std::string> ShortForm(const std::string& path) {
   if (!State().shortPathsAvailable || !PathExists(path)) return std::nullopt;
   auto known = State().shortPaths.find(path);
@@ -429,21 +505,15 @@ std::optional<std::string> ShortForm(const std::string& path) {
 
 std::string SystemDirectory() { return State().systemDirectory; }
 
+std::string WindowsDirectory() { return State().windowsDirectory; }
+
+std::string TemporaryDirectoryOfTheSystem() { return State().temporaryDirectoryOfTheSystem; }
+
 std::optional<std::string> EnvironmentValue(const std::string& name) {
   for (const auto& entry : State().environment) {
     if (strcasecmp(entry.first.c_str(), name.c_str()) == 0) return entry.second;
   }
   return std::nullopt;
-}
-
-bool MakeDirectoryWithSecurity(const std::string& path, const std::string& sddl) {
-  HostState& state = State();
-  state.events.push_back("mkdir:" + path + " " + sddl);
-  if (state.beforeCreatingDirectory) state.beforeCreatingDirectory(path);
-  // Mode 0700 stands for a descriptor that names no one but SYSTEM, administrators and the account.
-  if (mkdir(host::HostPath(path).c_str(), 0700) != 0) return false;
-  state.security.erase(host::HostPath(path));
-  return true;
 }
 
 bool RenamePath(const std::string& oldPath, const std::string& newPath) {
@@ -462,6 +532,8 @@ bool RenamePath(const std::string& oldPath, const std::string& newPath) {
 }
 
 unsigned long UniqueNumber() { return State().uniqueNumber; }
+
+std::optional<unsigned long long> RandomNumber() { return State().randomNumber; }
 
 bool HoldSystemWideLock(const std::string& name, const std::string& sddl) {
   State().events.push_back("lock:" + name + " " + sddl);
@@ -521,7 +593,7 @@ StartResult StartProgram(const std::string& file, const std::optional<std::strin
   }
   // As on Windows, only a program that exists on disk starts.
   if (!PathExists(file)) return StartResult{ProcessHandle{}, 0, 2, JobHandle{}, 0};  // ERROR_FILE_NOT_FOUND
-  HostProcess& process = state.processes.emplace_back(HostProcess{0, true});
+  StartedProcess& process = state.startedProcesses.emplace_back(StartedProcess{0, true});
   for (const auto& [suffix, exitCode] : state.exitCodes) {
     if (EndsWith(file, suffix)) process.exitCode = exitCode;
   }
@@ -540,11 +612,11 @@ StartResult StartProgram(const std::string& file, const std::optional<std::strin
 
 bool WaitForProcessEndWithin(ProcessHandle process, unsigned long long milliseconds) {
   State().events.push_back("wait-within:" + std::to_string(milliseconds));
-  return static_cast<HostProcess*>(process.value)->ended;
+  return static_cast<StartedProcess*>(process.value)->ended;
 }
 
 unsigned long ReleaseProcess(ProcessHandle process) {
-  auto* started = static_cast<HostProcess*>(process.value);
+  auto* started = static_cast<StartedProcess*>(process.value);
   return started->ended ? started->exitCode : 259;  // STILL_ACTIVE
 }
 
@@ -555,13 +627,13 @@ unsigned long WaitForProcessEnd(ProcessHandle process) {
 
 bool EndJob(JobHandle job, unsigned long exitCode, unsigned long long milliseconds) {
   State().events.push_back("end-job:" + std::to_string(exitCode) + " within " + std::to_string(milliseconds));
-  *static_cast<HostProcess*>(job.value) = HostProcess{exitCode, true};
+  *static_cast<StartedProcess*>(job.value) = StartedProcess{exitCode, true};
   return true;
 }
 
 bool EndProcess(ProcessHandle process, unsigned long exitCode, unsigned long long milliseconds) {
   State().events.push_back("end-process:" + std::to_string(exitCode) + " within " + std::to_string(milliseconds));
-  *static_cast<HostProcess*>(process.value) = HostProcess{exitCode, true};
+  *static_cast<StartedProcess*>(process.value) = StartedProcess{exitCode, true};
   return true;
 }
 
@@ -604,7 +676,7 @@ bool WriteEvent(const std::string& source, EventType type, unsigned id, const st
   HostState& state = State();
   state.events.push_back("event:" + std::to_string(id));
   if (state.failWritingEvents) return false;
-  state.writtenEvents.push_back(host::WrittenEvent{source, type, id, strings});
+  state.writtenEvents.push_back(host::WrittenEvent{source, type, id, strings, state.account});
   return true;
 }
 
@@ -650,11 +722,6 @@ std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo, co
   return ok ? std::string(reinterpret_cast<const char*>(value), size) : "";
 }
 
-bool RemoveEmptyDirectory(const std::string& path) {
-  State().events.push_back("rmdir:" + path);
-  return rmdir(host::HostPath(path).c_str()) == 0;
-}
-
 void ReleaseHeldFile(HeldFile file) {
   if (!file) return;
   std::fclose(static_cast<std::FILE*>(file.value));
@@ -668,8 +735,6 @@ LocalTime LocalTimeNow() { return State().localTime; }
 std::string AccountName() { return State().accountName; }
 
 unsigned long ProcessId() { return State().processId; }
-
-std::string WindowsDirectory() { return State().windowsDirectory; }
 
 namespace {
 
@@ -741,12 +806,3 @@ void CloseAppendFile(AppendFile file) {
 bool RunsUnderWow64() { return State().underWow64; }
 
 }  // namespace platform
-
-namespace host {
-
-bool IsDirectoryHeld(const std::string& path) {
-  std::string id = platform::IdentifyDirectory(path).id;
-  return !id.empty() && State().heldDirectories.count(id) != 0;
-}
-
-}  // namespace host

@@ -33,8 +33,22 @@ std::string HostPath(const std::string& windowsPath);
 // its folder that differs only in the letter case of A to Z, as Windows finds files. Off by Reset.
 void SetFileNamesIgnoreCase(bool ignore);
 
-// Answers.
+// A running process as the stand-in lists it.
+struct HostProcess {
+  std::string name;
+  bool elevated = true;  // runs elevated or as SYSTEM; false: a standard user's program
+};
+
+// Answers. The process list, each process elevated unless set otherwise.
 void SetProcessNames(const std::vector<std::string>& names);
+void SetProcesses(const std::vector<HostProcess>& processes);
+// Whether the launcher runs as SYSTEM (not by default), the Windows directory (C:\Windows by
+// default), and the folder GetTempPath2W names ("" by default: a Windows without the call).
+void SetRunsAsSystem(bool system);
+void SetWindowsDirectory(const std::string& path);
+void SetTemporaryDirectoryOfTheSystem(const std::string& path);
+// The system's random number, or none when its generator fails.
+void SetRandomNumber(std::optional<unsigned long long> number);
 void SetProcessSnapshotAvailable(bool available);
 void SetConsoleWindow(bool present);
 // Whether the window station is one a person sees (true by default).
@@ -63,19 +77,18 @@ void HoldLockElsewhere(const std::string& name);
 // The launcher's RT_RCDATA resource of that name (none by default).
 void SetOwnResource(const std::string& name, const std::string& bytes);
 
-// The number behind names that others cannot foresee.
+// The number behind names that are merely new.
 void SetUniqueNumber(unsigned long number);
 
 // The command line the launcher reads as its own, and the milliseconds its clock shows.
 void SetCommandLine(const std::string& commandLine);
 void SetMilliseconds(unsigned long long milliseconds);
 
-// The local time, the account's name, the process id and the Windows directory the launcher reads
-// (14:07:09.042 on 5 March 2024 in Berlin's winter, NT AUTHORITY\SYSTEM, 4242 and C:\Windows).
+// The local time, the account's name and the process id the launcher reads (14:07:09.042 on 5 March
+// 2024 in Berlin's winter, NT AUTHORITY\SYSTEM and 4242).
 void SetLocalTime(const platform::LocalTime& time);
 void SetAccountName(const std::string& name);
 void SetProcessId(unsigned long id);
-void SetWindowsDirectory(const std::string& path);
 
 // The exit code that programs whose path ends with pathSuffix end with (0 unless set).
 void SetExitCode(const std::string& pathSuffix, unsigned long exitCode);
@@ -97,6 +110,7 @@ struct WrittenEvent {
   platform::EventType type = platform::EventType::Information;
   unsigned id = 0;
   std::vector<std::string> strings;
+  std::string user;  // the SID of the account it was written as
 };
 
 // Makes every event write fail, as when the event log service is stopped.
@@ -112,13 +126,12 @@ void FailReadingAfter(const std::string& pathSuffix, std::size_t bytes);
 void FailWritingAfter(const std::string& pathSuffix, std::size_t bytes);
 void FailReplacing();
 void FailRenaming();
+// Makes a removal through a held directory leave the file or folder at path, as one that somebody
+// holds open without delete sharing.
+void KeepOnRemoval(const std::string& path);
 
 // Called with the path just before a directory is created: lets a test race the creation.
 void BeforeCreatingDirectory(std::function<void(const std::string&)> effect);
-
-// Returns true while the launcher holds the directory at path (however it is spelled), as a
-// directory held open without delete sharing, which Windows' and Wine's removals cannot remove.
-bool IsDirectoryHeld(const std::string& path);
 
 // Records. Events are, in order: "line:TEXT" for each flushed line of standard output,
 // "console-window" for each fetch of the console window, "window:N" for each ShowWindow
@@ -127,7 +140,9 @@ bool IsDirectoryHeld(const std::string& path);
 // "wait-within:MS", "end-job:CODE within MS", "end-process:CODE within MS", "release-job", "read-input",
 // "open-read:PATH", "open-write:PATH", "create-new:PATH",
 // "create-append:PATH SDDL" and "open-append:PATH" for a file opened for appending, "mkdir:PATH SDDL", "rename:OLD ->
-// NEW", "lock:NAME SDDL", "dll-search:system", "hold:PATH", "release", "sleep:MS" and "event:ID".
+// NEW", "lock:NAME SDDL", "dll-search:system", "hold:PATH", "release", "hold-directory:PATH",
+// "release-directory:PATH", "remove-link:NAME" for each link removed as itself, "remove-held:PATH"
+// for each held directory removed (PATH where it was held), "sleep:MS" and "event:ID".
 const std::vector<std::string>& Events();
 const std::vector<WrittenEvent>& WrittenEvents();
 std::vector<std::string> PrintedLines();

@@ -45,9 +45,22 @@ int ReadStandardInputCharacter();
 // true when the system cannot tell, which keeps the launcher's behaviour at a person's screen.
 bool RunsWhereAPersonSees();
 
-// Calls visit with the executable file name of each running process, the caller included, until
-// visit returns false or the list ends. Returns false when the system gives no process snapshot.
-bool VisitProcessNames(const std::function<bool(const std::string&)>& visit);
+// A running process: its executable's file name and its identifier.
+struct ProcessEntry {
+  std::string name;
+  unsigned long id = 0;
+};
+
+// Calls visit with each running process, the caller included, until visit returns false or the
+// list ends. Returns false when the system gives no process snapshot.
+bool VisitProcesses(const std::function<bool(const ProcessEntry&)>& visit);
+
+// Returns true when the process runs elevated or as SYSTEM (S-1-5-18); false when it runs with a
+// standard user's rights, and when it cannot be opened for a query or its token cannot be read.
+bool RunsElevatedOrAsSystem(unsigned long processId);
+
+// Returns true when the launcher itself runs as SYSTEM (S-1-5-18).
+bool RunsAsSystem();
 
 // What the ANSI code page, in which the launcher works, makes of a path that the system holds in
 // full (as wide text).
@@ -80,9 +93,32 @@ struct HeldDirectory {
   explicit operator bool() const { return value != nullptr; }
 };
 
-// Opens the directory at path itself (never a link's target) and holds it; none when path is no
-// directory or it cannot be opened so.
-HeldDirectory HoldDirectory(const std::string& path);
+// Creates the directory at path new, with the security descriptor sddl, and holds it, in one call,
+// so that no other directory can be taken for it. Returns none when anything of that name exists
+// already, sddl is no descriptor or the directory cannot be created.
+HeldDirectory CreateHeldDirectory(const std::string& path, const std::string& sddl);
+
+// The owner and the accounts that the access-control entries of a directory name, as SID strings
+// ("S-1-5-18"); an entry the launcher cannot read names "?".
+struct DirectorySecurity {
+  std::string owner;
+  std::vector<std::string> entries;
+  bool hasDacl = false;
+};
+
+// Opens the directory at path as itself (never a link's target), for its attributes and its
+// descriptor only and without waiting for anyone's opportunistic lock, and asks trusted about its
+// owner and DACL. Returns that same directory held when trusted says yes; none otherwise, and when
+// path is no real directory or its security cannot be read.
+HeldDirectory HoldTrustedDirectory(const std::string& path,
+                                   const std::function<bool(const DirectorySecurity&)>& trusted);
+
+// Removes a held directory with everything below it and releases it, never resolving its path
+// again: each entry is opened relative to its parent's handle and marked for deletion through its
+// own, a link or junction is removed as itself and never entered, and an entry that the open did
+// not reach as itself (a link the system followed) is left. The hold lasts until nothing is left
+// below the directory. Returns true when the directory is gone; does nothing for none.
+bool RemoveHeldDirectory(HeldDirectory directory);
 
 // Returns the identity of a held directory, as IdentifyDirectory gives it; "" for none.
 std::string HeldDirectoryIdentity(HeldDirectory directory);
@@ -99,18 +135,6 @@ enum class PathKind { Missing, File, Directory, Link };
 // Returns what path names; a junction or symbolic link (any reparse point) is a Link.
 PathKind KindOf(const std::string& path);
 
-// The owner and the accounts that the access-control entries of a directory name, as SID strings
-// ("S-1-5-18"); an entry the launcher cannot read names "?".
-struct DirectorySecurity {
-  std::string owner;
-  std::vector<std::string> entries;
-  bool hasDacl = false;
-};
-
-// Reads the owner and DACL of the directory at path through one handle that does not follow a
-// link. Returns false when path is not a real directory or its security cannot be read.
-bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security);
-
 // Returns the short (8.3) form of an existing path (the path itself on a volume without short
 // names), or nothing when the path is missing or changed while its short form was read.
 std::optional<std::string> ShortForm(const std::string& path);
@@ -118,20 +142,26 @@ std::optional<std::string> ShortForm(const std::string& path);
 // Returns the system directory (such as C:\Windows\system32), or "" when it cannot be had.
 std::string SystemDirectory();
 
+// Returns the folder that GetTempPath2W names for this process, without a trailing backslash: for
+// SYSTEM C:\Windows\SystemTemp, which only SYSTEM and administrators may write. Returns "" on a
+// Windows that lacks the call.
+std::string TemporaryDirectoryOfTheSystem();
+
 // Looks up an environment variable, its name matched without regard to case.
 // Returns nothing when it is not set.
 std::optional<std::string> EnvironmentValue(const std::string& name);
 
-// Creates one directory whose parent exists, with the security descriptor sddl; returns false
-// when it was not created, among others when anything of that name exists already.
-bool MakeDirectoryWithSecurity(const std::string& path, const std::string& sddl);
-
-// Renames a file, directory or link (never a link's target); returns false when nothing was
-// renamed, among others when newPath exists.
+// Renames a file, directory or link (never a link's target) without waiting for anyone's
+// opportunistic lock on it; returns false when nothing was renamed, among others when newPath
+// exists or someone holds such a lock.
 bool RenamePath(const std::string& oldPath, const std::string& newPath);
 
-// Returns a number that differs from run to run, for names that others cannot foresee.
+// Returns a number that differs from run to run, for names that are merely new.
 unsigned long UniqueNumber();
+
+// Returns 64 bits from the system's random number generator, for names that nobody can foresee;
+// nothing when the generator gives none.
+std::optional<unsigned long long> RandomNumber();
 
 // Takes the system-wide lock called name, created with the security descriptor sddl, and holds it
 // until the process ends. Returns false when another process holds it or it cannot be taken.
@@ -241,9 +271,6 @@ struct ByteRange {
 std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo = std::nullopt,
                      const ByteRange& range = {});
 
-// Removes an empty directory; returns false when it was not removed.
-bool RemoveEmptyDirectory(const std::string& path);
-
 // Releases a held file; does nothing for none.
 void ReleaseHeldFile(HeldFile file);
 
@@ -311,7 +338,9 @@ void CloseAppendFile(AppendFile file);
 enum class EventType { Information, Warning, Error };
 
 // Writes one event to the Application event log from the event source called source, with its
-// strings in the ANSI code page. Returns false when it was not written.
+// strings in the ANSI code page and the launcher's own account as its user, so that a reader can
+// tell it from one written by another account under the same source. Returns false when it was
+// not written.
 bool WriteEvent(const std::string& source, EventType type, unsigned id, const std::vector<std::string>& strings);
 
 }  // namespace platform

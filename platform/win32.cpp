@@ -7,6 +7,7 @@
 #include <sddl.h>
 #include <tlhelp32.h>
 #include <wincrypt.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,7 +38,7 @@ bool RunsWhereAPersonSees() {
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-bool VisitProcessNames(const std::function<bool(const std::string&)>& visit) {
+bool VisitProcesses(const std::function<bool(const ProcessEntry&)>& visit) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return false;
   PROCESSENTRY32 entry;
@@ -45,11 +46,59 @@ bool VisitProcessNames(const std::function<bool(const std::string&)>& visit) {
   entry.dwSize = sizeof entry;
   // A failed first read leaves nothing that came from the system: the list counts as empty.
   if (Process32First(snapshot, &entry)) {
-    while (visit(entry.szExeFile) && Process32Next(snapshot, &entry)) {
+    while (visit(ProcessEntry{entry.szExeFile, entry.th32ProcessID}) && Process32Next(snapshot, &entry)) {
     }
   }
   CloseHandle(snapshot);
   return true;
+}
+
+namespace {
+
+bool TokenIsElevatedOrSystem(HANDLE token) {
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  if (GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) && elevation.TokenIsElevated)
+    return true;
+  std::vector<BYTE> user(256);
+  return GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size) &&
+         IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, WinLocalSystemSid);
+}
+
+}  // namespace
+
+bool RunsElevatedOrAsSystem(unsigned long processId) {
+  // The least access a query needs, which an elevated or SYSTEM caller gets for every process but
+  // the protected ones; a process that denies even that is no copy of the launcher, whose process
+  // has the system's default security.
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (process == nullptr) return false;
+  HANDLE token = nullptr;
+  bool elevated = OpenProcessToken(process, TOKEN_QUERY, &token) && TokenIsElevatedOrSystem(token);
+  if (token != nullptr) CloseHandle(token);
+  CloseHandle(process);
+  return elevated;
+}
+
+namespace {
+
+// The user SID of the launcher's own token, empty when it cannot be read.
+std::vector<BYTE> OwnUser() {
+  std::vector<BYTE> user(256);
+  HANDLE token = nullptr;
+  DWORD size = 0;
+  bool read = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+              GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size);
+  if (token != nullptr) CloseHandle(token);
+  if (!read) user.clear();
+  return user;
+}
+
+}  // namespace
+
+bool RunsAsSystem() {
+  std::vector<BYTE> user = OwnUser();
+  return !user.empty() && IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, WinLocalSystemSid);
 }
 
 namespace {
@@ -69,6 +118,13 @@ bool ToAnsiExactly(const std::wstring& wide, std::string* ansi) {
   ansi->resize(static_cast<std::size_t>(size));
   size = WideCharToMultiByte(CP_ACP, flags, wide.c_str(), length, &(*ansi)[0], size, nullptr, utf8 ? nullptr : &lossy);
   return size > 0 && !lossy;
+}
+
+std::wstring Widened(const std::string& text, UINT codePage) {
+  int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return wide;
 }
 
 AnsiSpelling Spell(const std::wstring& path) {
@@ -154,24 +210,6 @@ DirectoryIdentity IdentifyDirectory(const std::string& path) {
   return identity;
 }
 
-HeldDirectory HoldDirectory(const std::string& path) {
-  // Without delete sharing: while the handle is open nobody can open the directory for a rename or
-  // removal. Listing access takes part in the sharing checks (attribute access alone does not);
-  // no DELETE access of its own, so that the installer may still list and open it.
-  HANDLE directory =
-      CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (directory == INVALID_HANDLE_VALUE) return HeldDirectory{};
-  BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(directory, &information) ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    CloseHandle(directory);
-    return HeldDirectory{};
-  }
-  return HeldDirectory{directory};
-}
-
 std::string HeldDirectoryIdentity(HeldDirectory directory) {
   BY_HANDLE_FILE_INFORMATION information;
   if (!directory || !GetFileInformationByHandle(directory.value, &information)) return "";
@@ -191,55 +229,6 @@ PathKind KindOf(const std::string& path) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::File;
 }
 
-namespace {
-
-std::string SidText(PSID sid) {
-  char* text = nullptr;
-  if (sid == nullptr || !ConvertSidToStringSidA(sid, &text)) return "?";
-  std::string result(text);
-  LocalFree(text);
-  return result;
-}
-
-}  // namespace
-
-bool ReadDirectorySecurity(const std::string& path, DirectorySecurity* security) {
-  // One handle for the kind and the security, so that a link swapped in between cannot lend its
-  // target's security; OPEN_REPARSE_POINT opens a link itself, which then fails the test below.
-  HANDLE directory = CreateFileA(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (directory == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION information;
-  bool realDirectory = GetFileInformationByHandle(directory, &information) &&
-                       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                       (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  bool read = realDirectory &&
-              GetSecurityInfo(directory, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                              nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS;
-  CloseHandle(directory);
-  if (!read) return false;
-  security->owner = SidText(owner);
-  security->hasDacl = dacl != nullptr;
-  security->entries.clear();
-  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
-    void* entry = nullptr;
-    if (!GetAce(dacl, i, &entry)) {
-      security->entries.push_back("?");
-      continue;
-    }
-    // Allowed and denied entries share one layout; any other kind is not one the launcher made.
-    BYTE type = static_cast<ACE_HEADER*>(entry)->AceType;
-    bool plain = type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_DENIED_ACE_TYPE;
-    security->entries.push_back(plain ? SidText(&static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart) : "?");
-  }
-  LocalFree(descriptor);
-  return true;
-}
-
 std::optional<std::string> ShortForm(const std::string& path) {
   DWORD size = GetShortPathNameA(path.c_str(), nullptr, 0);
   if (size == 0) return std::nullopt;
@@ -255,6 +244,21 @@ std::string SystemDirectory() {
   UINT length = GetSystemDirectoryA(buffer, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return "";
   return std::string(buffer, length);
+}
+
+std::string TemporaryDirectoryOfTheSystem() {
+  // Looked up at run time: only Windows 11 and the updates of 2022 and later have it.
+  using GetTempPath2WFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
+  HMODULE kernel = GetModuleHandleA("kernel32");
+  FARPROC address = kernel != nullptr ? GetProcAddress(kernel, "GetTempPath2W") : nullptr;
+  if (address == nullptr) return "";
+  wchar_t buffer[MAX_PATH + 1] = {};
+  DWORD length = reinterpret_cast<GetTempPath2WFunction>(reinterpret_cast<void*>(address))(MAX_PATH + 1, buffer);
+  if (length == 0 || length > MAX_PATH) return "";
+  std::wstring path(buffer, length);
+  if (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  std::string ansi;
+  return ToAnsiExactly(path, &ansi) ? ansi : "";
 }
 
 std::optional<std::string> EnvironmentValue(const std::string& name) {
@@ -291,9 +295,242 @@ class SecurityFromText {
 
 }  // namespace
 
-bool MakeDirectoryWithSecurity(const std::string& path, const std::string& sddl) {
+namespace {
+
+// The native calls that open a file relative to a directory's handle, which no Win32 call does,
+// looked up in ntdll, which every process has loaded.
+using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                              PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+
+NtCreateFileFunction NativeCreateFile() {
+  static const NtCreateFileFunction function = [] {
+    HMODULE ntdll = GetModuleHandleA("ntdll");
+    FARPROC address = ntdll != nullptr ? GetProcAddress(ntdll, "NtCreateFile") : nullptr;
+    return reinterpret_cast<NtCreateFileFunction>(reinterpret_cast<void*>(address));
+  }();
+  return function;
+}
+
+constexpr NTSTATUS kSuccess = 0;
+constexpr NTSTATUS kNotImplemented = static_cast<NTSTATUS>(0xC0000002L);  // STATUS_NOT_IMPLEMENTED
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The hold: listing access takes part in the sharing checks (attribute access alone does not), and
+// without delete sharing nobody can open the directory to rename or remove it. No DELETE access
+// of its own: Wine refuses FindFirstFile (error 32) on a directory that a handle with DELETE
+// holds, so the installer could not list its folder.
+constexpr ACCESS_MASK kHoldAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr ULONG kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Opens name relative to root (an NT path "\??\C:\..." without root), answering with the
+// system's status; a status other than success leaves no handle open.
+NTSTATUS OpenNative(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                    ULONG options, PSECURITY_DESCRIPTOR descriptor, HANDLE* handle) {
+  *handle = nullptr;
+  NtCreateFileFunction createFile = NativeCreateFile();
+  if (createFile == nullptr || name.size() * sizeof(WCHAR) > 0xFFF0) return kNotImplemented;
+  UNICODE_STRING text;
+  text.Buffer = const_cast<PWSTR>(name.c_str());
+  text.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
+  text.MaximumLength = text.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, root, descriptor);
+  IO_STATUS_BLOCK io = {};
+  NTSTATUS status = createFile(handle, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, sharing, disposition,
+                               options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  // An opportunistic lock that someone holds is being broken: the open came back at once instead
+  // of waiting for its holder, who could make the run wait forever. Such an object is left alone.
+  if (status != kSuccess && *handle != nullptr && status >= 0) CloseHandle(*handle);
+  if (status != kSuccess) *handle = nullptr;
+  return status;
+}
+
+// The NT form of a full Win32 path: "C:\..." as "\??\C:\...", "\\server\share\..." as
+// "\??\UNC\server\share\...". The launcher forms its paths whole, without "." or "..".
+std::wstring NativePath(const std::string& path) {
+  std::wstring wide = Widened(path, CP_ACP);
+  if (wide.compare(0, 2, L"\\\\") == 0) return L"\\??\\UNC\\" + wide.substr(2);
+  return L"\\??\\" + wide;
+}
+
+bool IsRealDirectory(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information;
+  return GetFileInformationByHandle(handle, &information) &&
+         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (sid == nullptr || !ConvertSidToStringSidA(sid, &text)) return "?";
+  std::string result(text);
+  LocalFree(text);
+  return result;
+}
+
+bool ReadSecurity(HANDLE directory, DirectorySecurity* security) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(directory, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                      nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  security->owner = SidText(owner);
+  security->hasDacl = dacl != nullptr;
+  security->entries.clear();
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, i, &entry)) {
+      security->entries.push_back("?");
+      continue;
+    }
+    // Allowed and denied entries share one layout; any other kind is not one the launcher made.
+    BYTE type = static_cast<ACE_HEADER*>(entry)->AceType;
+    bool plain = type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_DENIED_ACE_TYPE;
+    security->entries.push_back(plain ? SidText(&static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart) : "?");
+  }
+  LocalFree(descriptor);
+  return true;
+}
+
+// The path the system holds for an open handle ("\\?\C:\..."), or "" when it gives none.
+std::wstring FinalPathOf(HANDLE handle) {
+  std::wstring path(1024, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= path.size()) return L"";
+  path.resize(length);
+  return path;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+struct DirectoryEntry {
+  std::wstring name;
+  DWORD attributes;
+};
+
+// The entries of an open directory, "." and ".." left out, read whole before anything is removed.
+std::vector<DirectoryEntry> ListEntries(HANDLE directory) {
+  std::vector<DirectoryEntry> entries;
+  std::vector<BYTE> buffer(64 * 1024);
+  FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;
+  while (GetFileInformationByHandleEx(directory, kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+    kind = FileFullDirectoryInfo;
+    for (std::size_t at = 0;;) {
+      const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(buffer.data() + at);
+      std::wstring name(entry->FileName, entry->FileNameLength / sizeof(WCHAR));
+      if (name != L"." && name != L"..") entries.push_back({name, entry->FileAttributes});
+      if (entry->NextEntryOffset == 0) break;
+      at += entry->NextEntryOffset;
+    }
+  }
+  return entries;
+}
+
+// Marks an open file or directory for deletion, clearing its read-only attribute when that is
+// what refuses it, as the command interpreter's removal did.
+bool MarkForDeletion(HANDLE handle, DWORD attributes) {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  if (SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition)) return true;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return false;
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = (attributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) &&
+         SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+void RemoveEntriesBelow(HANDLE directory, const std::wstring& path);
+
+// Removes one entry of the directory open as parent, whose path is parentPath.
+void RemoveEntry(HANDLE parent, const std::wstring& parentPath, const DirectoryEntry& entry) {
+  // A link or junction is opened as itself and so removed as itself, never entered.
+  bool folder =
+      (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+  HANDLE child = nullptr;
+  ACCESS_MASK access = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+  if (OpenNative(parent, entry.name, folder ? access | FILE_LIST_DIRECTORY : access, kShareAll, FILE_OPEN,
+                 FILE_OPEN_REPARSE_POINT | (folder ? FILE_DIRECTORY_FILE : 0), nullptr, &child) != kSuccess) {
+    return;
+  }
+  // The handle must name exactly this entry below the directory. Wine opens a link's target
+  // whatever it is asked, and after a folder above was renamed it names the entry by a path that
+  // now leads elsewhere; in both cases deleting through it would reach outside.
+  std::wstring childPath = parentPath + L"\\" + entry.name;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (SamePath(FinalPathOf(child), childPath) && GetFileInformationByHandle(child, &information)) {
+    if (folder) RemoveEntriesBelow(child, childPath);
+    MarkForDeletion(child, information.dwFileAttributes);
+  }
+  CloseHandle(child);
+}
+
+// Removes every entry below the directory open as directory, whose path is path.
+void RemoveEntriesBelow(HANDLE directory, const std::wstring& path) {
+  for (const DirectoryEntry& entry : ListEntries(directory)) RemoveEntry(directory, path, entry);
+}
+
+}  // namespace
+
+HeldDirectory CreateHeldDirectory(const std::string& path, const std::string& sddl) {
   SecurityFromText security(sddl);
-  return security.Attributes() != nullptr && CreateDirectoryA(path.c_str(), security.Attributes()) != 0;
+  if (security.Attributes() == nullptr) return HeldDirectory{};
+  // One call creates it with its descriptor and holds it: FILE_CREATE fails on anything of that
+  // name, a link included, so the handle can only be the directory made here.
+  HANDLE directory = nullptr;
+  NTSTATUS status = OpenNative(nullptr, NativePath(path), kHoldAccess, kHoldSharing, FILE_CREATE, FILE_DIRECTORY_FILE,
+                               security.Attributes()->lpSecurityDescriptor, &directory);
+  return HeldDirectory{status == kSuccess ? directory : nullptr};
+}
+
+HeldDirectory HoldTrustedDirectory(const std::string& path,
+                                   const std::function<bool(const DirectorySecurity&)>& trusted) {
+  // Attributes and descriptor only: nothing of its contents is read before it is known to be the
+  // launcher's own.
+  HANDLE inspected = nullptr;
+  if (OpenNative(nullptr, NativePath(path), READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, FILE_OPEN,
+                 FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED, nullptr,
+                 &inspected) != kSuccess) {
+    return HeldDirectory{};
+  }
+  DirectorySecurity security;
+  HANDLE held = nullptr;
+  // Held through the handle it was judged by (an empty name relative to it is that directory), so
+  // that the decision and the removal concern one directory.
+  if (IsRealDirectory(inspected) && ReadSecurity(inspected, &security) && trusted(security)) {
+    OpenNative(inspected, L"", kHoldAccess, kHoldSharing, FILE_OPEN, FILE_DIRECTORY_FILE | FILE_COMPLETE_IF_OPLOCKED,
+               nullptr, &held);
+  }
+  CloseHandle(inspected);
+  return HeldDirectory{held};
+}
+
+bool RemoveHeldDirectory(HeldDirectory directory) {
+  if (!directory) return false;
+  HANDLE held = directory.value;
+  std::wstring path = FinalPathOf(held);
+  if (!path.empty()) RemoveEntriesBelow(held, path);
+  // NT lets no open gain DELETE while another handle denies delete sharing, the hold included: an
+  // attribute-only handle, which takes no part in the sharing checks, carries the directory from
+  // the hold to the handle that deletes it. Only the emptied directory is exposed meanwhile, and
+  // it is still deleted through its handle wherever it is.
+  HANDLE bridge = nullptr;
+  OpenNative(held, L"", FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr,
+             &bridge);
+  CloseHandle(held);
+  if (bridge == nullptr) return false;
+  HANDLE own = nullptr;
+  OpenNative(bridge, L"", DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kHoldSharing, FILE_OPEN, FILE_DIRECTORY_FILE,
+             nullptr, &own);
+  CloseHandle(bridge);
+  BY_HANDLE_FILE_INFORMATION information;
+  bool removed = own != nullptr && GetFileInformationByHandle(own, &information) &&
+                 MarkForDeletion(own, information.dwFileAttributes);
+  if (own != nullptr) CloseHandle(own);
+  return removed;
 }
 
 bool RenamePath(const std::string& oldPath, const std::string& newPath) {
@@ -302,10 +539,11 @@ bool RenamePath(const std::string& oldPath, const std::string& newPath) {
   // its target instead: that is refused.
   DWORD attributes = GetFileAttributesA(oldPath.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  HANDLE object = CreateFileA(oldPath.c_str(), DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (object == INVALID_HANDLE_VALUE) return false;
+  HANDLE object = nullptr;
+  if (OpenNative(nullptr, NativePath(oldPath), DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                 FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED, nullptr, &object) != kSuccess) {
+    return false;
+  }
   BY_HANDLE_FILE_INFORMATION information;
   bool itself = GetFileInformationByHandle(object, &information) &&
                 ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
@@ -329,6 +567,18 @@ unsigned long UniqueNumber() {
   LARGE_INTEGER counter = {};
   QueryPerformanceCounter(&counter);
   return static_cast<unsigned long>(counter.LowPart) ^ (GetCurrentProcessId() << 16) ^ GetTickCount();
+}
+
+std::optional<unsigned long long> RandomNumber() {
+  // The CryptoAPI's generator, from advapi32, which the launcher imports already: the system's
+  // own random numbers, not a clock or a process id that a standard user could foresee.
+  HCRYPTPROV provider = 0;
+  unsigned long long number = 0;
+  if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return std::nullopt;
+  bool made = CryptGenRandom(provider, sizeof number, reinterpret_cast<BYTE*>(&number)) != 0;
+  CryptReleaseContext(provider, 0);
+  if (!made) return std::nullopt;
+  return number;
 }
 
 bool HoldSystemWideLock(const std::string& name, const std::string& sddl) {
@@ -365,13 +615,6 @@ bool ReplaceFileWith(const std::string& source, const std::string& target) {
 }
 
 namespace {
-
-std::wstring Widened(const std::string& text, UINT codePage) {
-  int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-  if (length > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-  return wide;
-}
 
 std::optional<unsigned long long> FileSizeOf(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -581,8 +824,6 @@ std::string Sha256Of(HeldFile file, const std::optional<std::string>& copyTo, co
   return digest;
 }
 
-bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
-
 void ReleaseHeldFile(HeldFile file) {
   if (file) CloseHandle(file.value);
 }
@@ -760,8 +1001,9 @@ bool WriteEvent(const std::string& source, EventType type, unsigned id, const st
   WORD kind = type == EventType::Information ? EVENTLOG_INFORMATION_TYPE
               : type == EventType::Warning   ? EVENTLOG_WARNING_TYPE
                                              : EVENTLOG_ERROR_TYPE;
-  BOOL written =
-      ReportEventW(log, kind, 0, id, nullptr, static_cast<WORD>(pointers.size()), 0, pointers.data(), nullptr);
+  std::vector<BYTE> user = OwnUser();
+  PSID sid = user.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  BOOL written = ReportEventW(log, kind, 0, id, sid, static_cast<WORD>(pointers.size()), 0, pointers.data(), nullptr);
   DeregisterEventSource(log);
   return written != 0;
 }

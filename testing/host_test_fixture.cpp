@@ -28,15 +28,13 @@ void LauncherTest::SetUp() {
   launcherDirectory = "C:\\pkg";
   host::OnProgramStart([this](const host::StartedProgram& program) {
     if (IsProgram(program, "extrac32.exe")) {
+      std::vector<std::string> paths = QuotedTexts(program.parameters.value_or(""));
       for (const auto& [relative, bytes] : package_) {
         auto cut = cutShort_.find(relative);
-        WriteFile(std::string(kExpansionDirectory) + "\\" + relative,
-                  cut == cutShort_.end() ? bytes : bytes.substr(0, cut->second));
+        WriteFile(paths.at(0) + "\\" + relative, cut == cutShort_.end() ? bytes : bytes.substr(0, cut->second));
       }
     } else if (IsProgram(program, "InstallGui.exe")) {
       settingsSeenByInstaller_.push_back(Exists(kSettingsFile) ? ReadFile(kSettingsFile) : "(missing)");
-    } else if (IsProgram(program, "cmd.exe")) {
-      RemoveAsTheCommandInterpreter(program);
     }
   });
 }
@@ -66,7 +64,8 @@ void LauncherTest::SetPackageWithSettings(const std::string& settings) {
 void LauncherTest::HoldExpansionDirectory() {
   MakeDirectories(ExpansionDirectory());
   platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
-  temporaryDirectory.expansionDirectory = platform::HoldDirectory(ExpansionDirectory());
+  temporaryDirectory.expansionDirectory =
+      platform::HoldTrustedDirectory(ExpansionDirectory(), [](const platform::DirectorySecurity&) { return true; });
 }
 
 std::string LauncherTest::TempLockName() { return ExpansionLockName(platform::IdentifyDirectory("C:\\Temp").id); }

@@ -1,9 +1,8 @@
 #pragma once
 // A fresh stand-in Windows for each unit test, set up as the package tools set up theirs: files
 // under a scratch directory ("C:\..." maps into it), TEMP set to C:\Temp, a system directory with
-// extrac32.exe and cmd.exe, the launcher at C:\pkg\Setup.exe, and empty options. Starting
-// extrac32.exe writes the test's package into the expansion directory; cmd.exe removes the
-// directory its parameters quote, as the real removal does.
+// extrac32.exe, the launcher at C:\pkg\Setup.exe, and empty options. Starting extrac32.exe writes
+// the test's package into the directory its parameters name.
 
 #include <gtest/gtest.h>
 

@@ -155,8 +155,6 @@ PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDi
         std::vector<fs::path> enclosing;
         ExpandFolder(packageDirectory, host::HostPath(paths[paths.size() - 2]), &enclosing);
       }
-    } else if (IsProgram(program, "cmd.exe")) {
-      RemoveAsTheCommandInterpreter(program);
     } else {
       InstallerStart start{program.file, program.parameters,       program.workingDirectory,
                            true,         SettingsPathFor(program), {}};
@@ -183,11 +181,11 @@ PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDi
   result.unfinishedOutput = host::UnflushedOutput();
   const std::vector<std::string>& events = host::Events();
   result.waitedForEnter = std::find(events.begin(), events.end(), "read-input") != events.end();
-  // Every program the launcher asked for that is neither of the two system tools is an installer
-  // start; those the stand-in saw no effect of were not in the package.
+  // Every program the launcher asked for but the system's cabinet tool is an installer start; those
+  // the stand-in saw no effect of were not in the package.
   std::size_t next = 0;
   for (const host::StartedProgram& program : host::StartedPrograms()) {
-    if (IsProgram(program, "extrac32.exe") || IsProgram(program, "cmd.exe")) continue;
+    if (IsProgram(program, "extrac32.exe")) continue;
     if (next < started.size() && started[next].program == program.file) {
       result.installers.push_back(started[next++]);
     } else {

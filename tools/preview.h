@@ -35,7 +35,7 @@ struct PreviewResult {
 
 // Runs the launcher as setup.launcherPath with arguments (launcher options, in the ANSI code
 // page) on the stand-in; its extrac32.exe expands the files below packageDirectory (links
-// followed) and its cmd.exe removes the directory the launcher names. Throws std::runtime_error
+// followed). Throws std::runtime_error
 // when the package folder cannot be read or forms a link loop.
 PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDirectory,
                          const std::vector<std::string>& arguments);

@@ -37,13 +37,6 @@ std::vector<std::string> QuotedTexts(const std::string& parameters) {
   return texts;
 }
 
-void RemoveAsTheCommandInterpreter(const host::StartedProgram& program) {
-  std::vector<std::string> paths = QuotedTexts(program.parameters.value_or(""));
-  // A directory the launcher still holds is left whole, as Wine's removal leaves it.
-  if (paths.empty() || !IsDrivePath(paths.back()) || host::IsDirectoryHeld(paths.back())) return;
-  fs::remove_all(host::HostPath(paths.back()));
-}
-
 StandInWindows::StandInWindows(const StandInSetup& setup) {
   const char* scratch = std::getenv("TMPDIR");
   std::string pattern =
@@ -64,7 +57,6 @@ StandInWindows::StandInWindows(const StandInSetup& setup) {
   launchOptions = LaunchOptions();
   host::SetSystemDirectory("C:\\Windows\\system32");
   WriteFile("C:\\Windows\\system32\\extrac32.exe", "stand-in");
-  WriteFile("C:\\Windows\\system32\\cmd.exe", "stand-in");
   if (IsDrivePath(setup.launcherPath)) WriteFile(setup.launcherPath, "stand-in");
   if (IsDrivePath(setup.temp)) fs::create_directories(host::HostPath(setup.temp));
   // Named, not bound: the stand-in's cabinet is a table of the package folder, which no hash fits.

@@ -23,7 +23,7 @@ struct StandInSetup {
 // Holds the host platform on a fresh scratch directory for as long as it lives.
 class StandInWindows {
  public:
-  // Resets the host platform: TEMP set, the system directory with extrac32.exe and cmd.exe, the
+  // Resets the host platform: TEMP set, the system directory with extrac32.exe, the
   // launcher's file at its path, only the launcher itself running, standard input at its end, no
   // options and no directories resolved. The programs started have no effect until one is set.
   explicit StandInWindows(const StandInSetup& setup);
@@ -45,14 +45,9 @@ class StandInWindows {
 // inside its scratch directory.
 bool IsDrivePath(const std::string& path);
 
-// Returns true when the program started is the one named name ("cmd.exe"), in any letter case.
+// Returns true when the program started is the one named name ("extrac32.exe"), in any letter case.
 bool IsProgram(const host::StartedProgram& program, const std::string& name);
 
 // Returns the texts between pairs of double quotes in parameters, in order: the paths in the
-// parameters the launcher gives extrac32.exe and cmd.exe.
+// parameters the launcher gives extrac32.exe.
 std::vector<std::string> QuotedTexts(const std::string& parameters);
-
-// Does what the command interpreter's removal does: removes the directory tree at the last quoted
-// path of program's parameters, when that is a path on a drive that the launcher does not hold,
-// and nothing else.
-void RemoveAsTheCommandInterpreter(const host::StartedProgram& program);

@@ -13,6 +13,9 @@ constexpr std::size_t kHeaderSize = 36;
 constexpr std::size_t kFileEntrySize = 16;  // before the file's name
 constexpr std::size_t kNameLimit = 256;     // the longest name, its terminating zero included
 constexpr std::uint16_t kReservePresent = 0x0004;
+// A cabinet that continues from or in another of a set: extrac32.exe /A follows it into files of
+// the next cabinet, which this table does not list.
+constexpr std::uint16_t kPartOfASet = 0x0001 | 0x0002;
 constexpr std::uint16_t kNameIsUtf8 = 0x80;
 // The table follows the header's reserved area (at most 65,535 bytes), the names of the
 // neighbouring cabinets of a set and at most 65,535 folder entries of at most 263 bytes each.
@@ -32,8 +35,9 @@ std::optional<std::vector<CabinetFile>> ParseCabinetListing(std::string_view byt
   }
   std::size_t at = Little(bytes, 16, 4);
   std::size_t count = Little(bytes, 28, 2);
-  std::size_t minimumStart = kHeaderSize + ((Little(bytes, 30, 2) & kReservePresent) != 0 ? 4 : 0);
-  if (at < minimumStart || at > kLatestTableStart) return std::nullopt;
+  std::uint32_t flags = Little(bytes, 30, 2);
+  std::size_t minimumStart = kHeaderSize + ((flags & kReservePresent) != 0 ? 4 : 0);
+  if (at < minimumStart || at > kLatestTableStart || (flags & kPartOfASet) != 0) return std::nullopt;
   std::vector<CabinetFile> files;
   files.reserve(std::min(count, bytes.size() / (kFileEntrySize + 2)));
   for (std::size_t i = 0; i < count; ++i) {

@@ -17,7 +17,8 @@ struct CabinetFile {
 
 // Returns the files that the table of a cabinet lists, in the table's order, from the cabinet's
 // bytes from its start to at least the table's end; nothing when the bytes are no cabinet of the
-// Microsoft Cabinet format or its table does not lie whole in them.
+// Microsoft Cabinet format, its table does not lie whole in them, or it is one of a set of cabinets
+// (it continues from or in another), whose other cabinets hold files that this table does not list.
 std::optional<std::vector<CabinetFile>> ParseCabinetListing(std::string_view bytes);
 
 // Returns the files that the cabinet at path lists; nothing when it cannot be read or is no cabinet.

@@ -32,6 +32,11 @@ TEST(ParseCabinetListing, ReadsNamesFlagsAndSizesAndRefusesWhatIsNoWholeTable) {
   table = cabinet;
   table[44 + 16] = '\0';  // an empty name
   EXPECT_FALSE(ParseCabinetListing(table));
+  for (char set : {'\1', '\2'}) {
+    table = cabinet;
+    table[30] = set;  // continued from or in another cabinet, which extrac32.exe /A would follow
+    EXPECT_FALSE(ParseCabinetListing(table));
+  }
 }
 
 class ExpansionShortfallTest : public LauncherTest {

@@ -5,34 +5,29 @@
 #include "platform/platform.h"
 #include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
-#include "workspace/process_runner.h"
 
-std::string RemovalParameters(const std::string& expansionDirectory) {
-  // Quoted, so that a blank cannot split the path into two directories to remove; /D keeps a
-  // registry AutoRun command out of the hidden, unbounded wait; /V:OFF keeps "!" literal.
-  return "/D /V:OFF /C rmdir /S /Q \"" + expansionDirectory + "\"";
+std::string CleanUpWorkspace(bool installFailed) {
+  PrintLine(installFailed ? "Install Failed, Beginning Cleanup..." : "Install Complete, Beginning Cleanup...");
+  std::string expansionDirectory = ExpansionDirectory();
+  std::string replaced;
+  if (platform::KindOf(expansionDirectory) == platform::PathKind::Link) {
+    replaced = "Unable to use the temporary directory: TempExpandedFiles in it is a link or junction.";
+  } else if (!IsTheHeldExpansionDirectory(expansionDirectory)) {
+    // What stands at the path now is someone else's.
+    replaced =
+        "Unable to use the temporary directory: TempExpandedFiles in it is no longer the one this run created; it was "
+        "left alone.";
+  }
+  if (!replaced.empty()) PrintLine(replaced);
+  // Through the hold, never by the path: what the path names now is never looked into.
+  RemoveExpansionDirectory();
+  PrintLine("Cleanup Complete.");
+  return replaced;
 }
 
-void CleanUpWorkspace(bool installFailed) {
-  PrintLine(installFailed ? "Install Failed, Beginning Cleanup..." : "Install Complete, Beginning Cleanup...");
-  // The removal follows links below the path it is given, so a link that stands in the
-  // directory's place since the expansion is left alone.
-  std::string expansionDirectory = ExpansionDirectory();
-  bool ours = IsTheHeldExpansionDirectory(expansionDirectory);
-  // Released only now, just after the check: the interpreter's removal stops at a directory held
-  // open without delete sharing (Wine's removes nothing of it then).
-  ReleaseExpansionDirectory();
-  if (platform::KindOf(expansionDirectory) == platform::PathKind::Link) {
-    PrintLine("Unable to use the temporary directory: TempExpandedFiles in it is a link or junction.");
-  } else if (!ours) {
-    // The path names another directory than the run's own: what is there is not the run's to remove.
-    PrintLine(
-        "Unable to use the temporary directory: TempExpandedFiles in it is no longer the one this run "
-        "created; it was left alone.");
-  } else {
-    RunAndWait(CommandInterpreterPath(), RemovalParameters(expansionDirectory), platform::kHide);
-    LogInformation(platform::PathExists(expansionDirectory) ? "The expansion directory is still there."
-                                                            : "The expansion directory was removed.");
-  }
-  PrintLine("Cleanup Complete.");
+Outcome EndWithCleanup(Outcome outcome, RunRecord* record) {
+  std::string replaced = CleanUpWorkspace(outcome != Outcome::Installed);
+  if (replaced.empty()) return outcome;
+  record->failure = replaced;
+  return Outcome::WorkspaceReplaced;
 }

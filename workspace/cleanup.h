@@ -1,10 +1,15 @@
 #pragma once
 #include <string>
 
-// Announces "Install Failed" when installFailed, else "Install Complete", has the command interpreter
-// remove the expansion directory and all below it, and prints "Cleanup Complete.".
-void CleanUpWorkspace(bool installFailed);
+#include "common/run_record.h"
 
-// Returns the command interpreter's parameters that remove exactly expansionDirectory: no AutoRun
-// command, no delayed expansion, the path quoted.
-std::string RemovalParameters(const std::string& expansionDirectory);
+// Announces "Install Failed" when installFailed, else "Install Complete", removes the expansion
+// directory and all below it through the handle that holds it, wherever it is now, and prints
+// "Cleanup Complete.". Returns "" when the expansion directory's path still named the run's own
+// directory; otherwise the line, printed between the two, that says it no longer did.
+std::string CleanUpWorkspace(bool installFailed);
+
+// Cleans up after a run that came to outcome (installFailed unless it is Installed) and returns
+// outcome, or WorkspaceReplaced with the cleanup's line in record when the expansion directory had
+// been replaced.
+Outcome EndWithCleanup(Outcome outcome, RunRecord* record);

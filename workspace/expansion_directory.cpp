@@ -1,12 +1,12 @@
 #include "workspace/expansion_directory.h"
 
 #include <cstdio>
+#include <cstring>
 
+#include "common/package_layout.h"
 #include "common/process_state.h"
 #include "platform/platform.h"
-#include "workspace/cleanup.h"
 #include "workspace/locations.h"
-#include "workspace/process_runner.h"
 
 const char kExpansionDirectorySecurity[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const char kExpansionLockSecurity[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
@@ -27,9 +27,25 @@ bool MoveAside(const std::string& expansionDirectory) {
   return false;
 }
 
-bool IsOwnLeftoverAt(const std::string& path) {
-  platform::DirectorySecurity security;
-  return platform::ReadDirectorySecurity(path, &security) && IsOwnLeftover(security);
+bool Hold(platform::HeldDirectory directory, const std::string& name) {
+  if (!directory) return false;
+  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
+  temporaryDirectory.expansionDirectory = directory;
+  temporaryDirectory.expansionName = name;
+  return true;
+}
+
+// Goes on beside TempExpandedFiles that someone else keeps, in a directory of a name nobody can
+// foresee, made new and held in one call as the usual one is. Refused where no random number is to
+// be had, or where its longer name would make the installer's path pass MAX_PATH: the promise of a
+// "temp" of up to 214 characters is kept for TempExpandedFiles itself.
+bool CreateBeside(const std::string& expansionDirectory) {
+  std::optional<unsigned long long> number = platform::RandomNumber();
+  if (!number) return false;
+  std::string name = FreshExpansionName(*number);
+  std::string path = expansionDirectory.substr(0, expansionDirectory.rfind('\\') + 1) + name;
+  if (path.size() + 1 + std::strlen(package::kInstallerX64) >= package::kMaxPath) return false;
+  return Hold(platform::CreateHeldDirectory(path, kExpansionDirectorySecurity), name);
 }
 
 }  // namespace
@@ -62,31 +78,32 @@ std::string AsideName(const std::string& expansionDirectory, unsigned long numbe
   return expansionDirectory + "." + digits;
 }
 
+std::string FreshExpansionName(unsigned long long number) {
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", number);
+  return std::string(package::kExpansionFolder) + "." + digits;
+}
+
 std::string CreateFreshExpansionDirectory(const std::string& expansionDirectory) {
   const std::string prefix = "Unable to use the temporary directory: ";
   platform::PathKind kind = platform::KindOf(expansionDirectory);
-  if (kind == platform::PathKind::Directory && IsOwnLeftoverAt(expansionDirectory)) {
-    // Only SYSTEM and administrators could have shaped what is below it, so the removal may
-    // follow it down; the run that left it ended without its cleanup.
-    RunAndWait(CommandInterpreterPath(), RemovalParameters(expansionDirectory), platform::kHide);
+  if (kind == platform::PathKind::Directory) {
+    // Only SYSTEM and administrators could have shaped what is below it; the run that left it
+    // ended without its cleanup. Judged and removed through one handle.
+    platform::RemoveHeldDirectory(platform::HoldTrustedDirectory(expansionDirectory, IsOwnLeftover));
     kind = platform::KindOf(expansionDirectory);
   }
   // Anything else of that name (a link, a file, a folder a standard user could write to) is
   // never entered, written or removed: renamed, it no longer stands in the launcher's way.
-  if (kind != platform::PathKind::Missing && !MoveAside(expansionDirectory)) {
-    return prefix + "TempExpandedFiles in it could not be removed or moved aside.";
-  }
+  bool inTheWay = kind != platform::PathKind::Missing && !MoveAside(expansionDirectory);
   // Fails when anything of the name appeared since: the launcher runs nothing from a directory
-  // that it did not create itself.
-  if (!platform::MakeDirectoryWithSecurity(expansionDirectory, kExpansionDirectorySecurity)) {
-    return prefix + "TempExpandedFiles in it could not be created.";
-  }
-  // Held until the cleanup's removal: whoever may write to "temp" may otherwise rename it away and
-  // put a folder of their own in its place.
-  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
-  temporaryDirectory.expansionDirectory = platform::HoldDirectory(expansionDirectory);
-  if (!temporaryDirectory.expansionDirectory) return prefix + "TempExpandedFiles in it could not be created.";
-  return "";
+  // that it did not create itself, and holds it from that very call on.
+  if (!inTheWay && Hold(platform::CreateHeldDirectory(expansionDirectory, kExpansionDirectorySecurity), "")) return "";
+  // Someone keeps TempExpandedFiles (held open, or taken again as soon as it was moved aside).
+  if (platform::KindOf(expansionDirectory) != platform::PathKind::Missing && CreateBeside(expansionDirectory))
+    return "";
+  return prefix + (inTheWay ? "TempExpandedFiles in it could not be removed or moved aside."
+                            : "TempExpandedFiles in it could not be created.");
 }
 
 bool IsTheHeldExpansionDirectory(const std::string& expansionDirectory) {
@@ -94,7 +111,8 @@ bool IsTheHeldExpansionDirectory(const std::string& expansionDirectory) {
   return !held.empty() && platform::IdentifyDirectory(expansionDirectory).id == held;
 }
 
-void ReleaseExpansionDirectory() {
-  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
+bool RemoveExpansionDirectory() {
+  bool removed = platform::RemoveHeldDirectory(temporaryDirectory.expansionDirectory);
   temporaryDirectory.expansionDirectory = platform::HeldDirectory{};
+  return removed;
 }

@@ -33,15 +33,22 @@ bool IsOwnLeftover(const platform::DirectorySecurity& security);
 // eight hexadecimal digits.
 std::string AsideName(const std::string& expansionDirectory, unsigned long number);
 
+// Returns the name of the directory that a run takes beside a TempExpandedFiles that is someone
+// else's: "TempExpandedFiles.", and number as sixteen hexadecimal digits.
+std::string FreshExpansionName(unsigned long long number);
+
 // Returns true when expansionDirectory still names the directory that the run created and holds:
 // neither it nor a folder above it was swapped, renamed or relinked since.
 bool IsTheHeldExpansionDirectory(const std::string& expansionDirectory);
 
-// Releases the held expansion directory, leaving it where it is.
-void ReleaseExpansionDirectory();
+// Removes the held expansion directory through its hold, wherever it is now, and all below it
+// that is the run's own; returns true when it is gone.
+bool RemoveExpansionDirectory();
 
-// Creates the expansion directory afresh with kExpansionDirectorySecurity and holds it. A leftover of an
-// earlier run of this launcher is removed first; anything else of that name is moved aside
-// unopened. Returns "" on success, otherwise the "Unable to use the temporary directory: " line
-// that says why, with no new directory created.
+// Creates the expansion directory afresh with kExpansionDirectorySecurity and holds it. A leftover
+// of an earlier run of this launcher is removed first; anything else of that name is moved aside
+// unopened. When TempExpandedFiles stays someone else's, the run goes on in a directory of a fresh,
+// unforeseeable name beside it (temporaryDirectory.expansionName). Returns "" on success,
+// otherwise the "Unable to use the temporary directory: " line that says why, with no new
+// directory created.
 std::string CreateFreshExpansionDirectory(const std::string& expansionDirectory);

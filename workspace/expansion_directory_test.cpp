@@ -16,7 +16,8 @@ const std::string kAccount = "S-1-5-21-0-0-0-1000";
 const std::string kAside = "C:\\Temp\\TempExpandedFiles.00005eed";
 const std::string kCreated =
     std::string("mkdir:C:\\Temp\\TempExpandedFiles ") + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-const std::string kRemoval = "/D /V:OFF /C rmdir /S /Q \"C:\\Temp\\TempExpandedFiles\"";
+const std::string kRemoval = "remove-held:C:\\Temp\\TempExpandedFiles";
+const std::string kBeside = "C:\\Temp\\TempExpandedFiles.0123456789abcdef";
 
 class FreshExpansionDirectoryTest : public LauncherTest {
  protected:
@@ -38,13 +39,8 @@ class FreshExpansionDirectoryTest : public LauncherTest {
     ASSERT_EQ(symlink(host::HostPath("C:\\Elsewhere").c_str(), host::HostPath(path).c_str()), 0);
   }
 
-  std::vector<std::string> Removals() {
-    std::vector<std::string> removals;
-    for (const host::StartedProgram& program : host::StartedPrograms()) {
-      if (program.file == "C:\\Windows\\system32\\cmd.exe") removals.push_back(*program.parameters);
-    }
-    return removals;
-  }
+  // The removals through a hold, by the path each directory was held at.
+  std::vector<std::string> Removals() { return EventsStartingWith("remove-held:"); }
 
   void ExpectFreshPackageOnly() {
     EXPECT_EQ(ReadFile(kSettingsFile), "[Install]\r\n");
@@ -123,12 +119,13 @@ TEST_F(FreshExpansionDirectoryTest, OwnLeftoverIsRemovedWithoutLinesThenCreatedA
 
 TEST_F(FreshExpansionDirectoryTest, OwnLeftoverThatResistsRemovalIsMovedAside) {
   PlantLeftover("S-1-5-18", {"S-1-5-18", "S-1-5-32-544"});
-  // The removal achieves nothing, and neither does the expansion, which the check then tells.
-  host::OnProgramStart([](const host::StartedProgram&) {});
-  EXPECT_EQ(ExpandPackage(&record_), Expansion::Incomplete);
-  EXPECT_EQ(Removals().size(), 1u);
+  host::KeepOnRemoval(kSettingsFile);  // somebody holds it open
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
+  EXPECT_EQ(Removals(), (std::vector<std::string>{kRemoval}));
   EXPECT_EQ(ReadFile(kAside + "\\install\\component.isf"), "[Install]\r\nstale and longer\r\n");
+  EXPECT_FALSE(Exists(kAside + "\\install\\x64")) << "what could be removed was";
   EXPECT_EQ(EventsStartingWith("mkdir:"), (std::vector<std::string>{kCreated}));
+  ExpectFreshPackageOnly();
 }
 
 TEST_F(FreshExpansionDirectoryTest, ForeignLeftoversAreMovedAsideUnopened) {
@@ -158,6 +155,9 @@ TEST_F(FreshExpansionDirectoryTest, ForeignLeftoversAreMovedAsideUnopened) {
     EXPECT_EQ(EventsStartingWith("rename:"),
               (std::vector<std::string>{"rename:C:\\Temp\\TempExpandedFiles -> " + kAside}));
     EXPECT_EQ(std::filesystem::symlink_status(host::HostPath(kAside)).type(), before);
+    EXPECT_EQ(EventsStartingWith("hold-directory:"),
+              (std::vector<std::string>{"hold-directory:" + std::string(kExpansionDirectory)}))
+        << "held only once created: the planted one is never opened for its contents";
     ExpectFreshPackageOnly();
   }
   EXPECT_EQ(ReadFile("C:\\Elsewhere\\keep.txt"), "precious");
@@ -171,31 +171,63 @@ TEST_F(FreshExpansionDirectoryTest, AsideNameTakenAlreadyTriesTheNext) {
   EXPECT_TRUE(Exists("C:\\Temp\\TempExpandedFiles.00005eee\\extra.txt"));
 }
 
-TEST_F(FreshExpansionDirectoryTest, NeitherRemovedNorRenamedStopsOnTheTemporaryDirectoryRoad) {
+TEST_F(FreshExpansionDirectoryTest, SquattedNameThatCannotBeMovedAsideIsWorkedBeside) {
   WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x");
-  host::FailRenaming();
-  EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
-  EXPECT_EQ(
-      Lines(),
-      (std::vector<std::string>{
-          "Creating Temporary Directory...",
-          "Unable to use the temporary directory: TempExpandedFiles in it could not be removed or moved aside."}));
+  host::FailRenaming();  // its owner holds it open without delete sharing
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", "Expanding Install Files..."}));
   EXPECT_EQ(EventsStartingWith("rename:").size(), 16u);
-  EXPECT_TRUE(EventsStartingWith("mkdir:").empty());
-  EXPECT_TRUE(host::StartedPrograms().empty());
+  EXPECT_EQ(EventsStartingWith("mkdir:"),
+            (std::vector<std::string>{"mkdir:" + kBeside + " " + kExpansionDirectorySecurity}));
+  EXPECT_EQ(ExpansionDirectory(), kBeside);
+  EXPECT_EQ(ReadFile(kBeside + "\\install\\component.isf"), "[Install]\r\n");
+  EXPECT_EQ(host::StartedPrograms()[0].parameters, "/Y /A /E /L \"" + kBeside + "\" \"C:\\pkg\\Setup.cab\"");
+  EXPECT_EQ(record_.temporaryDirectory,
+            "C:\\Temp, in TempExpandedFiles.0123456789abcdef: TempExpandedFiles there is someone else's and could not "
+            "be moved aside");
   EXPECT_EQ(ReadFile(std::string(kExpansionDirectory) + "\\extra.txt"), "x");
+  EXPECT_TRUE(EventsStartingWith("hold-directory:" + std::string(kExpansionDirectory) + "\n").empty());
 }
 
-TEST_F(FreshExpansionDirectoryTest, CreationRacedByALinkStopsTheRun) {
+TEST_F(FreshExpansionDirectoryTest, NoWayBesideASquattedNameStopsOnTheTemporaryDirectoryRoad) {
+  const std::vector<std::string> refused = {
+      "Creating Temporary Directory...",
+      "Unable to use the temporary directory: TempExpandedFiles in it could not be removed or moved aside."};
+  // No random number to be had; then a "temp" where the longer name would pass MAX_PATH (214
+  // characters still hold TempExpandedFiles, 197 the name beside it).
+  for (std::size_t length : {std::size_t{0}, std::size_t{198}, std::size_t{197}}) {
+    SCOPED_TRACE(length);
+    std::string temp = length == 0 ? "C:\\Temp" : "C:\\" + std::string(length - 3, 't');
+    MakeDirectories(temp);
+    WriteFile(temp + "\\TempExpandedFiles\\extra.txt", "x");
+    host::SetEnvironment("TEMP", temp);
+    host::SetRandomNumber(length == 0 ? std::nullopt : std::optional<unsigned long long>(1));
+    host::FailRenaming();
+    host::ClearRecords();
+    Expansion expansion = ExpandPackage(&record_);
+    if (length == 197) {
+      EXPECT_EQ(expansion, Expansion::Done) << "fits";
+      EXPECT_EQ(ExpansionDirectory().size() + std::string("\\install\\x64\\InstallGui.exe").size(), 259u);
+      continue;
+    }
+    EXPECT_EQ(expansion, Expansion::NotStarted);
+    EXPECT_EQ(Lines(), refused);
+    EXPECT_TRUE(EventsStartingWith("mkdir:").empty());
+    EXPECT_TRUE(host::StartedPrograms().empty());
+    EXPECT_EQ(ReadFile(temp + "\\TempExpandedFiles\\extra.txt"), "x");
+  }
+}
+
+TEST_F(FreshExpansionDirectoryTest, CreationRacedByALinkIsWorkedBeside) {
   PlantLeftover("S-1-5-18", {"S-1-5-18", "S-1-5-32-544"});
   // A standard user's link takes the name after the leftover is gone and before the creation.
-  host::BeforeCreatingDirectory([this](const std::string& path) { PlantLinkToElsewhere(path); });
-  EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
-  EXPECT_EQ(Lines(), (std::vector<std::string>{
-                         "Creating Temporary Directory...",
-                         "Unable to use the temporary directory: TempExpandedFiles in it could not be created."}));
+  host::BeforeCreatingDirectory([this](const std::string& path) {
+    if (path == kExpansionDirectory) PlantLinkToElsewhere(path);
+  });
+  EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_EQ(Removals(), (std::vector<std::string>{kRemoval}));
-  EXPECT_EQ(host::StartedPrograms().size(), 1u);  // the removal, and no extrac32.exe
+  EXPECT_EQ(ExpansionDirectory(), kBeside);
+  EXPECT_TRUE(std::filesystem::is_symlink(host::HostPath(kExpansionDirectory)));
   EXPECT_FALSE(Exists("C:\\Elsewhere\\install"));
   EXPECT_EQ(ReadFile("C:\\Elsewhere\\keep.txt"), "precious");
 }

@@ -1,6 +1,9 @@
 #include "workspace/expansion.h"
 
+#include "launcher/run_sequence.h"
 #include "testing/host_test_fixture.h"
+#include "tools/cabinet_table.h"
+#include "workspace/locations.h"
 
 namespace {
 
@@ -69,6 +72,75 @@ TEST_F(ExpandPackageTest, UnusableTempCreatesNothing) {
 TEST_F(ExpandPackageTest, BlankInPathsStaysInsideQuotes) {
   EXPECT_EQ(ExtractionParameters("C:\\Users\\John Smith\\Temp\\TempExpandedFiles", "C:\\My Pkg\\Setup.cab"),
             "/Y /A /E /L \"C:\\Users\\John Smith\\Temp\\TempExpandedFiles\" \"C:\\My Pkg\\Setup.cab\"");
+}
+
+TEST(LeadsOutOfTheDirectory, RootsDrivesStreamsAndPartsOfDotsAndBlanks) {
+  for (const char* out :
+       {"..\\..\\windows\\win.ini", "install\\..\\..\\x", "\\x", "/x", "C:x", "C:\\x", "install\\a.txt:stream",
+        "a/../../x", "install\\.. \\x", "...\\x", "install\\.\\x", "install\\\\x", "install\\", ".."}) {
+    EXPECT_TRUE(LeadsOutOfTheDirectory(out)) << out;
+  }
+  for (const char* in : {"install\\component.isf", "install\\x64\\InstallGui.exe", "a..b\\.config", "..a", "a b\\c"}) {
+    EXPECT_FALSE(LeadsOutOfTheDirectory(in)) << in;
+  }
+}
+
+class ExpansionRefusalTest : public LauncherTest {
+ protected:
+  std::string Refusal(const std::vector<CabinetFile>& files) {
+    WriteFile("C:\\pkg\\Setup.cab", CabinetTableBytes(files));
+    return ExpansionRefusal(kExpansionDirectory, "C:\\pkg\\Setup.cab");
+  }
+};
+
+TEST_F(ExpansionRefusalTest, TheLongestPathMayHave259Characters) {
+  // C:\Temp\TempExpandedFiles and a backslash are 26 characters: 233 are left for a name.
+  const std::string folder = "install\\";
+  auto named = [&](std::size_t length, bool utf8 = false) {
+    return CabinetFile{folder + std::string(length - folder.size(), 'n'), utf8, 1};
+  };
+  EXPECT_EQ(Refusal({named(20), named(233), named(30)}), "");
+  EXPECT_EQ(Refusal({named(234)}), "Unable to expand the package: C:\\Temp\\TempExpandedFiles\\" + named(234).name +
+                                       " would be 260 characters long, past Windows' limit of 259.");
+  EXPECT_EQ(Refusal({named(20), named(234), named(235), named(30)}),
+            "Unable to expand the package: C:\\Temp\\TempExpandedFiles\\" + named(235).name +
+                " would be 261 characters long, past Windows' limit of 259.");
+  // A UTF-8 name counts its characters, not its bytes: 128 of them in 248 bytes fit.
+  CabinetFile wide{folder, true, 1};
+  for (std::size_t i = folder.size(); i < 128; ++i) wide.name += "\xc3\xa9";
+  EXPECT_EQ(PathCharacters(wide), 128u);
+  EXPECT_EQ(Refusal({wide}), "");
+  EXPECT_EQ(PathCharacters({"\xf0\x9f\x96\xa8.txt", true, 1}), 6u) << "beyond 16 bits: two units";
+  EXPECT_EQ(Refusal({{"install\\a", false, 1}, {"..\\..\\b", false, 1}}),
+            "Unable to expand the package: the package cabinet lists ..\\..\\b, a name that leads out of the "
+            "directory it is expanded into.");
+  EXPECT_EQ(Refusal({}), "") << "an empty cabinet is told after the expansion";
+  WriteFile("C:\\pkg\\Setup.cab", "MSCF and no table");
+  EXPECT_EQ(ExpansionRefusal(kExpansionDirectory, "C:\\pkg\\Setup.cab"),
+            "Unable to expand the package: the package cabinet is damaged or is no cabinet.");
+}
+
+TEST_F(ExpansionRefusalTest, ARefusedPackageIsNeitherExpandedNorStartedAndItsDirectoryIsRemoved) {
+  for (const std::string& name : {"install\\" + std::string(240, 'n'), std::string("..\\..\\slip.txt")}) {
+    SCOPED_TRACE(name);
+    TearDown();
+    SetUp();
+    SetPackage({{"install\\component.isf", "x"}, {name, "y"}});
+    WriteCabinet();
+    std::vector<std::string> argv = {"C:\\pkg\\Setup.exe"};
+    const char* arguments[] = {argv[0].c_str()};
+    EXPECT_EQ(RunLauncher(1, arguments), 10);
+    std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "Creating Temporary Directory...");
+    EXPECT_EQ(lines[1].rfind("Unable to expand the package: ", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], "Unable to extract cab:  Setup.cab");
+    EXPECT_TRUE(host::StartedPrograms().empty()) << "no extrac32.exe, no installer";
+    EXPECT_FALSE(Exists(kExpansionDirectory));
+    EXPECT_FALSE(Exists("C:\\slip.txt"));
+    ASSERT_EQ(host::WrittenEvents().size(), 1u);
+    EXPECT_EQ(host::WrittenEvents()[0].id, 1003u);
+  }
 }
 
 }  // namespace

@@ -6,13 +6,13 @@
 
 namespace {
 
-// Beyond MAX_PATH the installer does not start and the command interpreter's rmdir removes files
-// in its working directory, the launcher's own.
+// Beyond MAX_PATH the installer does not start, and extrac32.exe writes what it can.
 using package::kMaxPath;
 
 // The longest path a run forms in "temp": the installer, "\TempExpandedFiles\install\x64\InstallGui.exe"
 // (45 characters); the rewrite's "...\install\component.isf.tmp" is one shorter, a leftover's
-// aside name and the removal's path shorter still.
+// aside name shorter still. A fresh name beside a squatted TempExpandedFiles is longer: its
+// creation checks the budget itself.
 constexpr std::size_t kLongestPathBelowTemp = 45;
 
 bool IsAbsoluteWindowsPath(const std::string& path) {
@@ -22,8 +22,8 @@ bool IsAbsoluteWindowsPath(const std::string& path) {
   return driveRooted || uncRooted;
 }
 
-// Characters no Windows path holds, and "%", which the command interpreter expands even inside
-// the quoted removal path and which could so aim the removal at another directory.
+// Characters no Windows path holds, and "%", which a command interpreter would expand in the
+// paths the installer is given.
 bool HoldsForbiddenCharacter(const std::string& path) {
   for (std::size_t i = 0; i < path.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(path[i]);
@@ -61,6 +61,20 @@ std::string PathProblem(const std::string& path) {
   return "";
 }
 
+// The system's own answer to a "temp" where every standard user may create folders: a run as SYSTEM
+// whose "temp" is SYSTEM's default, the Windows directory's Temp, works in the folder GetTempPath2W
+// names (C:\Windows\SystemTemp, which only SYSTEM and administrators may write), where the system
+// has the call and that folder can be used.
+platform::DirectoryIdentity SystemsOwnInstead(const platform::DirectoryIdentity& temp) {
+  std::string windows = platform::WindowsDirectory();
+  if (!platform::RunsAsSystem() || windows.empty() || platform::IdentifyDirectory(windows + "\\Temp").id != temp.id)
+    return temp;
+  std::string systemsOwn = platform::TemporaryDirectoryOfTheSystem();
+  platform::DirectoryIdentity own =
+      systemsOwn.empty() ? platform::DirectoryIdentity{} : platform::IdentifyDirectory(systemsOwn);
+  return own.id.empty() || own.finalPath.empty() || !PathProblem(own.finalPath).empty() ? temp : own;
+}
+
 std::string TemporaryDirectoryProblemOf(const std::optional<std::string>& temp, platform::DirectoryIdentity* identity) {
   platform::AnsiSpelling spelling = platform::SpellEnvironmentValue("temp");
   if (!spelling.exact && spelling.shortForm.empty()) {
@@ -75,7 +89,9 @@ std::string TemporaryDirectoryProblemOf(const std::optional<std::string>& temp, 
   if (identity->finalPath.empty()) {
     return "the directory TEMP leads to has a name that the system's code page cannot spell, and no short name.";
   }
-  return PathProblem(identity->finalPath);
+  problem = PathProblem(identity->finalPath);
+  if (problem.empty()) *identity = SystemsOwnInstead(*identity);
+  return problem;
 }
 
 }  // namespace
@@ -99,8 +115,10 @@ std::string ExpansionDirectory() {
   if (!temporaryDirectory.resolved) ResolveTemporaryDirectory();
   const std::string& temp = temporaryDirectory.path;
   if (temp.empty()) return "";
+  const std::string& name = temporaryDirectory.expansionName;
   // A drive's root comes back as "C:\".
-  return (temp.back() == '\\' ? temp.substr(0, temp.size() - 1) : temp) + "\\" + package::kExpansionFolder;
+  return (temp.back() == '\\' ? temp.substr(0, temp.size() - 1) : temp) + "\\" +
+         (name.empty() ? package::kExpansionFolder : name);
 }
 
 std::string LauncherDirectory() {
@@ -118,11 +136,6 @@ std::string LauncherDirectoryProblem() {
 std::string ExtractionToolPath() {
   std::string systemDirectory = platform::SystemDirectory();
   return systemDirectory.empty() ? "" : systemDirectory + "\\extrac32.exe";
-}
-
-std::string CommandInterpreterPath() {
-  std::string systemDirectory = platform::SystemDirectory();
-  return systemDirectory.empty() ? "C:\\windows\\system32\\cmd.exe" : systemDirectory + "\\cmd.exe";
 }
 
 std::string ShortPathOf(const std::string& path) { return platform::ShortForm(path).value_or(""); }

@@ -7,11 +7,12 @@
 // says why the temporary directory is unusable ("temp" unset, empty, a device path, not absolute,
 // holding characters that no path may hold, not to be spelled in the code page even by its short
 // form, naming no directory, or so long, as given or once resolved, that a path formed in it would
-// pass MAX_PATH).
+// pass MAX_PATH). A run as SYSTEM whose "temp" is SYSTEM's default C:\Windows\Temp resolves to the
+// folder GetTempPath2W names for SYSTEM instead, where the system has it.
 std::string ResolveTemporaryDirectory();
 
-// Returns the resolved temporary directory followed by "\TempExpandedFiles", or "" when it is
-// unusable; resolves it first when the run has not.
+// Returns the resolved temporary directory followed by "\TempExpandedFiles" (or by the fresh name the
+// run took beside a squatted one), or "" when it is unusable; resolves it first when the run has not.
 std::string ExpansionDirectory();
 
 // Returns the directory of the launcher's executable as the system reports it (its short form
@@ -24,10 +25,6 @@ std::string LauncherDirectoryProblem();
 
 // Returns the system directory followed by "\extrac32.exe", or "" without a system directory.
 std::string ExtractionToolPath();
-
-// Returns the system directory followed by "\cmd.exe", or "C:\windows\system32\cmd.exe" without
-// a system directory.
-std::string CommandInterpreterPath();
 
 // Returns the short form of the package cabinet: the executable's path with "cab" after its last
 // dot when that exists, else launcherDirectory + "\InstallFiles.cab" when that exists; "" when

@@ -146,15 +146,39 @@ TEST_F(ExpansionDirectoryTest, ALinkedTempIsUsedByTheFinalPathItLeadsTo) {
             "Unable to use the temporary directory: TEMP is too long for the paths the launcher forms in it.");
 }
 
+TEST_F(ExpansionDirectoryTest, SystemRunInWindowsTempWorksWhereGetTempPath2WSays) {
+  MakeDirectories("C:\\Windows\\Temp");
+  MakeDirectories("C:\\Windows\\SystemTemp");
+  host::SetFileNamesIgnoreCase(true);
+  struct Case {
+    bool system;
+    const char* temp;
+    const char* systemsOwn;  // what GetTempPath2W names; "" without the call
+    const char* expected;
+  };
+  for (const Case& c : {Case{true, "C:\\Windows\\Temp", "C:\\Windows\\SystemTemp", "C:\\Windows\\SystemTemp"},
+                        Case{true, "C:\\WINDOWS\\temp\\.", "C:\\Windows\\SystemTemp", "C:\\Windows\\SystemTemp"},
+                        Case{false, "C:\\Windows\\Temp", "C:\\Windows\\SystemTemp", "C:\\Windows\\Temp"},
+                        Case{true, "C:\\Temp", "C:\\Windows\\SystemTemp", "C:\\Temp"},
+                        Case{true, "C:\\Windows\\Temp", "", "C:\\Windows\\Temp"},
+                        Case{true, "C:\\Windows\\Temp", "C:\\Windows\\Missing", "C:\\Windows\\Temp"}}) {
+    SCOPED_TRACE(std::string(c.temp) + (c.system ? " as SYSTEM, " : " as an administrator, ") + c.systemsOwn);
+    host::SetRunsAsSystem(c.system);
+    host::SetEnvironment("TEMP", c.temp);
+    host::SetTemporaryDirectoryOfTheSystem(c.systemsOwn);
+    EXPECT_EQ(ResolveTemporaryDirectory(), "");
+    EXPECT_EQ(temporaryDirectory.path, c.expected);
+    EXPECT_EQ(temporaryDirectory.id, platform::IdentifyDirectory(c.expected).id) << "the lock follows it";
+  }
+}
+
 using SystemProgramPathsTest = LauncherTest;
 
 TEST_F(SystemProgramPathsTest, FromTheSystemDirectory) {
   host::SetSystemDirectory("D:\\WINNT\\system32");
   EXPECT_EQ(ExtractionToolPath(), "D:\\WINNT\\system32\\extrac32.exe");
-  EXPECT_EQ(CommandInterpreterPath(), "D:\\WINNT\\system32\\cmd.exe");
   host::SetSystemDirectory("");
   EXPECT_EQ(ExtractionToolPath(), "");
-  EXPECT_EQ(CommandInterpreterPath(), "C:\\windows\\system32\\cmd.exe");
 }
 
 }  // namespace

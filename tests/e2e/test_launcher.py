@@ -238,11 +238,17 @@ def test_windows_platform_tests(scenario, prefix, wow64):
     target.mkdir()
     (target / "keep.txt").write_bytes(b"keep")
     (s.root / "link").symlink_to(target, target_is_directory=True)
+    tree = s.root / "tree"
+    (tree / "sub").mkdir(parents=True)
+    (tree / "sub" / "inside.txt").write_bytes(b"x")
+    (tree / "plain.txt").write_bytes(b"x")
+    (tree / "folder-link").symlink_to(target, target_is_directory=True)
+    (tree / "file-link").symlink_to(target / "keep.txt")
     tests = BUILD / "win32-tests"
     environment = dict(wine_environment(prefix), LAUNCHER_EXPECT_WOW64="1" if wow64 else "0",
                        LAUNCHER_OBSERVER=windows_path(tests / "observer.exe"),
                        LAUNCHER_TEST_LINK=windows_path(s.root / "link"),
-                       LAUNCHER_TEST_LINK_TARGET=windows_path(target))
+                       LAUNCHER_TEST_LINK_TARGET=windows_path(target), LAUNCHER_TEST_TREE=windows_path(tree))
     completed = subprocess.run(["wine", str(tests / "platform_win32_tests.exe")], cwd=s.root, env=environment,
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
     output = completed.stdout.decode("latin-1")

@@ -1,6 +1,7 @@
 """The workspace: which cabinet is expanded and where, the expansion directory's protection and
 what stands in its way, the cleanup, and the temporary directories the launcher accepts."""
 
+import re
 import shutil
 import subprocess
 import threading
@@ -96,14 +97,16 @@ def test_leftover_with_links_outside(scenario, shape):
         assert not s.expansion_dir.exists(), "expansion directory removed"
     else:
         # Windows renames a link as itself; Wine 8 opens and renames its target instead, so the
-        # launcher cannot move it aside here and stops on the temporary-directory road.
+        # launcher cannot move it aside here and goes on in a fresh directory beside it.
         s.expansion_dir.symlink_to(elsewhere, target_is_directory=True)
-        assert_run(s.run(), ["Creating Temporary Directory...",
-                             "Unable to use the temporary directory: TempExpandedFiles in it could not be removed "
-                             "or moved aside.", "Unable to extract cab:  Setup.cab"], 10)
+        result = s.run()
+        assert_run(result, SETTINGS_RUN, 0)
+        beside = re.escape(s.temp_value) + r"\\TempExpandedFiles\.[0-9a-f]{16}"
+        assert re.fullmatch("/I:" + beside + r"\\install\\component\.isf", s.installer_runs()[0]["parameters"])
+        assert re.fullmatch(beside + ": TempExpandedFiles there is someone else's and could not be moved aside",
+                            result.event()["fields"]["Temporary directory"].replace(", in ", "\\")), "the event says so"
         assert s.expansion_dir.is_symlink(), "the link is left where it was"
-        assert aside_directories(s) == [], "nothing moved aside"
-        assert s.installer_runs() == [], "nothing started"
+        assert aside_directories(s) == [], "nothing moved aside, and the directory beside it removed"
     assert tree(elsewhere) == before, "the folder outside is whole"
     assert_sentinels(sentinels)
 

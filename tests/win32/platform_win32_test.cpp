@@ -1,7 +1,8 @@
 // The real Windows platform layer (platform/win32.cpp) and the C runtime under it, tested under
 // Wine in a 64-bit and a 32-bit prefix. CTest passes LAUNCHER_EXPECT_WOW64 (1 or 0),
-// LAUNCHER_OBSERVER (a program that reports how it was started) and LAUNCHER_TEST_LINK (a link
-// to a folder, made on the Unix side, which Windows programs under Wine see as a reparse point).
+// LAUNCHER_OBSERVER (a program that reports how it was started), LAUNCHER_TEST_LINK (a link to a
+// folder, made on the Unix side, which Windows programs under Wine see as a reparse point) and
+// LAUNCHER_TEST_TREE (a folder with files, a subfolder and links to that folder and its file).
 #include <windows.h>
 
 #include <fcntl.h>
@@ -149,7 +150,11 @@ TEST_F(Win32PlatformTest, PathsAndTheSystem) {
   ASSERT_GE(system.size(), 9u);
   EXPECT_EQ(_stricmp(system.substr(system.size() - 9).c_str(), "\\system32"), 0) << system;
   EXPECT_TRUE(Exists(ExtractionToolPath())) << ExtractionToolPath();
-  EXPECT_TRUE(Exists(CommandInterpreterPath())) << CommandInterpreterPath();
+  EXPECT_EQ(_stricmp(platform::WindowsDirectory().c_str(), system.substr(0, system.size() - 9).c_str()), 0);
+  EXPECT_TRUE(platform::RunsElevatedOrAsSystem(GetCurrentProcessId())) << "Wine runs everything elevated";
+  EXPECT_FALSE(platform::RunsElevatedOrAsSystem(0x7FFFFFF0)) << "no such process";
+  EXPECT_FALSE(platform::RunsAsSystem());
+  EXPECT_NE(platform::RandomNumber(), platform::RandomNumber());
   EXPECT_EQ(platform::RunsUnderWow64(), Environment("LAUNCHER_EXPECT_WOW64") == "1");
 
   char module[MAX_PATH];
@@ -184,27 +189,69 @@ TEST_F(Win32PlatformTest, NameTheCodePageCannotSpellIsSpelledByItsShortForm) {
   EXPECT_NE(platform::IdentifyDirectory(spelling.shortForm).id, platform::IdentifyDirectory(Path("Mara")).id);
 }
 
-TEST_F(Win32PlatformTest, ProtectedDirectoryReadsBackAsAnOwnLeftover) {
+TEST_F(Win32PlatformTest, ProtectedDirectoryIsCreatedHeldAndReadsBackAsAnOwnLeftover) {
   std::string protectedPath = Path("protected");
-  ASSERT_TRUE(platform::MakeDirectoryWithSecurity(protectedPath, kExpansionDirectorySecurity));
-  EXPECT_FALSE(platform::MakeDirectoryWithSecurity(protectedPath, kExpansionDirectorySecurity));
+  platform::HeldDirectory created = platform::CreateHeldDirectory(protectedPath, kExpansionDirectorySecurity);
+  ASSERT_TRUE(created);
+  EXPECT_FALSE(platform::CreateHeldDirectory(protectedPath, kExpansionDirectorySecurity)) << "never one that exists";
+  platform::ReleaseHeldDirectory(created);
   platform::DirectorySecurity security;
-  ASSERT_TRUE(platform::ReadDirectorySecurity(protectedPath, &security));
+  auto remember = [&](const platform::DirectorySecurity& read) {
+    security = read;
+    return IsOwnLeftover(read);
+  };
+  EXPECT_FALSE(platform::HoldTrustedDirectory(protectedPath, remember));
   bool system = false;
   for (const std::string& entry : security.entries) system = system || entry == "S-1-5-18";
   EXPECT_TRUE(system);
   // Wine keeps no owner: it reads back as its user, whom an own leftover may not name (on Windows
   // the owner is SYSTEM or the Administrators group, which created it).
   EXPECT_EQ(security.owner.rfind("S-1-5-21-", 0), 0u) << security.owner;
-  EXPECT_FALSE(IsOwnLeftover(security));
+  platform::HeldDirectory trusted =
+      platform::HoldTrustedDirectory(protectedPath, [](const platform::DirectorySecurity&) { return true; });
+  ASSERT_TRUE(trusted);
+  EXPECT_EQ(platform::HeldDirectoryIdentity(trusted), platform::IdentifyDirectory(protectedPath).id);
+  platform::ReleaseHeldDirectory(trusted);
 
   // A folder made without a descriptor is open to others, and so never anyone's leftover.
   ASSERT_TRUE(CreateDirectoryA(Path("plain").c_str(), nullptr));
-  ASSERT_TRUE(platform::ReadDirectorySecurity(Path("plain"), &security));
+  EXPECT_FALSE(platform::HoldTrustedDirectory(Path("plain"), remember));
   EXPECT_FALSE(IsOwnLeftover(security));
-  EXPECT_FALSE(platform::ReadDirectorySecurity(Path("missing"), &security));
-  EXPECT_FALSE(platform::MakeDirectoryWithSecurity(Path("bad"), "not a descriptor"));
+  bool asked = false;
+  EXPECT_FALSE(platform::HoldTrustedDirectory(Path("missing"), [&](const platform::DirectorySecurity&) {
+    asked = true;
+    return true;
+  }));
+  EXPECT_FALSE(asked);
+  EXPECT_FALSE(platform::CreateHeldDirectory(Path("bad"), "not a descriptor"));
   EXPECT_FALSE(Exists(Path("bad")));
+}
+
+TEST_F(Win32PlatformTest, AHeldDirectoryIsRemovedThroughItsHoldAndNothingALinkLeadsTo) {
+  std::string path = Path("tree");
+  platform::HeldDirectory held = platform::CreateHeldDirectory(path, kExpansionDirectorySecurity);
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(CreateDirectoryA(Path("tree\\install").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(Path("tree\\install\\x64").c_str(), nullptr));
+  Write(Path("tree\\install\\x64\\InstallGui.exe"), "x");
+  Write(Path("tree\\install\\component.isf"), "x");
+  ASSERT_TRUE(SetFileAttributesA(Path("tree\\install\\component.isf").c_str(), FILE_ATTRIBUTE_READONLY));
+  // Moved while held (Wine lets a folder above it be renamed; Windows does not): still removed.
+  EXPECT_TRUE(platform::RemoveHeldDirectory(held));
+  EXPECT_FALSE(Exists(path));
+
+  // A tree with links below it, made on the Unix side: Windows removes a link as itself, Wine
+  // opens what it leads to and so leaves the link; what it leads to stays whole either way.
+  std::string tree = Environment("LAUNCHER_TEST_TREE");
+  ASSERT_FALSE(tree.empty());
+  platform::HeldDirectory linked =
+      platform::HoldTrustedDirectory(tree, [](const platform::DirectorySecurity&) { return true; });
+  ASSERT_TRUE(linked);
+  bool removed = platform::RemoveHeldDirectory(linked);
+  EXPECT_EQ(removed, !Exists(tree));
+  EXPECT_FALSE(Exists(tree + "\\sub"));
+  EXPECT_FALSE(Exists(tree + "\\plain.txt"));
+  EXPECT_EQ(Read(Environment("LAUNCHER_TEST_LINK_TARGET") + "\\keep.txt"), "keep");
 }
 
 TEST_F(Win32PlatformTest, RenameMovesTheObjectItselfOrNothing) {
@@ -359,10 +406,9 @@ TEST_F(Win32PlatformTest, FileSizesBelowADirectoryByAnsiOrUtf8Name) {
 
 TEST_F(Win32PlatformTest, AHeldDirectoryKeepsItsPlaceAndIdentityAndCanBeListed) {
   std::string path = Path("held");
-  ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
-  Write(Path("held\\inside.txt"), "x");
-  platform::HeldDirectory held = platform::HoldDirectory(path);
+  platform::HeldDirectory held = platform::CreateHeldDirectory(path, kExpansionDirectorySecurity);
   ASSERT_TRUE(held);
+  Write(Path("held\\inside.txt"), "x");
   EXPECT_FALSE(MoveFileExA(path.c_str(), Path("moved").c_str(), 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   WIN32_FIND_DATAA found;
