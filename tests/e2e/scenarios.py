@@ -79,11 +79,12 @@ def make_package(package_dir, out_dir, name=None):
     return completed.returncode, completed.stderr.decode()
 
 
-# What the launcher's ReportEventW calls print on Wine's channels: the call with its type, id and
-# number of strings on advapi's fixme channel, then each string on the eventlog channel.
+# What the launcher's ReportEventW calls print on Wine's channels: the call with its type, id, user
+# SID (a pointer, 00000000 for none) and number of strings on advapi's fixme channel, then each
+# string on the eventlog channel.
 EVENT_CHANNELS = ",+eventlog,fixme+advapi"
 EVENT_CALL = re.compile(r":fixme:advapi:ReportEventW \([0-9A-Fa-f]+,0x([0-9a-f]{4}),0x[0-9a-f]{4},0x([0-9a-f]{8}),"
-                        r"[0-9A-Fa-f]+,0x([0-9a-f]{4}),")
+                        r"([0-9A-Fa-f]+),0x([0-9a-f]{4}),")
 EVENT_STRING = re.compile(r':eventlog:ReportEventW L"(.*)"(\.\.\.)?$')
 # Wine shows at most about 290 characters of a string, then "...": such a string ends with this.
 CUT_BY_WINE = "\u2026"
@@ -106,8 +107,8 @@ def events_in(stderr):
         string = EVENT_STRING.search(line)
         if call:
             events.append({"type": EVENT_TYPES.get(int(call.group(1), 16)), "id": int(call.group(2), 16),
-                           "strings": []})
-            pending = int(call.group(3), 16)
+                           "user_sid": int(call.group(3), 16) != 0, "strings": []})
+            pending = int(call.group(4), 16)
         elif string and pending:
             events[-1]["strings"].append(wine_string(string.group(1)) + (CUT_BY_WINE if string.group(2) else ""))
             pending -= 1
@@ -282,6 +283,7 @@ def assert_event(result, kind, event_id, **fields):
     """The run's one event has this type and id, and these strings (Exit_code for "Exit code")."""
     event = result.event()
     assert (event["type"], event["id"]) == (kind, event_id), "event type and id"
+    assert event["user_sid"], "written with the launcher's user SID"
     assert event["fields"]["Exit code"] == str(result.exit_code), "the event's exit code"
     for name, value in fields.items():
         shown = event["fields"][name.replace("_", " ")]

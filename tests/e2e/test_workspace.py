@@ -10,8 +10,8 @@ import time
 import pytest
 
 from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_OK, EXPANSION, FAILED_CLEANUP, FIRST_EXAMPLE_IN, MISSING_X64, FIRST_EXAMPLE_OUT, PORT_OPTIONS,
-                       PROGRAMS, SETTINGS_RUN, aside_directories, assert_one_installer, assert_package_only,
-                       assert_run, assert_sentinels, settings_path, tree, with_sentinels)
+                       PROGRAMS, SETTINGS_RUN, aside_directories, assert_event, assert_one_installer,
+                       assert_package_only, assert_run, assert_sentinels, settings_path, tree, with_sentinels)
 from wine import wine_environment, windows_path
 
 
@@ -282,3 +282,155 @@ def test_unusable_temp(scenario, temp, reason):
     assert list(s.temp.iterdir()) == [], "nothing created"
     assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Setup.cab", "Setup.exe", "Setup.sha256"], \
         "nothing created beside the launcher"
+
+
+REPLACED = ("Unable to use the temporary directory: TempExpandedFiles in it is no longer the one this run created; it "
+            "was left alone.")
+
+
+def victim_with_the_package_names(s):
+    """Somebody else's folder whose TempExpandedFiles holds the names a run removes, for a link to lead to."""
+    victim = s.root / "victim"
+    for relative in ("install/component.isf", "install/x64/InstallGui.exe", "install/x86/InstallGui.exe", "keep.txt"):
+        (victim / "TempExpandedFiles" / relative).parent.mkdir(parents=True, exist_ok=True)
+        (victim / "TempExpandedFiles" / relative).write_bytes(b"the victim's")
+    return victim
+
+
+def wait_for(condition, what):
+    """Waits until condition() holds; the deadline only keeps a broken run from hanging the suite."""
+    deadline = time.time() + 120
+    while not condition():
+        assert time.time() < deadline, f"never came: {what}"
+        time.sleep(0.05)
+
+
+def run_in_background(s, arguments=""):
+    outcome = {}
+    thread = threading.Thread(target=lambda: outcome.update(result=s.run(arguments)))
+    thread.start()
+    return thread, outcome
+
+
+def test_ancestor_swapped_while_the_installer_runs(scenario):
+    # Whoever owns the folder above TEMP renames TEMP away while the run holds its directory (Wine
+    # allows it, Windows does not) and puts a link to somebody else's folder in its place, one that
+    # holds the package's names. The cleanup deletes nothing there, and the run is a failed one.
+    s = scenario()
+    s.package(b"[Install]\r\n")
+    (s.launcher_dir / "stub-behaviour.txt").write_text("wait 0")
+    (s.temp / "beside.txt").write_bytes(b"temp")
+    victim = victim_with_the_package_names(s)
+    before = tree(victim)
+    thread, outcome = run_in_background(s)
+    try:
+        wait_for(s.installer_runs, "the installer's start")
+        s.temp.rename(s.root / "temp.moved")
+        s.temp.symlink_to(victim, target_is_directory=True)
+    finally:
+        (s.launcher_dir / "stub-release.txt").touch()
+        thread.join()
+    result = outcome["result"]
+    assert_run(result, EXPANSION + ["Running Install...", "Install Complete, Beginning Cleanup...", REPLACED,
+                                    "Cleanup Complete."], 10)
+    assert_event(result, "error", 1010, Failure=REPLACED)
+    assert tree(victim) == before, "nothing changed where the link leads"
+    assert (s.root / "temp.moved" / "beside.txt").read_bytes() == b"temp", "the rest of TEMP untouched"
+    # Wine deletes nothing through a handle whose folder above was renamed (its recorded path now
+    # leads elsewhere), so the run's own directory stays in temp.moved here; Windows refuses that
+    # rename while the run holds the directory.
+
+
+def test_ancestor_swapped_during_the_cleanup(scenario):
+    # The attack of the third red-team round: probe with DELETE opens until the run lets go of its
+    # directory, then at once rename TEMP away and put a link to somebody else's folder in its
+    # place. The hold now lasts until nothing is left below the directory, and nothing is removed
+    # by its path, so the victim's folder stays whole and nothing of the package is left behind.
+    s = scenario()
+    s.package(b"[Install]\r\n")
+    victim = victim_with_the_package_names(s)
+    before = tree(victim)
+    report = s.root / "probe.txt"
+    prober = subprocess.Popen(["wine", str(PROGRAMS / "intruder.exe"), "probe", windows_path(s.expansion_dir),
+                               s.temp_value, windows_path(s.root / "temp.moved"), windows_path(report)],
+                              env=wine_environment(s.prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        result = s.run()
+        wait_for(report.exists, "the prober's report")
+        if (s.root / "temp.moved").exists():
+            s.temp.symlink_to(victim, target_is_directory=True)
+    finally:
+        prober.kill()
+        prober.wait()
+    assert report.read_text().startswith("held=1 "), "the prober saw the hold"
+    assert_run(result, SETTINGS_RUN, 0)
+    assert tree(victim) == before, "nothing changed where the link leads"
+    left = [p for p in (s.root / "temp.moved").rglob("*") if not p.is_dir()] if (s.root / "temp.moved").exists() else []
+    assert left == [], "no file of the run left anywhere"
+
+
+def test_squatter_holding_temp_expanded_files(scenario):
+    # A standard user creates TempExpandedFiles first and holds it open without delete sharing: it
+    # can be neither removed nor moved aside. The run installs from a fresh directory beside it and
+    # says so in its event; the squatter's folder is left as it was.
+    s = scenario()
+    s.package(b"[Install]\r\n")
+    ready, stop = s.root / "squatting", s.root / "stop"
+    squatter = subprocess.Popen(["wine", str(PROGRAMS / "intruder.exe"), "squat", windows_path(s.expansion_dir),
+                                 windows_path(ready), windows_path(stop)],
+                                env=wine_environment(s.prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        wait_for(ready.exists, "the squatter's hold")
+        result = s.run()
+    finally:
+        stop.touch()
+        squatter.wait(timeout=120)
+    assert_run(result, SETTINGS_RUN, 0)
+    beside = re.escape(s.temp_value) + r"\\TempExpandedFiles\.[0-9a-f]{16}"
+    assert re.fullmatch("/I:" + beside + r"\\install\\component\.isf", s.installer_runs()[0]["parameters"])
+    fields = assert_event(result, "information", 1000)
+    assert re.fullmatch(beside + ": TempExpandedFiles there is someone else's and could not be moved aside",
+                        fields["Temporary directory"].replace(", in ", "\\")), "the event names where it worked"
+    assert tree(s.expansion_dir) == {"mine.txt": b"the squatter's"}, "the squatter's folder untouched"
+    assert sorted(p.name for p in s.temp.iterdir()) == ["TempExpandedFiles"], "the directory beside it removed"
+
+
+def test_links_inside_the_expansion_directory(scenario):
+    # Links that appear inside the run's directory (the installer's, or planted where Wine enforces
+    # no descriptor) are never followed by the removal: what they lead to stays whole. Wine opens a
+    # link's target whatever it is asked, so here the links themselves stay; Windows removes them as
+    # themselves.
+    s = scenario()
+    s.package(b"[Install]\r\n")
+    (s.launcher_dir / "stub-behaviour.txt").write_text("wait 0")
+    victim = victim_with_the_package_names(s)
+    before = tree(victim)
+    thread, outcome = run_in_background(s)
+    try:
+        wait_for(s.installer_runs, "the installer's start")
+        (s.expansion_dir / "install" / "folder-link").symlink_to(victim / "TempExpandedFiles",
+                                                                  target_is_directory=True)
+        (s.expansion_dir / "file-link").symlink_to(victim / "TempExpandedFiles" / "keep.txt")
+    finally:
+        (s.launcher_dir / "stub-release.txt").touch()
+        thread.join()
+    assert_run(outcome["result"], SETTINGS_RUN, 0)
+    assert tree(victim) == before, "nothing changed where the links lead"
+    assert not (s.expansion_dir / "install" / "component.isf").exists(), "the package's files removed"
+
+
+def test_package_whose_path_does_not_fit(scenario):
+    s = scenario()
+    name = "install\\" + "n" * 100
+    s.package(b"[Install]\r\n", extra={name.replace("\\", "/"): b"x"})
+    temp = temp_of_length(s, 150)
+    launcher_files = tree(s.launcher_dir)
+    full = windows_path(temp) + "\\TempExpandedFiles\\" + name
+    result = s.run(temp=windows_path(temp))
+    assert_run(result, ["Creating Temporary Directory...",
+                        f"Unable to expand the package: {full} would be {len(full)} characters long, past Windows' "
+                        "limit of 259.", "Unable to extract cab:  Setup.cab"], 10)
+    assert len(full) == 277
+    assert_event(result, "error", 1003, Failure="Unable to extract cab:  Setup.cab", Installer="not started")
+    assert list(temp.iterdir()) == [], "nothing expanded, the directory removed"
+    assert s.installer_runs() == [] and tree(s.launcher_dir) == launcher_files, "nothing started"
