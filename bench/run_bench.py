@@ -112,6 +112,8 @@ def benchmark_prefix():
 COMMANDS = {"bound launcher": ["wine", "Setup.exe"], "unbound launcher": ["wine", "Unbound.exe"],
             "single file": ["wine", "Single.exe"], "batch file": ["wine", "cmd", "/c", "peer.cmd"],
             "bound, /log": ["wine", "Setup.exe", "/log"]}
+# The launcher as built against the batch file; bound, this plus its check's share of the batch file.
+UNBOUND_GOAL = 0.95
 RUNS = 20  # a multiple of 5: each command runs first, second ... fifth equally often
 LOG_ENTRIES = 30  # about what a whole run writes
 WARM_UP_ROUNDS = 2
@@ -128,8 +130,7 @@ def timed_run(command, out, environment):
 def traced_phases(command, out, environment):
     """One run under strace, which stops only at process starts and ends: the seconds from the
     command's start to the cabinet tool's, the cabinet tool, the installer (with the batch file's
-    start.exe), and what follows it up to the command's end (the removal, and for the launcher the
-    start of the command interpreter that runs it)."""
+    start.exe), and what follows it up to the command's end (the removal)."""
     trace = WORK / "trace.txt"
     subprocess.run(["strace", "--seccomp-bpf", "-f", "-q", "-ttt", "-s", "400", "-e", "trace=execve,exit_group",
                     "-o", str(trace)] + command, cwd=out, env=environment, check=True, stdout=subprocess.DEVNULL)
@@ -204,13 +205,16 @@ def whole_run():
     for name in names:
         print(f"    {name:<18}" + "".join(f"{statistics.median(phases[name][phase]):25.3f}" for phase in PHASES))
     peer = times["batch file"]
-    for name in ("bound launcher", "unbound launcher"):
+    # The launcher removes in place, as the batch file's own cmd does, and starts the installer
+    # without start.exe: as built it should be ahead; bound, by no more than what its check costs.
+    check = statistics.median(hash_times) / statistics.median(peer)
+    for name, goal in (("bound launcher", UNBOUND_GOAL + check), ("unbound launcher", UNBOUND_GOAL)):
         launcher = times[name]
         ahead = sum(mine < theirs for mine, theirs in zip(launcher, peer))
         print(f"  median of {RUNS} runs: {name} {statistics.median(launcher):.3f} s "
               f"(sigma {statistics.stdev(launcher):.3f}), batch file {statistics.median(peer):.3f} s "
               f"(sigma {statistics.stdev(peer):.3f}); ahead of the batch file in {ahead} of {RUNS} rounds")
-        judge(f"{name} / batch file", statistics.median(launcher) / statistics.median(peer), 1.00)
+        judge(f"{name} / batch file", statistics.median(launcher) / statistics.median(peer), round(goal, 3))
     logged = times["bound, /log"]
     bound = times["bound launcher"]
     paired = statistics.median(with_log - without for with_log, without in zip(logged, bound))
