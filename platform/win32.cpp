@@ -515,22 +515,31 @@ bool RemoveHeldDirectory(HeldDirectory directory) {
   if (!path.empty()) RemoveEntriesBelow(held, path);
   // NT lets no open gain DELETE while another handle denies delete sharing, the hold included: an
   // attribute-only handle, which takes no part in the sharing checks, carries the directory from
-  // the hold to the handle that deletes it. Only the emptied directory is exposed meanwhile, and
-  // it is still deleted through its handle wherever it is.
+  // the hold to the handle that deletes it. Only an emptied directory is let go of so, for the
+  // three calls until it is gone, and it is still deleted through its handle wherever it is.
   HANDLE bridge = nullptr;
-  OpenNative(held, L"", FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr,
-             &bridge);
+  bool empty = !path.empty() && ListEntries(held).empty() &&
+               OpenNative(held, L"", FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE,
+                          nullptr, &bridge) == kSuccess;
+  // Meanwhile the folder above is held against renames too: Wine lets it be renamed while the
+  // directory is open (Windows does not), and then deletes nothing through the directory's handle.
+  HANDLE above = nullptr;
+  std::size_t slash = path.rfind(L'\\');
+  if (empty && path.compare(0, 4, L"\\\\?\\") == 0 && slash != std::wstring::npos) {
+    OpenNative(nullptr, L"\\??\\" + path.substr(4, slash - 4), FILE_LIST_DIRECTORY | SYNCHRONIZE, kHoldSharing,
+               FILE_OPEN, FILE_DIRECTORY_FILE, nullptr, &above);
+  }
   CloseHandle(held);
-  if (bridge == nullptr) return false;
+  if (!empty) return false;
+  // Sharing everything: whoever opens it meanwhile (to probe for this moment) cannot keep it from
+  // being deleted, which takes effect as the last handle closes.
   HANDLE own = nullptr;
-  OpenNative(bridge, L"", DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kHoldSharing, FILE_OPEN, FILE_DIRECTORY_FILE,
+  OpenNative(bridge, L"", DELETE | SYNCHRONIZE, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE,
              nullptr, &own);
-  CloseHandle(bridge);
-  BY_HANDLE_FILE_INFORMATION information;
-  bool removed = own != nullptr && GetFileInformationByHandle(own, &information) &&
-                 MarkForDeletion(own, information.dwFileAttributes);
   if (own != nullptr) CloseHandle(own);
-  return removed;
+  CloseHandle(bridge);
+  if (above != nullptr) CloseHandle(above);
+  return own != nullptr;
 }
 
 bool RenamePath(const std::string& oldPath, const std::string& newPath) {

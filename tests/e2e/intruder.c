@@ -10,8 +10,8 @@
  *   intruder probe DIR FROM TO REPORT
  *                                   waits until DIR is held against deletion, probes with a DELETE
  *                                   open until the hold ends, then at once renames the folder FROM
- *                                   to TO (the folder above DIR, as its owner may); REPORT gets
- *                                   "held=1|0 probes=N moved=1|0" */
+ *                                   to TO (the folder above DIR, as its owner may); REPORT says
+ *                                   "probing", then "held", then "released probes=N moved=1|0" */
 #include <windows.h>
 
 #include <stdio.h>
@@ -74,17 +74,26 @@ static int IsHeldAgainstDeletion(const char* directory) {
   return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-static int Probe(const char* directory, const char* from, const char* to, const char* reportPath) {
-  int held = 0;
-  int probes = 0;
-  while (!(held = IsHeldAgainstDeletion(directory))) Sleep(1);
-  while (IsHeldAgainstDeletion(directory)) ++probes;
-  int moved = MoveFileExA(from, to, 0) != 0;
-  FILE* report = fopen(reportPath, "wb");
+static int Report(const char* path, const char* text) {
+  FILE* report = fopen(path, "wb");
   if (!report) return 2;
-  fprintf(report, "held=%d probes=%d moved=%d\n", held, probes, moved);
+  fputs(text, report);
   fclose(report);
   return 0;
+}
+
+static int Probe(const char* directory, const char* from, const char* to, const char* reportPath) {
+  char text[64];
+  int probes = 0;
+  Report(reportPath, "probing\n");
+  while (!IsHeldAgainstDeletion(directory)) Sleep(1);
+  Report(reportPath, "held\n");
+  while (IsHeldAgainstDeletion(directory)) ++probes;
+  /* An attacker tries again while something keeps the folder from being renamed. */
+  int moved = 0;
+  for (int attempt = 0; attempt < 10000 && !moved; ++attempt) moved = MoveFileExA(from, to, 0) != 0;
+  snprintf(text, sizeof text, "released probes=%d moved=%d\n", probes, moved);
+  return Report(reportPath, text);
 }
 
 int main(int argc, char** argv) {

@@ -343,30 +343,37 @@ def test_ancestor_swapped_while_the_installer_runs(scenario):
 
 def test_ancestor_swapped_during_the_cleanup(scenario):
     # The attack of the third red-team round: probe with DELETE opens until the run lets go of its
-    # directory, then at once rename TEMP away and put a link to somebody else's folder in its
-    # place. The hold now lasts until nothing is left below the directory, and nothing is removed
-    # by its path, so the victim's folder stays whole and nothing of the package is left behind.
+    # directory, then rename TEMP away (trying again until it goes) and put a link to somebody
+    # else's folder in its place. The hold lasts until nothing is left below the directory, the
+    # folder above is held while the empty directory is deleted, and nothing is removed by its
+    # path: the victim's folder stays whole and nothing of the run is left behind.
     s = scenario()
     s.package(b"[Install]\r\n")
     victim = victim_with_the_package_names(s)
     before = tree(victim)
     report = s.root / "probe.txt"
+    (s.launcher_dir / "stub-behaviour.txt").write_text("wait-for-go")
     prober = subprocess.Popen(["wine", str(PROGRAMS / "intruder.exe"), "probe", windows_path(s.expansion_dir),
                                s.temp_value, windows_path(s.root / "temp.moved"), windows_path(report)],
                               env=wine_environment(s.prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    thread = None
     try:
-        result = s.run()
-        wait_for(report.exists, "the prober's report")
-        if (s.root / "temp.moved").exists():
-            s.temp.symlink_to(victim, target_is_directory=True)
+        wait_for(report.exists, "the prober's start")
+        thread, outcome = run_in_background(s)
+        wait_for(lambda: report.read_bytes().startswith(b"held"), "the prober's sight of the hold")
+        (s.launcher_dir / "go").touch()
+        wait_for(lambda: report.read_bytes().startswith(b"released"), "the end of the hold")
+        s.temp.symlink_to(victim, target_is_directory=True)
     finally:
+        (s.launcher_dir / "go").touch()
+        if thread:
+            thread.join()
         prober.kill()
         prober.wait()
-    assert report.read_text().startswith("held=1 "), "the prober saw the hold"
-    assert_run(result, SETTINGS_RUN, 0)
+    assert_run(outcome["result"], SETTINGS_RUN, 0)
+    assert report.read_text().endswith(" moved=1\n"), "TEMP was renamed away once the hold ended"
     assert tree(victim) == before, "nothing changed where the link leads"
-    left = [p for p in (s.root / "temp.moved").rglob("*") if not p.is_dir()] if (s.root / "temp.moved").exists() else []
-    assert left == [], "no file of the run left anywhere"
+    assert list((s.root / "temp.moved").iterdir()) == [], "the run's own directory gone before TEMP could move"
 
 
 def test_squatter_holding_temp_expanded_files(scenario):
