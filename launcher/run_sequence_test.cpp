@@ -226,6 +226,15 @@ TEST_F(RunLauncherTest, EveryRoadButHelpWritesOneEventBeforeAnyPause) {
             EventType::Error,
             1004},
            {"cut short", {}, [this] { CutShortOnExpansion("install\\component.isf", 3); }, 10, EventType::Error, 1005},
+           {"a path past MAX_PATH, refused before the expansion",
+            {},
+            [this] {
+              SetPackage({{"install\\" + std::string(240, 'n'), "x"}});
+              WriteCabinet();
+            },
+            10,
+            EventType::Error,
+            1003},
        }) {
     SCOPED_TRACE(c.what);
     TearDown();

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "common/process_state.h"
 #include "testing/host_test_fixture.h"
@@ -147,28 +148,24 @@ TEST_F(ExpansionDirectoryTest, ALinkedTempIsUsedByTheFinalPathItLeadsTo) {
 }
 
 TEST_F(ExpansionDirectoryTest, SystemRunInWindowsTempWorksWhereGetTempPath2WSays) {
-  MakeDirectories("C:\\Windows\\Temp");
-  MakeDirectories("C:\\Windows\\SystemTemp");
+  const std::string windowsTemp = "C:\\Windows\\Temp", systemTemp = "C:\\Windows\\SystemTemp";
+  MakeDirectories(windowsTemp);
+  MakeDirectories(systemTemp);
   host::SetFileNamesIgnoreCase(true);
-  struct Case {
-    bool system;
-    const char* temp;
-    const char* systemsOwn;  // what GetTempPath2W names; "" without the call
-    const char* expected;
-  };
-  for (const Case& c : {Case{true, "C:\\Windows\\Temp", "C:\\Windows\\SystemTemp", "C:\\Windows\\SystemTemp"},
-                        Case{true, "C:\\WINDOWS\\temp\\.", "C:\\Windows\\SystemTemp", "C:\\Windows\\SystemTemp"},
-                        Case{false, "C:\\Windows\\Temp", "C:\\Windows\\SystemTemp", "C:\\Windows\\Temp"},
-                        Case{true, "C:\\Temp", "C:\\Windows\\SystemTemp", "C:\\Temp"},
-                        Case{true, "C:\\Windows\\Temp", "", "C:\\Windows\\Temp"},
-                        Case{true, "C:\\Windows\\Temp", "C:\\Windows\\Missing", "C:\\Windows\\Temp"}}) {
-    SCOPED_TRACE(std::string(c.temp) + (c.system ? " as SYSTEM, " : " as an administrator, ") + c.systemsOwn);
-    host::SetRunsAsSystem(c.system);
-    host::SetEnvironment("TEMP", c.temp);
-    host::SetTemporaryDirectoryOfTheSystem(c.systemsOwn);
+  // As SYSTEM or not, "temp", what GetTempPath2W names ("" without it), and where the run works.
+  for (auto [system, temp, systemsOwn, expected] : std::vector<std::tuple<bool, std::string, std::string, std::string>>{
+           {true, windowsTemp, systemTemp, systemTemp},
+           {true, "C:\\WINDOWS\\temp\\.", systemTemp, systemTemp},
+           {false, windowsTemp, systemTemp, windowsTemp},
+           {true, "C:\\Temp", systemTemp, "C:\\Temp"},
+           {true, windowsTemp, "", windowsTemp},
+           {true, windowsTemp, "C:\\Windows\\Missing", windowsTemp}}) {
+    host::SetRunsAsSystem(system);
+    host::SetEnvironment("TEMP", temp);
+    host::SetTemporaryDirectoryOfTheSystem(systemsOwn);
     EXPECT_EQ(ResolveTemporaryDirectory(), "");
-    EXPECT_EQ(temporaryDirectory.path, c.expected);
-    EXPECT_EQ(temporaryDirectory.id, platform::IdentifyDirectory(c.expected).id) << "the lock follows it";
+    EXPECT_EQ(temporaryDirectory.path, expected) << temp << (system ? " as SYSTEM, " : ", ") << systemsOwn;
+    EXPECT_EQ(temporaryDirectory.id, platform::IdentifyDirectory(expected).id) << "the lock follows it";
   }
 }
 

@@ -220,29 +220,18 @@ def test_cleanup_of_locked_files(scenario):
 
 
 def test_cabinet_names_that_climb_out(scenario):
-    # A package supplier's cabinet whose table names "..\" paths: Wine's extrac32 would write them
-    # outside the expansion directory, and the completeness check once reported the size of a file
-    # outside it. Refused before the expansion: nothing written anywhere, no size of anything shown.
+    # A supplier's cabinet that names "..\" paths, one of them a file outside whose size the check
+    # once reported: refused before the expansion, nothing written, no size shown.
     s = scenario()
-    sentinels = with_sentinels(s)
     (s.root / "keep.txt").write_bytes(b"outside, not the package's")
     s.package(b"[Install]\r\n", extra={"xx/xx/keep.txt": b"x", "xx/xx/slip-rel.txt": b"slipped"}, tool=False)
     cabinet = s.launcher_dir / "Setup.cab"
-    data = cabinet.read_bytes()
-    for name in (b"keep.txt", b"slip-rel.txt"):
-        assert data.count(b"xx\\xx\\" + name + b"\0") == 1, "the name in the table"
-        data = data.replace(b"xx\\xx\\" + name + b"\0", b"..\\..\\" + name + b"\0")
-    cabinet.write_bytes(data)
+    cabinet.write_bytes(cabinet.read_bytes().replace(b"xx\\xx\\", b"..\\..\\"))
     shutil.copy(BUILD / "Setup.exe", s.launcher_dir / "Setup.exe")  # bound to no cabinet
     result = s.run()
-    assert_run(result, ["Creating Temporary Directory...",
-                        "Unable to expand the package: the package cabinet lists ..\\..\\keep.txt, a name that leads "
-                        "out of the directory it is expanded into.", "Unable to extract cab:  Setup.cab"], 10)
-    assert_event(result, "error", 1003, Installer="not started")
-    assert not any(re.search(r"\d+ of \d+ bytes", text) for text in result.lines + result.event()["strings"]), \
-        "no size of a file outside"
-    assert not (s.root / "slip-rel.txt").exists(), "nothing written outside"
+    assert_run(result, ["Creating Temporary Directory...", "Unable to expand the package: the package cabinet lists "
+                        "..\\..\\keep.txt, a name that leads out of the directory it is expanded into.",
+                        "Unable to extract cab:  Setup.cab"], 10)
+    assert not any(re.search(r"\d+ of \d+ bytes", text) for text in assert_event(result, "error", 1003).values())
+    assert not (s.root / "slip-rel.txt").exists() and list(s.temp.iterdir()) == [], "nothing written"
     assert (s.root / "keep.txt").read_bytes() == b"outside, not the package's"
-    assert list(s.temp.iterdir()) == [p for p in s.temp.iterdir() if p.name == "beside.txt"], "nothing expanded"
-    assert s.installer_runs() == [], "nothing started"
-    assert_sentinels(sentinels)

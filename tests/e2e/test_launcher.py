@@ -177,30 +177,6 @@ def test_second_instance(scenario):
     assert_run(s.run("/?"), HELP_LINES, 0)
 
 
-def test_standard_users_program_of_the_same_name(scenario):
-    # A standard user's own program called Setup.exe is no copy of the launcher, which always runs
-    # elevated: it neither refuses the run nor makes it wait for ENTER.
-    s = scenario()
-    s.package(b"[Install]\r\n")
-    first = s.root / "first"
-    first.mkdir()
-    shutil.copy(PROGRAMS / "sleeper.exe", first / "Setup.exe")
-    ready, stop = s.root / "started", s.root / "stop"
-    standard = subprocess.Popen(["wine", str(PROGRAMS / "intruder.exe"), "standard", windows_path(ready),
-                                 windows_path(stop), windows_path(first / "Setup.exe")], env=wine_environment(s.prefix),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        deadline = time.time() + 120
-        while not ready.exists():
-            assert time.time() < deadline and standard.poll() is None, "the standard user's Setup.exe started"
-            time.sleep(0.05)
-        assert_run(s.run(), SETTINGS_RUN, 0)
-        assert_run(s.run("/?"), HELP_LINES, 0)
-    finally:
-        stop.touch()
-        standard.wait(timeout=120)
-
-
 def test_unattended_runs_never_wait(scenario):
     # Two overlapping deployments, and a package that needs port options nobody gave: the prompt
     # is printed, nothing is read, and the exit codes reach the deployment tool at once.

@@ -32,29 +32,27 @@ def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
-# Windows reports a crash before the crashed process ends; Wine starts its debugger, which holds
-# the ended process, and with it the mapping of its program file, for as long as it runs. Without
-# it a crashed installer's file can be removed once the launcher's wait returns, as on Windows.
-AEDEBUG_KEYS = {"win64": ["HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug",
-                          "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"],
-                "win32": ["HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"]}
+# Windows reports a crash before the crashed process ends; Wine's automatic debugger holds the ended
+# process, and with it the mapping of its program file, while it runs. Without it a crashed
+# installer can be removed once the launcher's wait returns, as on Windows.
+AEDEBUG = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"
 
 
 def make_prefixes():
     for name, prefix in PREFIXES.items():
+        marker = prefix / "no-crash-debugger"
+        if marker.exists():
+            continue
         environment = dict(wine_environment(name), WINEDEBUG="-all")
         if not (prefix / "system.reg").exists():
             prefix.parent.mkdir(parents=True, exist_ok=True)
             subprocess.run(["wineboot", "-i"], env=environment, check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        marker = prefix / "no-crash-debugger"
-        if not marker.exists():
-            for key in AEDEBUG_KEYS[name]:
-                subprocess.run(["wine", "reg", "add", key, "/v", "Debugger", "/t", "REG_SZ", "/d", "", "/f"],
-                               env=environment, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               timeout=300)
-            marker.touch()
+        for key in ["HKLM\\" + AEDEBUG] + (["HKLM\\Software\\Wow6432Node" + AEDEBUG[8:]] if name == "win64" else []):
+            subprocess.run(["wine", "reg", "add", key, "/v", "Debugger", "/d", "", "/f"], env=environment, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
         subprocess.run(["wineserver", "-w"], env=environment, timeout=300)
+        marker.touch()
 
 
 def stop_wine():
