@@ -14,7 +14,7 @@ import pytest
 from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_FAILED, EXPANSION, FAILED_CLEANUP, FIRST_EXAMPLE_IN, HELP_LINES,
                        INVALID, MISSING_OPTIONS, MISSING_X64, PORT_OPTIONS, PROGRAMS, SETTINGS_RUN, SOURCE, Result,
                        assert_event, assert_run, log_entries, pe_resources)
-from wine import PREFIXES, wine_environment, windows_path
+from wine import PREFIXES, platform_test_environment, wine_environment, windows_path
 
 
 def test_help_screen(scenario):
@@ -234,21 +234,8 @@ def test_deployment_guide_commands(scenario):
 def test_windows_platform_tests(scenario, prefix, wow64):
     """The platform layer's GoogleTest program, with the real platform/win32.cpp and C runtime."""
     s = scenario(prefix=prefix)
-    target = s.root / "link-target"
-    target.mkdir()
-    (target / "keep.txt").write_bytes(b"keep")
-    (s.root / "link").symlink_to(target, target_is_directory=True)
-    tree = s.root / "tree"
-    (tree / "sub").mkdir(parents=True)
-    (tree / "sub" / "inside.txt").write_bytes(b"x")
-    (tree / "plain.txt").write_bytes(b"x")
-    (tree / "folder-link").symlink_to(target, target_is_directory=True)
-    (tree / "file-link").symlink_to(target / "keep.txt")
     tests = BUILD / "win32-tests"
-    environment = dict(wine_environment(prefix), LAUNCHER_EXPECT_WOW64="1" if wow64 else "0",
-                       LAUNCHER_OBSERVER=windows_path(tests / "observer.exe"),
-                       LAUNCHER_TEST_LINK=windows_path(s.root / "link"),
-                       LAUNCHER_TEST_LINK_TARGET=windows_path(target), LAUNCHER_TEST_TREE=windows_path(tree))
+    environment = platform_test_environment(prefix, s.root)
     completed = subprocess.run(["wine", str(tests / "platform_win32_tests.exe")], cwd=s.root, env=environment,
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
     output = completed.stdout.decode("latin-1")

@@ -55,6 +55,22 @@ def make_prefixes():
         marker.touch()
 
 
+def platform_test_environment(prefix_name, scratch):
+    """The environment of the Windows platform tests in a prefix, with the links they look at made
+    in scratch on the Unix side: a link to a folder, and a tree with links to it and its file."""
+    target, tree = scratch / "link-target", scratch / "tree"
+    (tree / "sub").mkdir(parents=True)
+    (tree / "sub" / "inside.txt").write_bytes(b"x")
+    target.mkdir()
+    (target / "keep.txt").write_bytes(b"keep")
+    for link, to in ((scratch / "link", target), (tree / "folder-link", target), (tree / "file-link", target / "keep.txt")):
+        link.symlink_to(to)
+    return dict(wine_environment(prefix_name), LAUNCHER_EXPECT_WOW64="1" if prefix_name == "win64" else "0",
+                LAUNCHER_OBSERVER=windows_path(BUILD / "win32-tests" / "observer.exe"),
+                LAUNCHER_TEST_LINK=windows_path(scratch / "link"), LAUNCHER_TEST_LINK_TARGET=windows_path(target),
+                LAUNCHER_TEST_TREE=windows_path(tree))
+
+
 def stop_wine():
     for name in PREFIXES:
         subprocess.run(["wineserver", "-k"], env=wine_environment(name),
