@@ -526,8 +526,10 @@ bool RemoveHeldDirectory(HeldDirectory directory) {
   HANDLE above = nullptr;
   std::size_t slash = path.rfind(L'\\');
   if (empty && path.compare(0, 4, L"\\\\?\\") == 0 && slash != std::wstring::npos) {
-    OpenNative(nullptr, L"\\??\\" + path.substr(4, slash - 4), FILE_LIST_DIRECTORY | SYNCHRONIZE, kHoldSharing,
-               FILE_OPEN, FILE_DIRECTORY_FILE, nullptr, &above);
+    // "\\?\C:\TempExpandedFiles" lies in the root "C:\", not in the volume "C:".
+    std::wstring folder = path.substr(4, slash - 4) + (path[slash - 1] == L':' ? L"\\" : L"");
+    OpenNative(nullptr, L"\\??\\" + folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, kHoldSharing, FILE_OPEN,
+               FILE_DIRECTORY_FILE, nullptr, &above);
   }
   CloseHandle(held);
   if (!empty) return false;

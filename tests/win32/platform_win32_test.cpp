@@ -247,6 +247,9 @@ TEST_F(Win32PlatformTest, AHeldDirectoryIsRemovedThroughItsHoldAndNothingALinkLe
   ASSERT_TRUE(SetFileAttributesA(Path("tree\\install\\component.isf").c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_TRUE(platform::RemoveHeldDirectory(held));
   EXPECT_FALSE(Exists(path));
+  std::string inRoot = "C:\\launcher-test-" + std::to_string(GetCurrentProcessId());  // the folder above: C:\ itself
+  EXPECT_TRUE(platform::RemoveHeldDirectory(platform::CreateHeldDirectory(inRoot, kExpansionDirectorySecurity)));
+  EXPECT_FALSE(Exists(inRoot));
 
   // A tree with links below it, made on the Unix side: Windows removes a link as itself, Wine
   // opens what it leads to and so leaves the link; what it leads to stays whole either way.
