@@ -412,33 +412,43 @@ std::string CurrentPathOf(int descriptor) {
 }
 
 // Removes what the directory open as descriptor holds, through descriptors relative to it as
-// Windows does through handles: a link is unlinked as itself, never followed.
-void RemoveEntriesAt(int descriptor) {
+// Windows does through handles: a link is unlinked as itself, never followed. relative is the
+// directory's path below the removed one; returns true when everything below it is gone.
+bool RemoveEntriesAt(int descriptor, const std::string& relative, std::vector<LeftEntry>* left) {
   const std::vector<std::string>& kept = State().keptOnRemoval;
   std::string here = CurrentPathOf(descriptor) + "/";
   DIR* listing = fdopendir(dup(descriptor));
-  if (listing == nullptr) return;
+  if (listing == nullptr) return false;
   std::vector<std::string> names;
   while (const dirent* entry = readdir(listing)) {
     std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);
   }
   closedir(listing);
+  bool all = true;
   for (const std::string& name : names) {
+    std::string path = relative;
+    if (!path.empty()) path += '\\';
+    path += name;
     struct stat status;
-    if (fstatat(descriptor, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        std::find(kept.begin(), kept.end(), here + name) != kept.end()) {
+    if (fstatat(descriptor, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    if (std::find(kept.begin(), kept.end(), here + name) != kept.end()) {
+      if (left != nullptr) left->push_back({path, "could not be deleted (held open)"});
+      all = false;
       continue;
     }
     if (S_ISLNK(status.st_mode)) State().events.push_back("remove-link:" + name);
+    bool emptied = true;
     if (S_ISDIR(status.st_mode)) {
       int child = openat(descriptor, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-      if (child == -1) continue;
-      RemoveEntriesAt(child);
-      close(child);
+      emptied = child != -1 && RemoveEntriesAt(child, path, left);
+      if (child != -1) close(child);
     }
-    unlinkat(descriptor, name.c_str(), S_ISDIR(status.st_mode) ? AT_REMOVEDIR : 0);
+    if (unlinkat(descriptor, name.c_str(), S_ISDIR(status.st_mode) ? AT_REMOVEDIR : 0) == 0) continue;
+    if (emptied && left != nullptr) left->push_back({path, "could not be deleted"});
+    all = false;
   }
+  return all;
 }
 
 }  // namespace
@@ -459,10 +469,10 @@ HeldDirectory HoldTrustedDirectory(const std::string& path,
   return HoldExisting(path);
 }
 
-bool RemoveHeldDirectory(HeldDirectory directory) {
+bool RemoveHeldDirectory(HeldDirectory directory, std::vector<LeftEntry>* left) {
   if (!directory) return false;
   auto* held = static_cast<HostHeldDirectory*>(directory.value);
-  RemoveEntriesAt(held->descriptor);
+  RemoveEntriesAt(held->descriptor, "", left);
   std::string current = CurrentPathOf(held->descriptor);
   bool removed = !current.empty() && rmdir(current.c_str()) == 0;
   State().events.push_back("remove-held:" + held->path);

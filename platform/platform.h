@@ -113,12 +113,19 @@ struct DirectorySecurity {
 HeldDirectory HoldTrustedDirectory(const std::string& path,
                                    const std::function<bool(const DirectorySecurity&)>& trusted);
 
+// An entry that a removal left below the directory: its path below the directory, and why.
+struct LeftEntry {
+  std::string path;
+  std::string reason;
+};
+
 // Removes a held directory with everything below it and releases it, never resolving its path
 // again: each entry is opened relative to its parent's handle and marked for deletion through its
 // own, a link or junction is removed as itself and never entered, and an entry that the open did
 // not reach as itself (a link the system followed) is left. The hold lasts until nothing is left
-// below the directory. Returns true when the directory is gone; does nothing for none.
-bool RemoveHeldDirectory(HeldDirectory directory);
+// below the directory. Returns true when the directory is gone; does nothing for none. Each entry
+// left is added to left when it is given; a folder that stays only for what it holds is not.
+bool RemoveHeldDirectory(HeldDirectory directory, std::vector<LeftEntry>* left = nullptr);
 
 // Returns the identity of a held directory, as IdentifyDirectory gives it; "" for none.
 std::string HeldDirectoryIdentity(HeldDirectory directory);

@@ -443,34 +443,69 @@ bool MarkForDeletion(HANDLE handle, DWORD attributes) {
          SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-void RemoveEntriesBelow(HANDLE directory, const std::wstring& path);
+// The ANSI spelling of wide text for messages: a character the code page lacks becomes "?".
+std::string Narrowed(const std::wstring& wide) {
+  int length = static_cast<int>(wide.size());
+  int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), length, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) WideCharToMultiByte(CP_ACP, 0, wide.c_str(), length, &narrow[0], size, nullptr, nullptr);
+  return narrow;
+}
 
-// Removes one entry of the directory open as parent, whose path is parentPath.
-void RemoveEntry(HANDLE parent, const std::wstring& parentPath, const DirectoryEntry& entry) {
+// Adds relative to left, when it is given, with why it stays; returns false, the entry's fate.
+bool Leave(std::vector<LeftEntry>* left, const std::wstring& relative, const std::string& reason) {
+  if (left != nullptr) left->push_back({Narrowed(relative), reason});
+  return false;
+}
+
+bool RemoveEntriesBelow(HANDLE directory, const std::wstring& path, const std::wstring& relative,
+                        std::vector<LeftEntry>* left);
+
+// Removes one entry of the directory open as parent, whose path is parentPath and whose path below
+// the removed directory is parentRelative. Returns true when the entry is marked for deletion.
+bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstring& parentRelative,
+                 const DirectoryEntry& entry, std::vector<LeftEntry>* left) {
+  std::wstring relative = parentRelative.empty() ? entry.name : parentRelative + L"\\" + entry.name;
   // A link or junction is opened as itself and so removed as itself, never entered.
   bool folder =
       (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
   HANDLE child = nullptr;
   ACCESS_MASK access = DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
-  if (OpenNative(parent, entry.name, folder ? access | FILE_LIST_DIRECTORY : access, kShareAll, FILE_OPEN,
-                 FILE_OPEN_REPARSE_POINT | (folder ? FILE_DIRECTORY_FILE : 0), nullptr, &child) != kSuccess) {
-    return;
+  NTSTATUS status = OpenNative(parent, entry.name, folder ? access | FILE_LIST_DIRECTORY : access, kShareAll, FILE_OPEN,
+                               FILE_OPEN_REPARSE_POINT | (folder ? FILE_DIRECTORY_FILE : 0), nullptr, &child);
+  if (status != kSuccess) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
+    return Leave(left, relative, std::string("could not be opened (status ") + code + ")");
   }
   // The handle must name exactly this entry below the directory. Wine opens a link's target
   // whatever it is asked, and after a folder above was renamed it names the entry by a path that
   // now leads elsewhere; in both cases deleting through it would reach outside.
   std::wstring childPath = parentPath + L"\\" + entry.name;
   BY_HANDLE_FILE_INFORMATION information;
-  if (SamePath(FinalPathOf(child), childPath) && GetFileInformationByHandle(child, &information)) {
-    if (folder) RemoveEntriesBelow(child, childPath);
-    MarkForDeletion(child, information.dwFileAttributes);
+  bool marked = false;
+  if (!SamePath(FinalPathOf(child), childPath) || !GetFileInformationByHandle(child, &information)) {
+    Leave(left, relative, "not reached as itself (a link the system followed, or a folder above moved)");
+  } else {
+    // A folder that keeps some of what it holds cannot go; those entries say why.
+    bool emptied = !folder || RemoveEntriesBelow(child, childPath, relative, left);
+    marked = MarkForDeletion(child, information.dwFileAttributes);
+    if (!marked && emptied) {
+      Leave(left, relative, "could not be deleted (system error " + std::to_string(GetLastError()) + ")");
+    }
   }
   CloseHandle(child);
+  return marked;
 }
 
-// Removes every entry below the directory open as directory, whose path is path.
-void RemoveEntriesBelow(HANDLE directory, const std::wstring& path) {
-  for (const DirectoryEntry& entry : ListEntries(directory)) RemoveEntry(directory, path, entry);
+// Removes every entry below the directory open as directory, whose path is path; returns true when
+// every one of them is marked for deletion.
+bool RemoveEntriesBelow(HANDLE directory, const std::wstring& path, const std::wstring& relative,
+                        std::vector<LeftEntry>* left) {
+  bool all = true;
+  for (const DirectoryEntry& entry : ListEntries(directory))
+    all = RemoveEntry(directory, path, relative, entry, left) && all;
+  return all;
 }
 
 }  // namespace
@@ -508,11 +543,11 @@ HeldDirectory HoldTrustedDirectory(const std::string& path,
   return HeldDirectory{held};
 }
 
-bool RemoveHeldDirectory(HeldDirectory directory) {
+bool RemoveHeldDirectory(HeldDirectory directory, std::vector<LeftEntry>* left) {
   if (!directory) return false;
   HANDLE held = directory.value;
   std::wstring path = FinalPathOf(held);
-  if (!path.empty()) RemoveEntriesBelow(held, path);
+  if (!path.empty()) RemoveEntriesBelow(held, path, L"", left);
   // NT lets no open gain DELETE while another handle denies delete sharing, the hold included: an
   // attribute-only handle, which takes no part in the sharing checks, carries the directory from
   // the hold to the handle that deletes it. Only an emptied directory is let go of so, for the
