@@ -50,7 +50,7 @@ Outcome RunInstallRoad(const std::string& launcherFileName, RunRecord* record) {
       return Outcome::NotExpanded;
     case Expansion::Incomplete:
       ShowConsoleWindow(platform::kShowNormal);
-      PrintLine(record->failure);
+      PrintErrorLine(record->failure);
       return EndWithCleanup(Outcome::ExpansionIncomplete, record);
   }
   Outcome outcome = RunInstall(record);

@@ -7,6 +7,7 @@
 
 #include "common/console.h"
 #include "common/process_state.h"
+#include "common/run_log.h"
 #include "tools/cabinet_table.h"
 #include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
@@ -40,6 +41,7 @@ void LauncherTest::SetUp() {
 }
 
 void LauncherTest::TearDown() {
+  CloseRunLog();
   host::OnProgramStart(nullptr);
   standIn_.reset();
 }
@@ -83,4 +85,21 @@ std::vector<std::string> LauncherTest::EventsStartingWith(const std::string& pre
     if (event.rfind(prefix, 0) == 0) matching.push_back(event);
   }
   return matching;
+}
+
+void LauncherTest::OpenTestLog() {
+  MakeDirectories("C:\\Logs");  // made by the test, so that the launcher's own folders are all it records
+  ASSERT_EQ(OpenRunLog("C:\\Logs\\test.log"), "");
+}
+
+std::vector<std::string> LauncherTest::LoggedEntries() {
+  std::vector<std::string> entries;
+  std::string log = ReadFile("C:\\Logs\\test.log");
+  for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    std::string entry = log.substr(start, end - start);
+    std::size_t text = entry.find("<![LOG[") + 7;
+    std::size_t type = entry.find(" type=\"") + 7;
+    entries.push_back(entry.substr(type, 1) + " " + entry.substr(text, entry.find("]LOG]!>") - text));
+  }
+  return entries;
 }

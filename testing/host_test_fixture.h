@@ -59,6 +59,12 @@ class LauncherTest : public ::testing::Test {
   // Events whose text starts with prefix, in order.
   std::vector<std::string> EventsStartingWith(const std::string& prefix);
 
+  // Opens a run log at C:\Logs\test.log, closed again when the test ends.
+  void OpenTestLog();
+
+  // The texts of the test log's entries, each led by its type: "3 Unable to ...".
+  std::vector<std::string> LoggedEntries();
+
  private:
   std::unique_ptr<StandInWindows> standIn_;
   std::map<std::string, std::string> package_;

@@ -1,7 +1,6 @@
 #include "workspace/cleanup.h"
 
 #include "common/console.h"
-#include "common/run_log.h"
 #include "platform/platform.h"
 #include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
@@ -18,8 +17,9 @@ std::string CleanUpWorkspace(bool installFailed) {
         "Unable to use the temporary directory: TempExpandedFiles in it is no longer the one this run created; it was "
         "left alone.";
   }
-  if (!replaced.empty()) PrintLine(replaced);
-  // Through the hold, never by the path: what the path names now is never looked into.
+  if (!replaced.empty()) PrintErrorLine(replaced);
+  // Through the hold, never by the path: what the path names now is never looked into. The log
+  // says what the removal came to.
   RemoveExpansionDirectory();
   PrintLine("Cleanup Complete.");
   return replaced;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "common/process_state.h"
 #include "testing/host_test_fixture.h"
@@ -11,14 +12,46 @@ namespace {
 
 using CleanUpWorkspaceTest = LauncherTest;
 
+const std::string kRemoved =
+    "Removed the expansion directory this run created as C:\\Temp\\TempExpandedFiles, with everything below it, "
+    "through its hold.";
+
 TEST_F(CleanUpWorkspaceTest, RemovesTheExpansionDirectoryThroughItsHoldStartingNothing) {
   WriteFile("C:\\Temp\\TempExpandedFiles\\install\\component.isf", "x");
   HoldExpansionDirectory();
+  OpenTestLog();
   EXPECT_EQ(CleanUpWorkspace(false), "");
   EXPECT_EQ(Lines(), (std::vector<std::string>{"Install Complete, Beginning Cleanup...", "Cleanup Complete."}));
   EXPECT_TRUE(host::StartedPrograms().empty());
   EXPECT_EQ(EventsStartingWith("remove-held:"), (std::vector<std::string>{"remove-held:C:\\Temp\\TempExpandedFiles"}));
   EXPECT_FALSE(Exists(kExpansionDirectory));
+  EXPECT_EQ(LoggedEntries(), (std::vector<std::string>{"1 Install Complete, Beginning Cleanup...", "1 " + kRemoved,
+                                                       "1 Cleanup Complete."}));
+}
+
+TEST_F(CleanUpWorkspaceTest, TheLogNamesWhatTheRemovalLeftAndWhyUpToTwenty) {
+  for (int i = 0; i < 22; ++i) {
+    std::string file = std::string(kExpansionDirectory) + "\\install\\held" + std::to_string(100 + i) + ".txt";
+    WriteFile(file, "x");
+    host::KeepOnRemoval(file);  // somebody holds it open
+  }
+  WriteFile(std::string(kExpansionDirectory) + "\\gone.txt", "x");
+  HoldExpansionDirectory();
+  OpenTestLog();
+  CleanUpWorkspace(false);
+  std::vector<std::string> logged = LoggedEntries();
+  ASSERT_EQ(logged.size(), 24u);
+  // The folder that holds them is no entry of its own.
+  EXPECT_EQ(logged[1],
+            "2 Could not remove the expansion directory this run created as C:\\Temp\\TempExpandedFiles; entries "
+            "left below it: 22.");
+  for (int i = 2; i < 22; ++i) {
+    EXPECT_TRUE(std::regex_match(logged[i],
+                                 std::regex(R"(2 Left install\\held1\d\d\.txt: could not be deleted \(held open\)\.)")))
+        << logged[i];
+  }
+  EXPECT_EQ(logged[22], "2 And 2 more.");
+  EXPECT_FALSE(Exists(std::string(kExpansionDirectory) + "\\gone.txt"));
 }
 
 TEST_F(CleanUpWorkspaceTest, LinksInsideAreRemovedAsThemselvesNeverEntered) {
@@ -59,7 +92,10 @@ TEST_F(CleanUpWorkspaceTest, DirectoryReplacedSinceItsCreationIsLeftAloneAndTheO
   HoldExpansionDirectory();
   std::filesystem::rename(host::HostPath(kExpansionDirectory), host::HostPath("C:\\Temp\\Moved"));
   WriteFile(std::string(kExpansionDirectory) + "\\keep.txt", "someone else's");
+  OpenTestLog();
   std::string replaced = CleanUpWorkspace(false);
+  EXPECT_EQ(LoggedEntries()[1], "3 " + replaced);
+  EXPECT_EQ(LoggedEntries()[2], "1 " + kRemoved) << "the log tells the run's own directory from the one left";
   EXPECT_TRUE(host::StartedPrograms().empty());
   EXPECT_EQ(Lines()[1], replaced);
   EXPECT_EQ(replaced,

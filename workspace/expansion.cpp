@@ -138,20 +138,20 @@ Expansion ExpandPackage(RunRecord* record) {
   std::string toolPath = ExtractionToolPath();
   record->cabinetPath = cabinetPath;
   if (toolPath.empty()) {
-    PrintLine("Unable to locate the extrac32.exe utility.");
+    PrintErrorLine("Unable to locate the extrac32.exe utility.");
     return Expansion::NotStarted;
   }
   // Before the silent road of a missing cabinet: a folder that cannot be named hides the cabinet.
   std::string problem = LauncherDirectoryProblem();
   if (!problem.empty()) {
-    PrintLine(problem);
+    PrintErrorLine(problem);
     return Expansion::NotStarted;
   }
   if (cabinetPath.empty()) return Expansion::NotStarted;
   record->cabinetSize = platform::FileSize(cabinetPath);
   if (binding.carried && CarriedCabinetFits(binding, record->cabinetSize)) record->cabinetSize = binding.carriedSize;
   if (!temporaryProblem.empty()) {
-    PrintLine(temporaryProblem);
+    PrintErrorLine(temporaryProblem);
     return Expansion::NotStarted;
   }
   record->temporaryDirectory = temporaryDirectory.path;
@@ -160,7 +160,7 @@ Expansion ExpandPackage(RunRecord* record) {
   HeldCabinet heldCabinet;
   if ((binding.bound && !heldCabinet.Hold(cabinetPath)) ||
       (binding.carried && !CarriedCabinetFits(binding, platform::FileSize(cabinetPath)))) {
-    PrintLine("The package cabinet does not match this launcher.");
+    PrintErrorLine("The package cabinet does not match this launcher.");
     return Expansion::NotStarted;
   }
   if (!ClaimExpansionDirectory()) return Expansion::InUse;
@@ -168,13 +168,13 @@ Expansion ExpandPackage(RunRecord* record) {
   PrintLine("Creating Temporary Directory...");
   problem = CreateFreshExpansionDirectory(expansionDirectory);
   if (!problem.empty()) {
-    PrintLine(problem);
+    PrintErrorLine(problem);
     return Expansion::NotStarted;
   }
   expansionDirectory = ExpansionDirectory();
   record->temporaryDirectory = UsedTemporaryDirectory();
   if (!IsTheHeldExpansionDirectory(expansionDirectory)) {
-    PrintLine("Unable to use the temporary directory: TempExpandedFiles in it was replaced after it was created.");
+    PrintErrorLine("Unable to use the temporary directory: TempExpandedFiles in it was replaced after it was created.");
     RemoveExpansionDirectory();
     return Expansion::NotStarted;
   }
@@ -190,8 +190,8 @@ Expansion ExpandPackage(RunRecord* record) {
   // the name leads, and a path past MAX_PATH as far as it gets.
   if (problem.empty()) problem = ExpansionRefusal(expansionDirectory, expandedCabinet);
   if (!problem.empty()) {
+    PrintErrorLine(problem);
     RemoveExpansionDirectory();
-    PrintLine(problem);
     return Expansion::NotStarted;
   }
   LogInformation("Cabinet: " + CabinetText(*record));

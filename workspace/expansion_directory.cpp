@@ -5,6 +5,7 @@
 
 #include "common/package_layout.h"
 #include "common/process_state.h"
+#include "common/run_log.h"
 #include "platform/platform.h"
 #include "workspace/locations.h"
 
@@ -19,12 +20,40 @@ const char kAdministrators[] = "S-1-5-32-544";
 // A leftover name that a standard user guessed and took already costs one more try, not the run.
 constexpr int kAsideAttempts = 16;
 
+// A removal's log lists this many entries that it left; the rest are counted.
+constexpr std::size_t kLeftEntriesLogged = 20;
+
+// Says where something that stood in the expansion directory's place went.
+void LogMovedAside(const std::string& expansionDirectory, const std::string& aside) {
+  LogWarning("What stood at " + expansionDirectory + " was not this run's to use; it was moved aside to " + aside +
+             " for an administrator to look at.");
+}
+
 bool MoveAside(const std::string& expansionDirectory) {
   unsigned long number = platform::UniqueNumber();
   for (int attempt = 0; attempt < kAsideAttempts; ++attempt) {
-    if (platform::RenamePath(expansionDirectory, AsideName(expansionDirectory, number + attempt))) return true;
+    std::string aside = AsideName(expansionDirectory, number + attempt);
+    if (!platform::RenamePath(expansionDirectory, aside)) continue;
+    LogMovedAside(expansionDirectory, aside);
+    return true;
   }
   return false;
+}
+
+// Enters what the removal of the run's expansion directory came to: gone, or what it left and why.
+void LogRemoval(bool removed, const std::vector<platform::LeftEntry>& left) {
+  const std::string directory = "the expansion directory this run created as " + ExpansionDirectory();
+  if (removed) {
+    LogInformation("Removed " + directory + ", with everything below it, through its hold.");
+    return;
+  }
+  LogWarning("Could not remove " + directory +
+             (left.empty() ? "." : "; entries left below it: " + std::to_string(left.size()) + "."));
+  for (std::size_t i = 0; i < left.size() && i < kLeftEntriesLogged; ++i) {
+    LogWarning("Left " + left[i].path + ": " + left[i].reason + ".");
+  }
+  if (left.size() > kLeftEntriesLogged)
+    LogWarning("And " + std::to_string(left.size() - kLeftEntriesLogged) + " more.");
 }
 
 bool Hold(platform::HeldDirectory directory, const std::string& name) {
@@ -100,8 +129,11 @@ std::string CreateFreshExpansionDirectory(const std::string& expansionDirectory)
   // that it did not create itself, and holds it from that very call on.
   if (!inTheWay && Hold(platform::CreateHeldDirectory(expansionDirectory, kExpansionDirectorySecurity), "")) return "";
   // Someone keeps TempExpandedFiles (held open, or taken again as soon as it was moved aside).
-  if (platform::KindOf(expansionDirectory) != platform::PathKind::Missing && CreateBeside(expansionDirectory))
+  if (platform::KindOf(expansionDirectory) != platform::PathKind::Missing && CreateBeside(expansionDirectory)) {
+    LogWarning(expansionDirectory + " is someone else's and could not be moved aside; the run goes on in " +
+               temporaryDirectory.expansionName + " beside it.");
     return "";
+  }
   return prefix + (inTheWay ? "TempExpandedFiles in it could not be removed or moved aside."
                             : "TempExpandedFiles in it could not be created.");
 }
@@ -112,7 +144,10 @@ bool IsTheHeldExpansionDirectory(const std::string& expansionDirectory) {
 }
 
 bool RemoveExpansionDirectory() {
-  bool removed = platform::RemoveHeldDirectory(temporaryDirectory.expansionDirectory);
+  if (!temporaryDirectory.expansionDirectory) return false;
+  std::vector<platform::LeftEntry> left;
+  bool removed = platform::RemoveHeldDirectory(temporaryDirectory.expansionDirectory, &left);
   temporaryDirectory.expansionDirectory = platform::HeldDirectory{};
+  LogRemoval(removed, left);
   return removed;
 }

@@ -42,13 +42,14 @@ std::string FreshExpansionName(unsigned long long number);
 bool IsTheHeldExpansionDirectory(const std::string& expansionDirectory);
 
 // Removes the held expansion directory through its hold, wherever it is now, and all below it
-// that is the run's own; returns true when it is gone.
+// that is the run's own, and enters in the log what it came to (each entry it left, and why);
+// returns true when it is gone, false also when no directory is held.
 bool RemoveExpansionDirectory();
 
 // Creates the expansion directory afresh with kExpansionDirectorySecurity and holds it. A leftover
 // of an earlier run of this launcher is removed first; anything else of that name is moved aside
 // unopened. When TempExpandedFiles stays someone else's, the run goes on in a directory of a fresh,
-// unforeseeable name beside it (temporaryDirectory.expansionName). Returns "" on success,
-// otherwise the "Unable to use the temporary directory: " line that says why, with no new
-// directory created.
+// unforeseeable name beside it (temporaryDirectory.expansionName); the log says so, and names
+// what was moved aside. Returns "" on success, otherwise the "Unable to use the temporary
+// directory: " line that says why, with no new directory created.
 std::string CreateFreshExpansionDirectory(const std::string& expansionDirectory);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -167,14 +168,26 @@ TEST_F(FreshExpansionDirectoryTest, ForeignLeftoversAreMovedAsideUnopened) {
 TEST_F(FreshExpansionDirectoryTest, AsideNameTakenAlreadyTriesTheNext) {
   WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x");
   MakeDirectories(kAside);
+  OpenTestLog();
   EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_TRUE(Exists("C:\\Temp\\TempExpandedFiles.00005eee\\extra.txt"));
+  std::vector<std::string> logged = LoggedEntries();
+  EXPECT_NE(std::find(logged.begin(), logged.end(),
+                      "2 What stood at C:\\Temp\\TempExpandedFiles was not this run's to use; it was moved aside to "
+                      "C:\\Temp\\TempExpandedFiles.00005eee for an administrator to look at."),
+            logged.end());
 }
 
 TEST_F(FreshExpansionDirectoryTest, SquattedNameThatCannotBeMovedAsideIsWorkedBeside) {
   WriteFile(std::string(kExpansionDirectory) + "\\extra.txt", "x");
   host::FailRenaming();  // its owner holds it open without delete sharing
+  OpenTestLog();
   EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
+  std::vector<std::string> logged = LoggedEntries();
+  EXPECT_NE(std::find(logged.begin(), logged.end(),
+                      "2 C:\\Temp\\TempExpandedFiles is someone else's and could not be moved aside; the run goes on "
+                      "in TempExpandedFiles.0123456789abcdef beside it."),
+            logged.end());
   EXPECT_EQ(EventsStartingWith("mkdir:"),
             (std::vector<std::string>{"mkdir:" + kBeside + " " + kExpansionDirectorySecurity}));
   EXPECT_EQ(ReadFile(kBeside + "\\install\\component.isf"), "[Install]\r\n");
