@@ -332,7 +332,10 @@ def test_bound_cabinet_swapped_during_the_run(scenario):
         assert seen["held"] == "1", f"the swapper saw the cabinet held: {seen}"
         assert int(seen["attempts"]) > 0, f"the swapper tried while it was held: {seen}"
     else:
-        assert_run(result, REFUSED_CABINET, 10)
+        # The swapper's write probe may hold the cabinet just as the launcher takes its hold: then
+        # the launcher refuses before it creates its directory.
+        refused = REFUSED_CABINET if result.lines[:1] == REFUSED_CABINET[:1] else REFUSED_CABINET[1:]
+        assert_run(result, refused, 10)
         assert s.installer_runs() == [], "nothing started"
     assert list(s.temp.iterdir()) == [], "nothing left in temp"
 
