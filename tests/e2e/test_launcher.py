@@ -113,7 +113,8 @@ def test_log_file(scenario, monkeypatch):
     installer = s.temp_value + "\\TempExpandedFiles\\install\\x64\\InstallGui.exe"
     text = "\n".join(entry["text"] for entry in entries)
     for part in SETTINGS_RUN + ["Started " + installer + " /I:", installer + " ended with exit code 0 (0x00000000)",
-                                '"Port=IP_192.168.1.20"', '"IPAddress=192.168.1.20"']:
+                                '"Port=IP_192.168.1.20"', '"IPAddress=192.168.1.20"',
+                                "Removed the expansion directory this run created as " + s.temp_value]:
         assert part in text, part
     assert {(entry["type"], entry["bias"], entry["context"], entry["thread"]) for entry in entries} == \
         {("1", "-330", entries[0]["context"], entries[0]["thread"])}, "one account and process, UTC+5:30, no warning"

@@ -11,7 +11,8 @@ import pytest
 
 from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_OK, EXPANSION, FAILED_CLEANUP, FIRST_EXAMPLE_IN, MISSING_X64, FIRST_EXAMPLE_OUT, PORT_OPTIONS,
                        PROGRAMS, SETTINGS_RUN, aside_directories, assert_event, assert_one_installer,
-                       assert_package_only, assert_run, assert_sentinels, settings_path, tree, with_sentinels)
+                       assert_package_only, assert_run, assert_sentinels, log_entries, settings_path, tree,
+                       with_sentinels)
 from wine import wine_environment, windows_path
 
 
@@ -279,7 +280,6 @@ def test_unusable_temp(scenario, temp, reason):
         "nothing created beside the launcher"
 
 
-
 def wait_for(condition):
     deadline = time.time() + 120  # only keeps a broken run from hanging the suite
     while not condition():
@@ -325,12 +325,16 @@ def test_squatter_holding_temp_expanded_files(scenario):
     squatter = intruder(s, "squat", windows_path(s.expansion_dir), windows_path(ready), windows_path(stop))
     try:
         wait_for(ready.exists)
-        result = s.run()
+        result = s.run("/log:" + windows_path(s.root / "run.log"))
     finally:
         stop.touch()
         squatter.wait(timeout=120)
     assert_run(result, SETTINGS_RUN, 0)
     beside = re.escape(s.temp_value) + r"\\TempExpandedFiles\.[0-9a-f]{16}"
+    logged = "\n".join(entry["type"] + " " + entry["text"] for entry in log_entries(s.root / "run.log"))
+    assert re.search("^2 .* could not be moved aside; the run goes on in TempExpandedFiles\\.[0-9a-f]{16} beside it\\.$",
+                     logged, re.M), "the log says where the run went"
+    assert re.search("^1 Removed the expansion directory this run created as " + beside, logged, re.M)
     assert re.fullmatch("/I:" + beside + r"\\install\\component\.isf", s.installer_runs()[0]["parameters"])
     assert re.fullmatch(beside + ": TempExpandedFiles there is someone else's and could not be moved aside",
                         assert_event(result, "information", 1000)["Temporary directory"].replace(", in ", "\\"))
