@@ -375,7 +375,8 @@ TEST(ExitCodeOf, WindowsInstallersCodesAndTheLaunchersOwnWithoutTheOption) {
                                                   {Outcome::PortOptionsMissing, 1639, 10},
                                                   {Outcome::NoInstallerForMachine, 1633, 10},
                                                   {Outcome::InstallerTimedOut, 1603, 10},
-                                                  {Outcome::ExpansionIncomplete, 1603, 10}}) {
+                                                  {Outcome::ExpansionIncomplete, 1603, 10},
+                                                  {Outcome::WorkspaceReplaced, 1603, 10}}) {
     EXPECT_EQ(ExitCodeOf(outcome, record, true), msi);
     EXPECT_EQ(ExitCodeOf(outcome, record, false), plain);
   }
