@@ -1,9 +1,11 @@
 #include "testing/host_test_fixture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 
 #include "common/console.h"
 #include "common/process_state.h"
@@ -93,13 +95,15 @@ void LauncherTest::OpenTestLog() {
 }
 
 std::vector<std::string> LauncherTest::LoggedEntries() {
-  std::vector<std::string> entries;
+  static const std::regex kEntry(R"re(<!\[LOG\[(.*?)\]LOG\]!>.*? type="(\d)")re");
   std::string log = ReadFile("C:\\Logs\\test.log");
-  for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    std::string entry = log.substr(start, end - start);
-    std::size_t text = entry.find("<![LOG[") + 7;
-    std::size_t type = entry.find(" type=\"") + 7;
-    entries.push_back(entry.substr(type, 1) + " " + entry.substr(text, entry.find("]LOG]!>") - text));
-  }
+  std::vector<std::string> entries;
+  for (std::sregex_iterator it(log.begin(), log.end(), kEntry), end; it != end; ++it)
+    entries.push_back((*it)[2].str() + " " + (*it)[1].str());
   return entries;
+}
+
+bool LauncherTest::Logged(const std::string& entry) {
+  std::vector<std::string> entries = LoggedEntries();
+  return std::find(entries.begin(), entries.end(), entry) != entries.end();
 }

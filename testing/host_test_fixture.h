@@ -59,11 +59,12 @@ class LauncherTest : public ::testing::Test {
   // Events whose text starts with prefix, in order.
   std::vector<std::string> EventsStartingWith(const std::string& prefix);
 
-  // Opens a run log at C:\Logs\test.log, closed again when the test ends.
+  // Opens a run log at C:\Logs\test.log for the rest of the test.
   void OpenTestLog();
 
-  // The texts of the test log's entries, each led by its type: "3 Unable to ...".
+  // The test log's entries, each as its type and text ("3 Unable to ..."); whether it holds entry.
   std::vector<std::string> LoggedEntries();
+  bool Logged(const std::string& entry);
 
  private:
   std::unique_ptr<StandInWindows> standIn_;

