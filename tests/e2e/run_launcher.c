@@ -6,7 +6,10 @@
  * "run COMMANDLINE" in UTF-8, handed
  * on as wide text, so that names the ANSI code page cannot spell reach the launcher as Windows
  * would give them. The launcher's full 32-bit exit code is written to EXITFILE in hexadecimal, so
- * that a crash (0xC0000005) is not read as a small exit code. */
+ * that a crash (0xC0000005) is not read as a small exit code; the file appears whole, under its
+ * name, only once it is written. With "output" it runs as a service (started by "sc start"): it
+ * reports to the service manager, which would otherwise end it after 10 s under Wine, and the
+ * launcher's run then takes as long as it takes. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -17,11 +20,11 @@
 static char plan[65536];
 static wchar_t widePlan[65536];
 
-int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: run_launcher EXITFILE PLANFILE\n");
-    return 2;
-  }
+static char** arguments;
+static SERVICE_STATUS_HANDLE serviceStatus;
+
+static int RunPlan(void) {
+  char** argv = arguments;
   FILE* file = fopen(argv[2], "rb");
   if (!file) return 2;
   size_t length = fread(plan, 1, sizeof plan - 1, file);
@@ -91,9 +94,48 @@ int main(int argc, char** argv) {
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exitCode = 0;
   GetExitCodeProcess(process.hProcess, &exitCode);
-  FILE* out = fopen(argv[1], "wb");
+  char written[MAX_PATH];
+  snprintf(written, sizeof written, "%s.part", argv[1]);
+  FILE* out = fopen(written, "wb");
   if (!out) return 2;
   fprintf(out, "0x%08lx\n", exitCode);
   fclose(out);
-  return 0;
+  return MoveFileExA(written, argv[1], MOVEFILE_REPLACE_EXISTING) ? 0 : 2;
+}
+
+static void ReportServiceState(DWORD state) {
+  SERVICE_STATUS status;
+  memset(&status, 0, sizeof status);
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  SetServiceStatus(serviceStatus, &status);
+}
+
+static DWORD WINAPI ServiceControl(DWORD control, DWORD type, void* data, void* context) {
+  (void)control, (void)type, (void)data, (void)context;
+  return NO_ERROR;
+}
+
+static void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
+  (void)argc;
+  serviceStatus = RegisterServiceCtrlHandlerExW(argv[0], ServiceControl, NULL);
+  ReportServiceState(SERVICE_RUNNING);
+  RunPlan();
+  ReportServiceState(SERVICE_STOPPED);
+}
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    fprintf(stderr, "usage: run_launcher EXITFILE PLANFILE\n");
+    return 2;
+  }
+  arguments = argv;
+  FILE* file = fopen(argv[2], "rb");
+  if (!file) return 2;
+  size_t length = fread(plan, 1, sizeof plan - 1, file);
+  fclose(file);
+  plan[length] = '\0';
+  if (strncmp(plan, "output ", 7) != 0 && !strstr(plan, "\noutput ")) return RunPlan();
+  SERVICE_TABLE_ENTRYW services[] = {{L"", ServiceMain}, {NULL, NULL}};
+  return StartServiceCtrlDispatcherW(services) ? 0 : 3;
 }

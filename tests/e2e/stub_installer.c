@@ -2,10 +2,11 @@
  * (command line, parameters, working directory as given and in its long form, the window state it was started in,
  * settings file path, the names in the expansion directory and its security as read back) to installer-log.txt in its
  * working directory and keeps the settings file's bytes at that moment in installer-settings.bin. A file
- * stub-behaviour.txt in the working directory can make it "sleep MS", "exit N", "crash", "readonly" (leave its settings
- * file read-only), "hold MS" (leave a process behind that holds the settings file open, without delete sharing, for
- * MS milliseconds), "hang" (start a copy of itself that never ends, then never end either) or "wait N" (end with N
- * once stub-release.txt exists in the working directory). */
+ * stub-behaviour.txt in the working directory can make it "exit N", "crash", "readonly" (leave its settings file
+ * read-only), "wait N" (run until the test creates stub-release.txt there, then end with N, 0 without), "hold" (leave
+ * a process behind that holds the settings file open, without delete sharing, until stub-release.txt exists; it
+ * creates holder-ready.txt once it holds the file and holder-done.txt once it has let go) or "hang" (start a copy of
+ * itself that never ends, then never end either). */
 #include <windows.h>
 
 #include <stdio.h>
@@ -90,25 +91,37 @@ static void CopySettings(const char* path) {
   if (out) fclose(out);
 }
 
-/* The process that "hold" leaves behind: "--hold PATH MS". */
-static int Hold(const char* path, int milliseconds) {
+/* Waits for a file that another process creates: the tests' way of saying that a state is reached. */
+static void WaitForFile(const char* path) {
+  while (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) Sleep(10);
+}
+
+static void CreateMarker(const char* path) {
+  FILE* marker = fopen(path, "wb");
+  if (marker) fclose(marker);
+}
+
+/* The process that "hold" leaves behind: "--hold PATH". */
+static int Hold(const char* path) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  Sleep((DWORD)milliseconds);
+  CreateMarker("holder-ready.txt");
+  WaitForFile("stub-release.txt");
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  CreateMarker("holder-done.txt");
   return 0;
 }
 
-static void LeaveHolder(const char* settingsPath, int milliseconds) {
+static void LeaveHolder(const char* settingsPath) {
   char program[MAX_PATH];
   char commandLine[3 * MAX_PATH];
   GetModuleFileNameA(NULL, program, MAX_PATH);
-  snprintf(commandLine, sizeof commandLine, "\"%s\" --hold \"%s\" %d", program, settingsPath, milliseconds);
+  snprintf(commandLine, sizeof commandLine, "\"%s\" --hold \"%s\"", program, settingsPath);
   STARTUPINFOA startup;
   PROCESS_INFORMATION process;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   if (CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-    Sleep(500); /* until the holder has opened the file */
+    WaitForFile("holder-ready.txt");
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
@@ -129,10 +142,6 @@ static void Hang(void) {
 }
 
 /* "wait": ends when the test says so, whatever the machine's speed. */
-static void WaitForRelease(void) {
-  while (GetFileAttributesA("stub-release.txt") == INVALID_FILE_ATTRIBUTES) Sleep(50);
-}
-
 static int Behave(const char* settingsPath) {
   char action[64] = "";
   int value = 0;
@@ -140,11 +149,10 @@ static int Behave(const char* settingsPath) {
   if (!behaviour) return 0;
   if (fscanf(behaviour, "%63s %d", action, &value) < 1) action[0] = '\0';
   fclose(behaviour);
-  if (strcmp(action, "sleep") == 0) Sleep((DWORD)value);
+  if (strcmp(action, "wait") == 0) WaitForFile("stub-release.txt");
   if (strcmp(action, "readonly") == 0) SetFileAttributesA(settingsPath, FILE_ATTRIBUTE_READONLY);
-  if (strcmp(action, "hold") == 0) LeaveHolder(settingsPath, value);
+  if (strcmp(action, "hold") == 0) LeaveHolder(settingsPath);
   if (strcmp(action, "hang") == 0) Hang();
-  if (strcmp(action, "wait") == 0) WaitForRelease();
   if (strcmp(action, "exit") == 0 || strcmp(action, "wait") == 0) return value;
   if (strcmp(action, "crash") == 0) {
     volatile int* nowhere = NULL;
@@ -154,7 +162,7 @@ static int Behave(const char* settingsPath) {
 }
 
 int main(int argc, char** argv) {
-  if (argc == 4 && strcmp(argv[1], "--hold") == 0) return Hold(argv[2], atoi(argv[3]));
+  if (argc == 3 && strcmp(argv[1], "--hold") == 0) return Hold(argv[2]);
   if (argc == 2 && strcmp(argv[1], "--hang-child") == 0) Sleep(INFINITE);
   const char* commandLine = GetCommandLineA();
   const char* parameters = SkipProgramName(commandLine);

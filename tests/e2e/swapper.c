@@ -1,13 +1,13 @@
 /* An attacker of the tests' own: waits until TARGET is held open against writers (the launcher
- * checks and expands it), then tries for SECONDS to put REPLACEMENT in its place, as a standard
- * user with write access to the package's folder would.
- *   swapper TARGET REPLACEMENT SECONDS REPORTFILE
+ * checks and expands it), then tries to put REPLACEMENT in its place while the hold lasts, as a
+ * standard user with write access to the package's folder would.
+ *   swapper TARGET REPLACEMENT REPORTFILE
+ * It creates REPORTFILE.ready once it watches, and stops watching once REPORTFILE.stop exists.
  * REPORTFILE gets "held=1|0 attempts=N replaced=1|0": whether the hold was seen, how many
  * replacements were tried while it lasted, and whether one went through (once it had ended). */
 #include <windows.h>
 
 #include <stdio.h>
-#include <stdlib.h>
 
 static int IsHeld(const char* target) {
   HANDLE probe = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
@@ -19,20 +19,28 @@ static int IsHeld(const char* target) {
   return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+static int Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
 int main(int argc, char** argv) {
-  if (argc != 5) return 2;
+  if (argc != 4) return 2;
   const char* target = argv[1];
   char staged[MAX_PATH];
+  char ready[MAX_PATH];
+  char stop[MAX_PATH];
   snprintf(staged, sizeof staged, "%s.swap", argv[2]);
-  DWORD deadline = GetTickCount() + (DWORD)atoi(argv[3]) * 1000u;
+  snprintf(ready, sizeof ready, "%s.ready", argv[3]);
+  snprintf(stop, sizeof stop, "%s.stop", argv[3]);
   int held = 0;
   int attempts = 0;
   int replaced = 0;
-  while (!held && GetTickCount() < deadline) {
+  FILE* marker = fopen(ready, "wb");
+  if (!marker) return 2;
+  fclose(marker);
+  while (!held && !Exists(stop)) {
     held = IsHeld(target);
     if (!held) Sleep(1);
   }
-  while (held && GetTickCount() < deadline) {
+  while (held) {
     CopyFileA(argv[2], staged, FALSE);
     ++attempts;
     if (MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING)) {
@@ -42,7 +50,7 @@ int main(int argc, char** argv) {
     if (!IsHeld(target)) break;
     Sleep(1);
   }
-  FILE* report = fopen(argv[4], "wb");
+  FILE* report = fopen(argv[3], "wb");
   if (!report) return 2;
   fprintf(report, "held=%d attempts=%d replaced=%d\n", held, attempts, replaced);
   fclose(report);

@@ -142,39 +142,34 @@ def test_log_file(scenario, monkeypatch):
 
 @contextmanager
 def another_setup_running(s):
-    """A program of the launcher's file name, Setup.exe, that runs for up to 60 s from another folder."""
+    """A program of the launcher's file name, Setup.exe, that runs from another folder until the
+    block ends; the block starts once it runs, and the next line runs once it has ended."""
     first = s.root / "first"
     first.mkdir()
     shutil.copy(PROGRAMS / "sleeper.exe", first / "Setup.exe")
-    sleeper = subprocess.Popen(["wine", str(first / "Setup.exe"), "60"], env=wine_environment(s.prefix),
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ready, release = first / "running.txt", first / "release.txt"
+    sleeper = subprocess.Popen(["wine", str(first / "Setup.exe"), windows_path(ready), windows_path(release)],
+                               env=wine_environment(s.prefix), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
     try:
+        while not ready.exists():
+            assert sleeper.poll() is None, "the other Setup.exe runs"
+            time.sleep(0.05)
         yield
     finally:
-        sleeper.kill()
+        # It ends itself, so that Wine has taken it off the process list when the Unix process is gone.
+        release.touch()
         sleeper.wait()
-
-
-def run_until_refused(s):
-    """Runs "/?" until the guard sees the other Setup.exe (Wine starts it in its own time), for up
-    to 60 s; the last run's result."""
-    deadline = time.time() + 60
-    result = s.run("/?")
-    while result.exit_code != 1 and time.time() < deadline:
-        time.sleep(0.5)
-        result = s.run("/?")
-    return result
 
 
 def test_second_instance(scenario):
     s = scenario()
     with another_setup_running(s):
-        result = run_until_refused(s)
+        result = s.run("/?")
         assert_run(result, ALREADY_RUNNING, 1)
         assert_event(result, "warning", 1001)
         # Another file name is not a copy of this launcher.
         assert_run(s.run("/?", name="Other.exe"), [line.replace("Setup.exe", "Other.exe") for line in HELP_LINES], 0)
-    time.sleep(1)
     assert_run(s.run("/?"), HELP_LINES, 0)
 
 
@@ -187,7 +182,6 @@ def test_unattended_runs_never_wait(scenario):
                ["/address: parameter not found or no value was specified"] + CLEANUP_FAILED, 10)
     assert not s.expansion_dir.exists(), "expansion directory removed"
     with another_setup_running(s):
-        run_until_refused(s)
         assert_run(s.run_unattended(), ALREADY_RUNNING, 1)
     # A start the system refuses shows no error box nobody could close, and its reason is the
     # system's own, naming the file.
@@ -216,7 +210,7 @@ def test_deployment_guide_commands(scenario):
         script = s.launcher_dir / f"guide-{number}.cmd"
         script.write_bytes(block.replace("\n", "\r\n").encode("latin-1"))
         completed = subprocess.run(["wine", "cmd", "/c", script.name], cwd=s.launcher_dir, env=environment,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         assert completed.returncode == 0, f"exit code of:\n{block}"
         runs = s.installer_runs()
         assert len(runs) == 1, f"installer starts for:\n{block}"
@@ -238,7 +232,7 @@ def test_windows_platform_tests(scenario, prefix, wow64):
     tests = BUILD / "win32-tests"
     environment = platform_test_environment(prefix, s.root)
     completed = subprocess.run(["wine", str(tests / "platform_win32_tests.exe")], cwd=s.root, env=environment,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     output = completed.stdout.decode("latin-1")
     assert completed.returncode == 0 and "[  PASSED  ]" in output, f"platform tests in {prefix}:\n{output}"
     assert "FAILED" not in output, f"platform tests in {prefix}:\n{output}"
@@ -293,7 +287,7 @@ def test_dll_search_restricted_first(scenario):
     try:
         traced = subprocess.run(["wine", str(s.launcher_dir / "Setup.exe"), "/?"], env=dict(environment, WINEDEBUG="+relay"),
                                 cwd=s.launcher_dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, timeout=120)
+                                stderr=subprocess.PIPE)
     finally:
         subprocess.run(["wine", "reg", "delete", key, "/v", "RelayFromInclude", "/f"], **quiet)
     # The launcher's own calls: those that return into its image (loaded at 0x400000).

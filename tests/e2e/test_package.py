@@ -318,13 +318,16 @@ def test_bound_cabinet_swapped_during_the_run(scenario):
     other.package(b"[Install]\r\nfrom another package\r\n")
     report = s.root / "swapper.txt"
     swapper = subprocess.Popen(["wine", str(PROGRAMS / "swapper.exe"), windows_path(s.launcher_dir / "Setup.cab"),
-                                windows_path(other.launcher_dir / "Setup.cab"), "60", windows_path(report)],
+                                windows_path(other.launcher_dir / "Setup.cab"), windows_path(report)],
                                env=wine_environment(s.prefix), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        time.sleep(1)  # the swapper is watching before the launcher starts
+        while not report.with_suffix(".txt.ready").exists():  # it watches before the launcher starts
+            assert swapper.poll() is None, "the swapper runs"
+            time.sleep(0.05)
         result = s.run()
     finally:
-        swapper.wait(timeout=90)
+        report.with_suffix(".txt.stop").touch()
+        swapper.wait()
     seen = dict(item.split("=") for item in report.read_text().split())
     if result.exit_code == 0:
         assert_run(result, SETTINGS_RUN, 0)

@@ -47,11 +47,11 @@ def make_prefixes():
         if not (prefix / "system.reg").exists():
             prefix.parent.mkdir(parents=True, exist_ok=True)
             subprocess.run(["wineboot", "-i"], env=environment, check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for key in ["HKLM\\" + AEDEBUG] + (["HKLM\\Software\\Wow6432Node" + AEDEBUG[8:]] if name == "win64" else []):
             subprocess.run(["wine", "reg", "add", key, "/v", "Debugger", "/d", "", "/f"], env=environment, check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        subprocess.run(["wineserver", "-w"], env=environment, timeout=300)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=environment)
         marker.touch()
 
 
