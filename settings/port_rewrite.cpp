@@ -107,7 +107,7 @@ void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& po
           if (!portsCountDone) put("Ports=1\n\n");
           portsCountDone = true;
         }
-        if (Contains(line, "Ports=")) {
+        if (IsPortCountLine(line)) {
           // "Ports=%d" can write no count beyond the int range: the largest stays as it is.
           long long count = ReadCount(line.substr(line.find('=') + 1));
           std::string counted = "Ports=" + std::to_string(count < INT_MAX ? count + 1 : count);
@@ -147,6 +147,18 @@ bool ReportUnchanged() {
 }
 
 }  // namespace
+
+bool IsPortCountLine(std::string_view line) {
+  constexpr std::string_view kCountKey = "Ports=";
+  for (std::size_t at = line.find(kCountKey); at != std::string_view::npos; at = line.find(kCountKey, at + 1)) {
+    if (at == 0) return true;
+    char before = line[at - 1];
+    bool inKey = (before >= 'A' && before <= 'Z') || (before >= 'a' && before <= 'z') ||
+                 (before >= '0' && before <= '9') || before == '_' || static_cast<unsigned char>(before) >= 0x80;
+    if (!inKey) return true;
+  }
+  return false;
+}
 
 long long ReadCount(std::string_view text) {
   std::size_t i = 0;

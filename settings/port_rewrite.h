@@ -17,3 +17,8 @@ bool RewritePortConfiguration(const std::string& portName, const std::string& pr
 // digits up to the first other character; 0 without digits. A number beyond the int range reads
 // as the nearest of INT_MIN and INT_MAX, where atoi's result would be undefined.
 long long ReadCount(std::string_view text);
+
+// Returns true when line is a port count line of [Install]: "Ports=" begins a key in it, so the
+// byte before it is no ASCII letter, digit or underscore, nor a byte above 127 (a letter of the
+// ANSI code page). "Ports=4" and "  Ports=x" count; "MaxPorts=4" and "DefaultPorts=2" do not.
+bool IsPortCountLine(std::string_view line);

@@ -9,6 +9,7 @@
 #include "installer/orchestration.h"
 #include "settings/line_reader.h"
 #include "settings/port_mode.h"
+#include "settings/port_rewrite.h"
 #include "settings/reader.h"
 #include "tools/stand_in.h"
 
@@ -76,7 +77,8 @@ std::string Difference(std::string_view line, std::string_view key) {
 struct ScannedLine {
   int number;
   std::string text;
-  const LookedFor* nearMiss;  // null when the line is no near miss
+  const LookedFor* nearMiss;     // null when the line is no near miss
+  bool portsInLongerKey = false;  // an [Install] line the rewrite reads in which "Ports=" only ends a longer key
 };
 
 // What one pass over the lines finds, the launcher's line ends applied.
@@ -91,7 +93,15 @@ Scan ScanLines(std::FILE* file) {
   for (const char* key : kStandaloneKeys) scan.standaloneLines.emplace_back(key, 0);
   LineReader reader(file);
   std::string_view line;
+  // The part of [Install] in which the rewrite counts ports: from the line after "[Install]" to
+  // the first line that holds "[", that one included.
+  bool installSeen = false;
+  bool installLeft = false;
   for (int number = 1; reader.Next(&line); ++number) {
+    bool countedHere = installSeen && !installLeft;
+    if (countedHere && Contains(line, "[")) installLeft = true;
+    if (!installSeen && Contains(line, "[Install]")) installSeen = true;
+    bool portsInLongerKey = countedHere && Contains(line, "Ports=") && !IsPortCountLine(line);
     if (line == kPortKey && scan.portLine == 0) scan.portLine = number;
     for (auto& [key, first] : scan.standaloneLines) {
       if (line == key && first == 0) first = number;
@@ -104,8 +114,9 @@ Scan ScanLines(std::FILE* file) {
       bool nearly = lookedFor.wholeLine ? folded == foldedText : Contains(folded, foldedText);
       if (!matches && nearly) nearMiss = &lookedFor;
     }
-    if (nearMiss != nullptr || Contains(line, "\r") || (line != kPortKey && Contains(line, kPortKey))) {
-      scan.notable.push_back({number, std::string(line), nearMiss});
+    if (nearMiss != nullptr || portsInLongerKey || Contains(line, "\r") ||
+        (line != kPortKey && Contains(line, kPortKey))) {
+      scan.notable.push_back({number, std::string(line), nearMiss, portsInLongerKey});
     }
   }
   return scan;
@@ -120,6 +131,12 @@ std::string Warning(const ScannedLine& line, bool portFromCommandLine) {
     return prefix + Quoted(line.text) + " holds \"" + kPortKey +
            "\": a run with /port: replaces this whole line by \"Port=\" and the port name, as it does the line \"" +
            kPortKey + "\".";
+  }
+  if (line.portsInLongerKey) {
+    return prefix + Quoted(line.text) +
+           " holds \"Ports=\" only at the end of a longer key: the port count is a key \"Ports=\" of its own, so a "
+           "run with /port: copies this line as it stands and counts the port in a \"Ports=\" line (adding "
+           "\"Ports=1\" to [Install] when it has none). Rename the key if the installer reads it as the count.";
   }
   if (line.nearMiss == nullptr && Contains(line.text, "\r")) {
     return prefix + Quoted(line.text) +

@@ -143,6 +143,15 @@ TEST_F(CheckSettingsFileTest, OtherLinesThatTheRewriteReplacesAreWarned) {
   EXPECT_TRUE(Check("[Install]\nRemotePort=CmdLine\n").warnings.empty());
 }
 
+TEST_F(CheckSettingsFileTest, PortsInsideALongerKeyOfInstallIsWarned) {
+  // Only where the rewrite counts: from the line after [Install] to the line that ends it.
+  SettingsCheck check = Check("MaxPorts=1\n[Install]\nMaxPorts=4\nPorts=2\n  Ports=3\n[Next] DefaultPorts=2\nMaxPorts=5\n");
+  ASSERT_EQ(check.warnings.size(), 2u);
+  EXPECT_EQ(check.warnings[0].rfind("line 3: \"MaxPorts=4\" holds \"Ports=\" only at the end of a longer key", 0), 0u)
+      << check.warnings[0];
+  EXPECT_EQ(check.warnings[1].rfind("line 6: \"[Next] DefaultPorts=2\" holds", 0), 0u) << check.warnings[1];
+}
+
 TEST(VisibleBytes, ShowsEveryByteThatIsNotPrintableAscii) {
   EXPECT_EQ(VisibleBytes("Port=CmdLine "), "Port=CmdLine ");
   EXPECT_EQ(VisibleBytes(std::string("a\tb<c>\r\xFC\x7F\0", 10)), "a<09>b<3C>c><0D><FC><7F><00>");

@@ -148,6 +148,11 @@ def test_preview_of_the_sample_package(scenario, prefix):
         assert_same_run(run_preview(s, arguments), wine, f"preview of the sample package, {prefix}, {arguments!r}")
 
 
+# Keys that only end in "Ports" are no port count: copied as they are, and [Install] gets its own.
+LONGER_KEYS = b"[Install]\r\nMaxPorts=4\r\nDefaultPorts=2\r\nPort=CmdLine\r\n[Next]\r\n"
+LONGER_KEYS_OUT = b"[Install]\r\nMaxPorts=4\r\nDefaultPorts=2\r\nPort=IP_192.168.1.20\r\nPorts=1\r\n\r\n[Next]\r\n"
+
+
 # Both worked examples of the port rewrite, and the roads that stop early, fail or run standalone.
 @pytest.mark.parametrize("settings, arguments, prefix, builds", [
     (FIRST_EXAMPLE_IN, PORT_OPTIONS, "win64", ("x86", "x64")),
@@ -159,8 +164,9 @@ def test_preview_of_the_sample_package(scenario, prefix):
     (b"[Install]\r\nPort=CmdLine \r\n", "/port:IP_1 /address:1.2.3.4", "win64", ("x86", "x64")),
     (b"[Install]\r\n", "", "win64", ("x86",)),
     (FIRST_EXAMPLE_IN, "/exitcodes:msi /port:LPT1: /timeout:5", "win64", ("x86", "x64")),
+    (LONGER_KEYS, PORT_OPTIONS, "win64", ("x86", "x64")),
 ], ids=["first-example-win64", "first-example-win32", "second-example", "port-options-missing", "standalone-with-port",
-        "blank-after-port-line", "build-missing", "windows-installer-codes"])
+        "blank-after-port-line", "build-missing", "windows-installer-codes", "keys-ending-in-ports"])
 def test_preview_matches_wine(scenario, settings, arguments, prefix, builds):
     s = scenario(prefix=prefix)
     s.package(settings, builds=builds)
@@ -170,6 +176,8 @@ def test_preview_matches_wine(scenario, settings, arguments, prefix, builds):
         assert wine["installers"][0]["settings"] == FIRST_EXAMPLE_OUT, "the first worked example"
     if settings == SECOND_EXAMPLE_IN:
         assert wine["installers"][0]["settings"] == SECOND_EXAMPLE_OUT, "the second worked example"
+    if settings == LONGER_KEYS:
+        assert wine["installers"][0]["settings"].startswith(LONGER_KEYS_OUT), "keys that end in Ports kept, counted apart"
 
 
 def test_preview_of_names_in_other_letter_cases(scenario):
