@@ -114,11 +114,11 @@ TEST_F(RewritePortConfigurationTest, CountOnlyWherePortsBeginsAKey) {
   };
   // Another key that ends in "Ports" is copied as it is; a line that "Ports=" begins after a blank, a
   // lone CR or another separator still counts, its number read after the first "=".
-  for (const Case& c : {Case{"MaxPorts=4", "MaxPorts=4"}, Case{"DefaultPorts=2", "DefaultPorts=2"},
-                        Case{"Max_Ports=4", "Max_Ports=4"}, Case{"2Ports=4", "2Ports=4"},
-                        Case{"\xC4Ports=4", "\xC4Ports=4"}, Case{"XPorts=2=9", "XPorts=2=9"},
-                        Case{"  Ports=4x", "Ports=5"}, Case{"\rPorts=4", "Ports=5"}, Case{"Ports=abc", "Ports=1"},
-                        Case{"MaxPorts=4;Ports=2", "Ports=5"}, Case{"A=Ports=7", "Ports=1"}}) {
+  for (const Case& c :
+       {Case{"MaxPorts=4", "MaxPorts=4"}, Case{"DefaultPorts=2", "DefaultPorts=2"}, Case{"Max_Ports=4", "Max_Ports=4"},
+        Case{"2Ports=4", "2Ports=4"}, Case{"\xC4Ports=4", "\xC4Ports=4"}, Case{"XPorts=2=9", "XPorts=2=9"},
+        Case{"  Ports=4x", "Ports=5"}, Case{"\rPorts=4", "Ports=5"}, Case{"Ports=abc", "Ports=1"},
+        Case{"MaxPorts=4;Ports=2", "Ports=5"}, Case{"A=Ports=7", "Ports=1"}}) {
     std::string counted = std::string(c.expected).rfind("Ports=", 0) == 0 ? "" : "Ports=1\n\n";
     std::string result = Rewrite(std::string("[Install]\n") + c.line + "\n[Next]\n");
     EXPECT_EQ(result, Crlf(std::string("[Install]\n") + c.expected + "\n" + counted + "[Next]\n\n" + PortTail()))

@@ -77,7 +77,7 @@ std::string Difference(std::string_view line, std::string_view key) {
 struct ScannedLine {
   int number;
   std::string text;
-  const LookedFor* nearMiss;     // null when the line is no near miss
+  const LookedFor* nearMiss;      // null when the line is no near miss
   bool portsInLongerKey = false;  // an [Install] line the rewrite reads in which "Ports=" only ends a longer key
 };
 

@@ -145,7 +145,8 @@ TEST_F(CheckSettingsFileTest, OtherLinesThatTheRewriteReplacesAreWarned) {
 
 TEST_F(CheckSettingsFileTest, PortsInsideALongerKeyOfInstallIsWarned) {
   // Only where the rewrite counts: from the line after [Install] to the line that ends it.
-  SettingsCheck check = Check("MaxPorts=1\n[Install]\nMaxPorts=4\nPorts=2\n  Ports=3\n[Next] DefaultPorts=2\nMaxPorts=5\n");
+  SettingsCheck check =
+      Check("MaxPorts=1\n[Install]\nMaxPorts=4\nPorts=2\n  Ports=3\n[Next] DefaultPorts=2\nMaxPorts=5\n");
   ASSERT_EQ(check.warnings.size(), 2u);
   EXPECT_EQ(check.warnings[0].rfind("line 3: \"MaxPorts=4\" holds \"Ports=\" only at the end of a longer key", 0), 0u)
       << check.warnings[0];
