@@ -4,7 +4,8 @@
 //   package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--interactive] [--code-page N]
 //   [--product NAME --product-version VERSION [--company NAME]] PACKAGE_DIR [OPTIONS...]
 // Exit codes: 0 done (settings: the launcher can read the file), 1 settings refused, 2 usage, 3 a
-// failure of the tool itself.
+// failure of the tool itself; preview ends with the exit code of the run it shows (0, 1 or 10),
+// which the package tool hands on as its own.
 #include <iconv.h>
 
 #include <cerrno>
@@ -34,9 +35,11 @@ const char kUsageText[] =
 // The project's version, which the package tool reports as its own.
 constexpr const char* kProjectVersion = PROJECT_VERSION_TEXT;
 
-// The ANSI code pages of Windows, the only ones a launcher can run under.
-constexpr const char* kAnsiCodePages[] = {"874",  "932",  "936",  "949",  "950",  "1250", "1251",
-                                          "1252", "1253", "1254", "1255", "1256", "1257", "1258"};
+// The ANSI code pages of Windows, the only ones a launcher can run under; 65001 is UTF-8, which
+// Windows 10 and later take as the ANSI code page when "Use Unicode UTF-8 for worldwide language
+// support" is set.
+constexpr const char* kAnsiCodePages[] = {"874",  "932",  "936",  "949",  "950",  "1250", "1251", "1252",
+                                          "1253", "1254", "1255", "1256", "1257", "1258", "65001"};
 
 bool IsAnsiCodePage(const std::string& number) {
   for (const char* page : kAnsiCodePages) {
@@ -173,13 +176,14 @@ int Preview(const std::vector<std::string>& arguments) {
   }
   if (!IsAnsiCodePage(codePage)) {
     std::fprintf(stderr,
-                 "package_inspect: %s is not an ANSI code page of Windows (874, 932, 936, 949, 950, 1250 to 1258)\n",
+                 "package_inspect: %s is not an ANSI code page of Windows (874, 932, 936, 949, 950, 1250 to 1258, "
+                 "65001)\n",
                  codePage.c_str());
     return kUsage;
   }
   // The launcher sees its command line and paths in the ANSI code page; text that has no place
   // there reaches it as "?", which a preview cannot stand for.
-  const std::string ansi = "CP" + codePage;
+  const std::string ansi = codePage == "65001" ? "UTF-8" : "CP" + codePage;
   std::vector<std::string> launcherArguments;
   std::vector<std::string*> texts{&setup.temp, &setup.launcherPath, &setup.package.product, &setup.package.company};
   for (std::size_t i = next + 1; i < arguments.size(); ++i) launcherArguments.push_back(arguments[i]);
@@ -197,7 +201,7 @@ int Preview(const std::vector<std::string>& arguments) {
   PreviewResult result = RunPreview(setup, arguments[next], launcherArguments);
   std::optional<std::string> shown = Convert(FormatPreview(setup, launcherArguments, result), ansi, "UTF-8", true);
   std::fputs(shown ? shown->c_str() : "", stdout);
-  return kDone;
+  return result.exitCode;
 }
 
 }  // namespace

@@ -68,12 +68,13 @@ def bytes_read_by(process):
 
 
 def watch(process, sizes, total, progress):
-    """Waits for gcab, showing what it has read so far; the count follows from the sizes."""
+    """Waits for gcab, showing what it has read so far; the count follows from the sizes, taken up
+    where the last look left them, so that each size is added once however long gcab takes."""
+    count, running = 0, 0
     while process.poll() is None:
         read = bytes_read_by(process)
         if read is not None:
             done = min(read, total)
-            count, running = 0, 0
             while count < len(sizes) and running + sizes[count] <= done:
                 running += sizes[count]
                 count += 1
@@ -142,6 +143,30 @@ def fix_file_table(cabinet, dates=None):
                 file.seek(at + 14)
                 file.write(struct.pack("<H", attributes & ~0x80))
             at += 16 + len(name) + 1
+
+
+def stored_names(cabinet):
+    """The names a cabinet's file table holds, as the bytes the launcher and extrac32.exe read
+    ("\\" between folders); None when it holds no readable table."""
+    try:
+        with open(cabinet, "rb") as file:
+            header = file.read(36)
+            if len(header) < 36 or header[:4] != b"MSCF":
+                return None
+            (files_at,) = struct.unpack_from("<I", header, 16)
+            (count,) = struct.unpack_from("<H", header, 28)
+            names, at = [], files_at
+            for _ in range(count):
+                file.seek(at)
+                record = file.read(16 + 257)
+                end = record.find(b"\0", 16)
+                if end < 0:
+                    return None
+                names.append(record[16:end])
+                at += end + 1
+            return names
+    except OSError:
+        return None
 
 
 def extract(cabinet, directory):

@@ -5,8 +5,8 @@ import os
 import sys
 
 from . import identity, make, native, preview, verify
-from .outcome import EXIT_CODES, INTERRUPTED, Failure, ToolFailed, Usage
-from .report import Report
+from .outcome import EXIT_CODES, INTERRUPTED, OUTPUT_CLOSED, Failure, ToolFailed, Usage
+from .report import Report, shown
 
 EXIT_CODES_HELP = """\
 Exit codes:
@@ -17,12 +17,13 @@ Exit codes:
   3  a tool failed: gcab, osslsigncode or the native helper, the time-stamp server, or the
      cabinet it wrote does not match the folder
   130  interrupted (Ctrl-C)
-With 1, 2, 3 and 130 nothing is written, and OUT_DIR is as it was.
+  141  its output was closed before the end (as by "| head"): the run stopped there
+With 1, 2, 3, 130 and 141 nothing is written, and OUT_DIR is as it was.
 """
 
 MAKE_HELP = """\
 Writes OUT_DIR/NAME.cab (default NAME: Setup; an extension ".exe" or ".cab" in any letter case is
-left out) with every file below PACKAGE_DIR, relative folders kept and links followed, and
+left out) with every file below PACKAGE_DIR, relative folders kept and links inside it followed, and
 OUT_DIR/NAME.exe, the launcher, bound to that cabinet: the cabinet's SHA-256 goes into the
 launcher's binding region before signing, so that the signature covers it, and the launcher then
 expands that cabinet only. The folder must hold install/component.isf and both installer builds,
@@ -44,22 +45,28 @@ cabinet and, unsigned, the same launcher, after any copy or checkout.
 
 Left out of the cabinet, and listed: OUT_DIR when it lies inside PACKAGE_DIR, packages the tool
 made before (a launcher beside the cabinet it is bound to), the default excludes .git/,
-Thumbs.db, desktop.ini and *~, and what --exclude names.
+Thumbs.db, desktop.ini, .DS_Store, __MACOSX/, ._* and *~, and what --exclude names.
 
 Checks (a refusal names the file and what to change):
   - names: NAME and every file and folder name must be Windows file names that the ANSI code page
-    the launcher runs under can write (--code-page N, default 1252); no two files whose names
-    differ only in letter case; at most 65,535 files, paths of at most 255 bytes; no links that
-    lead nowhere or into a folder that encloses them; every file readable.
-  - installer builds: each a Windows program for its folder's machine.
+    the launcher runs under can write (--code-page N, default 1252; 65001 is Windows' UTF-8
+    setting); no two files whose names differ only in letter case; at most 65,535 files, paths of
+    at most 255 bytes; no links that lead nowhere, into a folder that encloses them, or outside
+    PACKAGE_DIR (unless --follow-links-outside); every file readable.
+  - paths: none may pass MAX_PATH once expanded in C:\\Windows\\Temp, where deployment tools run
+    the launcher (the launcher refuses such a package); one that passes it only in a person's
+    long temp (C:\\Users\\, a 20-letter name, \\AppData\\Local\\Temp) is a warning.
+  - installer builds: each a Windows program for its folder's machine; an i386 program in x64 is a
+    warning (64-bit Windows runs it).
   - size: a cabinet that could pass 2 GB, the cabinet format's limit, is refused before packing.
   - settings: install/component.isf must be bytes the launcher can read (no UTF-16, no UTF-8
     byte-order mark). Warned about, with line numbers: lines that nearly match a line the
-    launcher looks for, a CR that no LF follows, and UTF-8 text beyond ASCII, which the installer
-    reads in the ANSI code page. Then: where the port comes from, and which run the installer gets.
-  - warned about too: paths that pass MAX_PATH once expanded in C:\\Windows\\Temp, and
-    InstallFiles.cab or names that differ only in letter case from NAME.exe and NAME.cab in
-    OUT_DIR. --strict makes every warning a refusal.
+    launcher looks for, a CR that no LF follows, an [Install] key that only ends in "Ports="
+    (MaxPorts=4, which the port rewrite copies as it stands), and UTF-8 text beyond ASCII, which the
+    installer reads in the ANSI code page. Then: where the port comes from, and which run the
+    installer gets.
+  - warned about too: InstallFiles.cab or names that differ only in letter case from NAME.exe and
+    NAME.cab in OUT_DIR. --strict makes every warning a refusal.
   - signing: the certificate must be valid now and allow code signing; its password is checked
     before anything is packed, and the signature is checked right after signing. An OUT_DIR whose
     NAME.exe is signed is not given an unsigned launcher unless --force.
@@ -75,14 +82,17 @@ scripts/make-package --check runs every check on PACKAGE_DIR and writes nothing;
 """
 
 VERIFY_HELP = """\
-Says whether NAME.exe is signed and by whom (with --ca, whether the signature verifies against
-that certificate), whether the signature still covers the file as it is, whether it is bound to
-NAME.cab, to another cabinet (it would refuse NAME.cab) or not bound; whether NAME.cab holds the
-settings file and both builds (in any letter case, each for its machine), whether gcab can
-extract it whole, and what its settings file makes the launcher do; which package NAME.exe names
-(--product), and the cabinet's size and SHA-256 as a run's event records them. Without NAME.cab it
-takes InstallFiles.cab, as the launcher does. --list adds every file of the cabinet: its SHA-256,
-its size in bytes and its path. Ends with one verdict line.
+Finds the cabinet as the launcher does (NAME.cab, else InstallFiles.cab) and says which. Says
+whether NAME.exe is signed and by whom, with the signing certificate's SHA-256 fingerprint, issuer
+and validity (with --ca, whether the signature verifies against that certificate), whether the
+signature still covers the file as it is, whether it is bound to the cabinet, to another (it would
+refuse this one) or not bound; whether the cabinet holds the settings file and both builds (in any
+letter case, each for its machine), whether its names and paths pass make's checks, whether gcab
+can extract it whole, and what its settings file makes the launcher do; which package NAME.exe
+names (--product), and the cabinet's size and SHA-256 as a run's event records them. --list adds
+every file of the cabinet: its SHA-256, its size in bytes and its path. Ends with one verdict line:
+"Verdict: ready to deploy" (exit 0) only when all is so and the signer was checked with --ca;
+without --ca anybody's certificate could carry the publisher's name, so the verdict is NOT ready.
 """
 
 PREVIEW_HELP = """\
@@ -96,7 +106,21 @@ the package that --product and --product-version give, else the one the launcher
 file, or NAME.exe beside NAME.cab). Standard input stands at its end, as
 with "Setup.exe ... < NUL" in a deployment script.
 
+First it runs make's checks of the names, paths, links, builds and settings file, and names what
+make would refuse or warn about, in make's words; then it shows the run whatever they said, with
+what make would pack from a folder (its excludes and --follow-links-outside as make takes them).
+
 Example: scripts/preview build/windows/sample-package /port:IP_192.168.1.20 /address:192.168.1.20
+"""
+
+PREVIEW_EXIT_CODES_HELP = """\
+Exit codes:
+  0, 1, 10  the plain exit code of the run it shows, as Setup.exe ends without /exitcodes:msi
+            (0 the installer ran, 1 another launcher runs, 10 nothing was installed), whatever
+            code the run returns (the line "Exit code:" shows that one), and whatever the checks said
+  2  usage: an unknown option, or a text that the code page cannot write
+  3  a tool failed: gcab or the native helper
+  141  its output was closed before the end (as by "| head")
 """
 
 
@@ -109,13 +133,19 @@ def _formatter(prog):
     return argparse.RawDescriptionHelpFormatter(prog, max_help_position=32, width=100)
 
 
-def _parser(prog, description):
-    return Parser(prog=prog, description=description, epilog=EXIT_CODES_HELP, formatter_class=_formatter)
+def _parser(prog, description, epilog=EXIT_CODES_HELP):
+    return Parser(prog=prog, description=description, epilog=epilog, formatter_class=_formatter)
 
 
 def _code_page(parser):
     parser.add_argument("--code-page", default="1252", metavar="N",
                         help="the machines' ANSI code page (default 1252: Windows-1252)")
+
+
+def _follow_links_outside(parser):
+    parser.add_argument("--follow-links-outside", action="store_true",
+                        help="pack what links below PACKAGE_DIR lead to outside it (refused unless given); the "
+                             "summary lists each")
 
 
 def make_parser(prog, check):
@@ -128,16 +158,18 @@ def make_parser(prog, check):
     parser.add_argument("--date", metavar="DATE",
                         help="no file's date in the cabinet later than this (ISO 8601, UTC unless it says otherwise); "
                              "default SOURCE_DATE_EPOCH when set, else the files' own dates")
+    _follow_links_outside(parser)
     if not check:
         parser.add_argument("--sign", metavar="FILE.pfx", help="the PKCS#12 certificate and key to sign NAME.exe with")
         parser.add_argument("--password-file", metavar="FILE",
-                            help="its password, from a file; else from the environment variable SIGN_PASSWORD "
-                                 "(never from the command line, where others can read it)")
+                            help="its password, from a file (empty for a certificate without one); else from the "
+                                 "environment variable SIGN_PASSWORD, not empty (never from the command line, where "
+                                 "others can read it)")
         parser.add_argument("--timestamp", metavar="URL", help="an RFC 3161 time-stamp server; none unless given")
         parser.add_argument("--force", action="store_true", help="replace a signed NAME.exe with an unsigned one")
         parser.add_argument("--single-file", action="store_true",
                             help="write NAME.exe only, carrying the cabinet after its last section, bound and signed "
-                                 "with it; no NAME.cab")
+                                 "with it; no NAME.cab, and an earlier one in OUT_DIR is removed")
     parser.add_argument("package_dir", metavar="PACKAGE_DIR")
     if not check:
         parser.add_argument("out_dir", metavar="OUT_DIR")
@@ -161,7 +193,7 @@ def verify_parser(prog):
 
 
 def preview_parser(prog):
-    parser = _parser(prog, PREVIEW_HELP)
+    parser = _parser(prog, PREVIEW_HELP, PREVIEW_EXIT_CODES_HELP)
     parser.add_argument("--x86", action="store_true", help="32-bit Windows (the x86 build); default 64-bit")
     parser.add_argument("--interactive", action="store_true",
                         help="a person at the console, who could press ENTER; default a deployment tool's SYSTEM run "
@@ -170,6 +202,9 @@ def preview_parser(prog):
     parser.add_argument("--launcher", metavar="PATH", help="the launcher's path on Windows; default C:\\pkg\\Setup.exe")
     _code_page(parser)
     identity.add_options(parser)
+    parser.add_argument("--exclude", action="append", default=[], metavar="PATTERN",
+                        help="as make: leave out what this gitignore-style pattern matches (a folder only)")
+    _follow_links_outside(parser)
     parser.add_argument("package", metavar="PACKAGE")
     parser.add_argument("options", metavar="OPTIONS", nargs=argparse.REMAINDER, help="the launcher's command line")
     return parser
@@ -220,11 +255,18 @@ def main(arguments, program="package-tool"):
     except SystemExit as ended:  # --help
         return ended.code or 0
     except Failure as failure:
-        print(f"{program}: {failure}", file=sys.stderr)
+        print("\n".join(f"{program}: {shown(line)}" if i == 0 else shown(line)
+                        for i, line in enumerate(str(failure).split("\n"))), file=sys.stderr)
         return EXIT_CODES[type(failure)]
     except KeyboardInterrupt:
         print(f"\n{program}: interrupted: nothing was written, and OUT_DIR is as it was", file=sys.stderr)
         return INTERRUPTED
+    except BrokenPipeError:
+        # Nothing more can reach the reader that went away; Python's own flush at exit must not try.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        print(f"{program}: its output was closed before the end (as by | head): the run stopped there",
+              file=sys.stderr)
+        return OUTPUT_CLOSED
     except Exception as error:  # noqa: BLE001  (a fault of the tool: one line, and exit 3)
         print(f"{program}: the tool failed: {type(error).__name__}: {error}", file=sys.stderr)
         return EXIT_CODES[ToolFailed]

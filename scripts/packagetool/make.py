@@ -45,8 +45,11 @@ class Staging:
         self.staging = None
 
     def folder(self):
-        os.makedirs(self.out_dir, exist_ok=True)
-        self.staging = tempfile.mkdtemp(prefix=".make-package.", dir=self.out_dir)
+        try:
+            os.makedirs(self.out_dir, exist_ok=True)
+            self.staging = tempfile.mkdtemp(prefix=".make-package.", dir=self.out_dir)
+        except OSError as error:
+            raise Refused(f"OUT_DIR '{self.out_dir}' cannot hold the package: {error.strerror}") from None
         return self.staging
 
     def close(self):
@@ -75,6 +78,12 @@ def report_other_package_files(out_dir, name, report):
                         f"Remove it unless another launcher in OUT_DIR needs it")
 
 
+def earlier_cabinets(out_dir, name):
+    """The files in OUT_DIR that a launcher named NAME.exe takes for NAME.cab."""
+    wanted = windows_upper(f"{name}.cab")
+    return [entry for entry in sorted(os.listdir(out_dir)) if windows_upper(entry) == wanted]
+
+
 def refuse_replacing_a_signed_launcher(out_dir, name, options):
     launcher = os.path.join(out_dir, name + ".exe")
     if options.sign or options.force or not os.path.isfile(launcher):
@@ -96,6 +105,10 @@ def make(options, report):
     options.latest, options.latest_from = cabinet.latest_date(options.date, os.environ)
     if not os.path.isdir(options.package_dir):
         raise Refused(f"no package folder at '{options.package_dir}'")
+    if options.out_dir and os.path.realpath(options.out_dir) == os.path.realpath(options.package_dir):
+        raise Refused("OUT_DIR is PACKAGE_DIR itself: make the package in another folder")
+    if options.out_dir and os.path.exists(options.out_dir) and not os.path.isdir(options.out_dir):
+        raise Refused(f"OUT_DIR '{options.out_dir}' is a file: name a folder (it is made when missing)")
     signer = None
     if not options.check:
         if not os.path.isfile(options.launcher):
@@ -109,7 +122,8 @@ def make(options, report):
         refuse_replacing_a_signed_launcher(options.out_dir, name, options)
 
     report.say(f"Checking the files below {options.package_dir}...")
-    scan = scan_package(options.package_dir, options.out_dir, options.code_page, options.exclude, report)
+    scan = scan_package(options.package_dir, options.out_dir, options.code_page, options.exclude, report,
+                        options.follow_links_outside)
     if options.out_dir and not options.single_file:
         report_other_package_files(options.out_dir, name, report)
     settings = scan.required[native.facts()["required"][0]]
@@ -166,13 +180,26 @@ def build(options, name, scan, signer, staging, report):
         signer.sign(bound, launcher, staging.scratch)
     else:
         os.replace(bound, launcher)
+    # The same modes whether osslsigncode wrote the launcher or it was copied from the build: a
+    # program and a data file as this user's umask makes them.
+    umask = os.umask(0)
+    os.umask(umask)
+    os.chmod(launcher, 0o777 & ~umask)
     written = [launcher] + ([] if options.single_file else [built_cabinet])
+    if not options.single_file:
+        os.chmod(built_cabinet, 0o666 & ~umask)
     sums = "".join(f"{pe.sha256_of(path).hex()}  {os.path.basename(path)}\n" for path in written)
     with open(os.path.join(folder, name + ".sha256"), "w", encoding="utf-8", errors="surrogateescape") as listing:
         listing.write(sums)
+    earlier = earlier_cabinets(options.out_dir, name) if options.single_file else []
     with no_interruption():
         for path in written + [os.path.join(folder, name + ".sha256")]:
             os.replace(path, os.path.join(options.out_dir, os.path.basename(path)))
+        for cab in earlier:
+            os.remove(os.path.join(options.out_dir, cab))
+    for cab in earlier:
+        report.say(f"  removed the earlier {cab} from OUT_DIR: the new {name}.exe carries its own cabinet, and the "
+                   f"launcher of an earlier two-file package would expand that one")
     out = options.out_dir.rstrip("/")
     made = (f"{out}/{name}.exe, one file that carries its cabinet" if options.single_file else
             f"{out}/{name}.exe beside {out}/{name}.cab")

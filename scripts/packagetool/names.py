@@ -1,7 +1,9 @@
 """Whether Windows, and the launcher in its ANSI code page, can use a file or folder name."""
 
 import os
+import unicodedata
 
+from . import native
 from .outcome import Refused
 
 # Characters that no Windows file name holds, and names Windows keeps for devices, with any extension.
@@ -13,12 +15,38 @@ MAX_NAME_BYTES = 255
 
 def windows_upper(text):
     """Letter case as Windows compares file names: one character for one."""
+    if text.isascii():
+        return text.upper()
     return "".join(c.upper() if len(c.upper()) == 1 else c for c in text)
 
 
-def code_page_hint(code_page):
-    other = "" if code_page != "1252" else ", or name the machines' ANSI code page with --code-page (1251 for Cyrillic)"
-    return f"use characters of code page {code_page}{other}"
+# The ANSI code pages that write a script, by the first word of its letters' Unicode names; a hint
+# names those that can write the whole name. The East Asian pages also hold Cyrillic and Greek
+# letters, which are not what a person there would choose.
+PAGES_OF_SCRIPT = {"THAI": ["874"], "HIRAGANA": ["932"], "KATAKANA": ["932"], "HALFWIDTH": ["932"],
+                   "CJK": ["932", "936", "950"], "HANGUL": ["949"], "LATIN": ["1250", "1254", "1257", "1258"],
+                   "CYRILLIC": ["1251"], "GREEK": ["1253"], "HEBREW": ["1255"], "ARABIC": ["1256"]}
+SCRIPTS = {"874": "Thai", "932": "Japanese", "936": "Simplified Chinese", "949": "Korean",
+           "950": "Traditional Chinese", "1250": "Central European", "1251": "Cyrillic", "1253": "Greek",
+           "1254": "Turkish", "1255": "Hebrew", "1256": "Arabic", "1257": "Baltic", "1258": "Vietnamese"}
+
+
+def writes(name, code_page):
+    try:
+        name.encode("cp" + code_page)
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
+def code_page_hint(name, letter, code_page):
+    """What to do about a name whose letter the code page cannot write: the pages of its script."""
+    script = unicodedata.name(letter, "").split(" ")[0]
+    pages = [f"{page} for {SCRIPTS[page]}" for page in PAGES_OF_SCRIPT.get(script, [])
+             if page in native.facts()["code_pages"] and page != code_page and writes(name, page)]
+    named = (", ".join(pages[:-1]) + " or " + pages[-1] if len(pages) > 1 else pages[0]) if pages else \
+        "65001 where Windows uses UTF-8 for it"
+    return f"use characters of code page {code_page}, or name the machines' ANSI code page with --code-page: {named}"
 
 
 def name_problem(name, code_page):
@@ -36,8 +64,9 @@ def name_problem(name, code_page):
     try:
         name.encode("cp" + code_page)
     except UnicodeEncodeError as error:
-        return (f"{name[error.start:error.end]!r} cannot be written in the ANSI code page {code_page} that the launcher "
-                f"and extrac32.exe work in, so it would arrive as '?': {code_page_hint(code_page)}")
+        return (f"{name[error.start:error.end]!r} cannot be written in the ANSI code page {code_page} that the "
+                f"launcher and extrac32.exe work in, so it would arrive as '?': "
+                f"{code_page_hint(name, name[error.start], code_page)}")
     return None
 
 

@@ -21,4 +21,5 @@ class ToolFailed(Failure):
 
 READY = 0
 INTERRUPTED = 130  # as a shell reports a program ended by Ctrl-C
+OUTPUT_CLOSED = 141  # as a shell reports a program ended by SIGPIPE: the reader of its output went away
 EXIT_CODES = {Refused: 1, Usage: 2, ToolFailed: 3}

@@ -59,10 +59,21 @@ def unfit_for_code_signing(certificate, now=None):
     return None
 
 
+def name_line(name):
+    """A certificate's name as openssl shows it: "/CN=.../O=..."."""
+    return "".join(f"/{attribute.rfc4514_attribute_name}={attribute.value}" for rdn in name.rdns for attribute in rdn)
+
+
 def subject_line(certificate):
-    """A certificate's subject as openssl shows it: "/CN=.../O=..."."""
-    return "".join(f"/{attribute.rfc4514_attribute_name}={attribute.value}"
-                   for rdn in certificate.subject.rdns for attribute in rdn)
+    return name_line(certificate.subject)
+
+
+def identity(certificate):
+    """What tells a certificate from another with the same subject: its SHA-256 fingerprint, its
+    issuer and its validity."""
+    fingerprint = certificate.fingerprint(hashes.SHA256()).hex(":").upper()
+    return (f"SHA-256 fingerprint {fingerprint}, issued by {name_line(certificate.issuer)}, valid from "
+            f"{certificate.not_valid_before:%Y-%m-%d %H:%M} to {certificate.not_valid_after:%Y-%m-%d %H:%M} UTC")
 
 
 # ---- reading the signature: just enough DER ----
@@ -160,4 +171,3 @@ class Signature:
 def covers(path, signature):
     """Whether the signature's digest is the program's own, as it is now."""
     return signature.algorithm != "unknown" and pe.authenticode_digest(path, signature.algorithm) == signature.digest
-

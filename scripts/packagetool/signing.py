@@ -18,9 +18,10 @@ def osslsigncode():
 def read_password(password_file):
     """The password as osslsigncode and openssl take it from a file: its first line."""
     if password_file is None:
-        if "SIGN_PASSWORD" not in os.environ:
-            raise Refused("--sign needs the certificate's password: --password-file FILE or the environment "
-                          "variable SIGN_PASSWORD")
+        # An empty SIGN_PASSWORD is most often one that a script failed to fill: no password given.
+        if not os.environ.get("SIGN_PASSWORD"):
+            raise Refused("--sign needs the certificate's password: --password-file FILE (an empty file for a "
+                          "certificate without one) or the environment variable SIGN_PASSWORD, not empty")
         return os.environ["SIGN_PASSWORD"]
     try:
         with open(password_file, "rb") as file:
@@ -42,10 +43,13 @@ class Signer:
 
     def sign(self, unsigned, signed, scratch):
         # osslsigncode reads the password from a file; this one is readable by its owner only and
-        # lives no longer than the scratch folder.
-        password_file = os.path.join(scratch, "password")
-        with open(os.open(password_file, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), "w") as file:
-            file.write(self.password)
+        # lives no longer than the scratch folder. It refuses an empty file, and opens a
+        # certificate without a password when given none.
+        password_file = None
+        if self.password:
+            password_file = os.path.join(scratch, "password")
+            with open(os.open(password_file, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), "w") as file:
+                file.write(self.password)
         try:
             failure = self._osslsigncode(unsigned, signed, password_file, self.timestamp)
             if failure and self.timestamp:
@@ -59,7 +63,8 @@ class Signer:
             if failure:
                 raise ToolFailed(f"osslsigncode could not sign the launcher:\n{failure}")
         finally:
-            os.remove(password_file)
+            if password_file:
+                os.remove(password_file)
         made = signature.Signature(signed)
         if not (made.intact() and signature.covers(signed, made)):
             raise ToolFailed("the signature osslsigncode made does not verify: no package was written")
@@ -67,11 +72,12 @@ class Signer:
     def _osslsigncode(self, unsigned, signed, password_file, timestamp):
         """"" when signed, else what osslsigncode said."""
         completed = subprocess.run(
-            [osslsigncode(), "sign", "-pkcs12", self.pfx, "-readpass", password_file,
-             "-h", "sha256", "-n", "Installer Application"] + (["-ts", timestamp] if timestamp else []) +
+            [osslsigncode(), "sign", "-pkcs12", self.pfx] + (["-readpass", password_file] if password_file else []) +
+            ["-h", "sha256", "-n", "Installer Application"] + (["-ts", timestamp] if timestamp else []) +
             ["-in", unsigned, "-out", signed], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if completed.returncode == 0:
             return ""
         if os.path.exists(signed):
             os.remove(signed)
-        return "".join(f"  {line}\n" for line in completed.stdout.decode(errors="replace").splitlines()) or "  (nothing)"
+        said = completed.stdout.decode(errors="replace").splitlines()
+        return "".join(f"  {line}\n" for line in said) or "  (nothing)"

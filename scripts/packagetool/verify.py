@@ -7,9 +7,9 @@ import tempfile
 
 from . import cabinet, native, pe, signature
 from .make import check_code_page
-from .names import package_name, windows_upper
+from .names import name_problem, package_name, windows_upper
 from .outcome import Refused
-from .scan import build_problem
+from .scan import build_problem, path_refusal, path_warning, paths_that_do_not_fit
 from .settings import check_settings
 from .signing import osslsigncode
 
@@ -17,6 +17,7 @@ from .signing import osslsigncode
 class Findings:
     def __init__(self, report):
         self.report, self.problems = report, 0
+        self.signer_unchecked = False  # signed, but not checked against a trusted root (no --ca)
 
     def good(self, line):
         self.report.say(line)
@@ -34,12 +35,14 @@ def verify_signature(exe, shown, ca, findings, covered_too):
     except (ValueError, IndexError, StopIteration, pe.NotAProgram):
         return findings.bad(f"{shown}: its signature cannot be read: sign it again")
     signer = signature.subject_line(signed.signer) if signed.signer else "a signer whose certificate it lacks"
+    if signed.signer:
+        findings.good(f"{shown}: signer's certificate: {signature.identity(signed.signer)}")
     intact = signed.intact()
     covered = intact and signature.covers(exe, signed)
     unfit = signed.signer and signature.unfit_for_code_signing(signed.signer, now=signed.signer.not_valid_before)
     if ca:
-        trusted = subprocess.run([osslsigncode(), "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-ignore-cdp", "-in", exe],
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+        trusted = subprocess.run([osslsigncode(), "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-ignore-cdp", "-in",
+                                  exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
         if trusted and covered and not unfit:
             findings.good(f"{shown}: signed by {signer}; the signature verifies against {ca}")
         else:
@@ -48,7 +51,10 @@ def verify_signature(exe, shown, ca, findings, covered_too):
                       f"the signer's certificate does not lead to a certificate in {ca}, or is no longer valid")
             findings.bad(f"{shown}: signed by {signer}; the signature does NOT verify against {ca}: {reason}")
     else:
-        findings.good(f"{shown}: signed by {signer}")
+        # Anybody can make a certificate with the publisher's name: only a root the user trusts tells.
+        findings.good(f"{shown}: signed by {signer}, NOT checked against a trusted root (no --ca): compare the "
+                      f"fingerprint above with your signing certificate's")
+        findings.signer_unchecked = True
         if unfit:
             findings.bad(f"{shown}: the signer's certificate {unfit}")
     if not intact:
@@ -102,10 +108,41 @@ def list_files(files, shown, code_page, report):
         report.say(f"{pe.sha256_of(path).hex()}  {os.path.getsize(path)}  {name}")
 
 
+
+
+def warn_or_count(message, strict, findings, report):
+    """A warning; under --strict a problem too."""
+    report.warn(message)
+    if strict:
+        findings.problems += 1
+
+
+def verify_names(cab, shown, code_page, strict, findings, report):
+    """The checks make runs on the folder's names, on the names the cabinet's file table holds."""
+    names = cabinet.stored_names(cab) or []
+    relatives, seen = [], {}
+    for stored in names:
+        relative = stored.decode("cp" + code_page, errors="replace")
+        relatives.append(relative)
+        problem = next(filter(None, (name_problem(part, code_page) for part in relative.split("\\"))), None)
+        if problem:
+            findings.bad(f"{shown}: {relative}: {problem}")
+        key = windows_upper(relative)
+        if key in seen:
+            findings.bad(f"{shown}: {relative}: Windows sees the same file as {seen[key]}: one of them is lost")
+        seen[key] = relative
+    refused, warned = paths_that_do_not_fit(relatives, code_page)
+    for length, relative in refused:
+        findings.bad(f"{shown}: " + ": ".join(path_refusal(length, relative)))
+    if warned:
+        warn_or_count(f"{shown}: {path_warning(warned)}", strict, findings, report)
+
+
 def verify_cabinet(cab, shown, code_page, strict, findings, report, listed=False):
     listing = cabinet.listing(cab)
     if listing is None:
         return findings.bad(f"{shown}: DAMAGED: it is no cabinet that gcab can read")
+    verify_names(cab, shown, code_page, strict, findings, report)
     held = {}
     for stored in listing:
         held.setdefault(windows_upper(stored), stored)
@@ -129,9 +166,11 @@ def verify_cabinet(cab, shown, code_page, strict, findings, report, listed=False
         found = {windows_upper(relative): path for relative, path in files.items()}
         for path in required[1:]:
             if windows_upper(path) in found:
-                problem = build_problem(found[windows_upper(path)], path.split("/")[1])
-                if problem:
+                problem, refused = build_problem(found[windows_upper(path)], path.split("/")[1])
+                if problem and refused:
                     findings.bad(f"{shown}: {held[windows_upper(path)]}: {problem}")
+                elif problem:
+                    warn_or_count(f"{shown}: {held[windows_upper(path)]}: {problem}", strict, findings, report)
         settings = found.get(windows_upper(required[0]))
         if settings:
             findings.good(f"{shown}: settings file:")
@@ -162,13 +201,24 @@ def verify_carried(exe, shown, extent, findings):
     findings.good(f"{shown}: carries its cabinet ({size:,} bytes), as bound")
 
 
-def own_cabinet(out_dir, name):
-    """The cabinet a launcher of two files expands there: NAME.cab, else InstallFiles.cab; None."""
-    if os.path.isfile(os.path.join(out_dir, name + ".cab")):
-        return os.path.join(out_dir, name + ".cab")
-    # Windows finds it in any letter case.
-    found = [entry for entry in sorted(os.listdir(out_dir)) if windows_upper(entry) == "INSTALLFILES.CAB"]
-    return os.path.join(out_dir, found[0]) if found and os.path.isfile(os.path.join(out_dir, found[0])) else None
+def beside(folder, name):
+    """The file in folder that Windows finds as name, whatever its letter case; None without one."""
+    if os.path.isfile(os.path.join(folder, name)):
+        return name
+    wanted = windows_upper(name)
+    return next((entry for entry in sorted(os.listdir(folder)) if windows_upper(entry) == wanted
+                 and os.path.isfile(os.path.join(folder, entry))), None)
+
+
+def launchers_cabinet(out_dir, name):
+    """The cabinet the launcher NAME.exe expands, found as it finds it: NAME.cab, else
+    InstallFiles.cab; its file name, or Refused."""
+    for candidate in (f"{name}.cab", "InstallFiles.cab"):
+        found = beside(out_dir, candidate)
+        if found:
+            return found
+    raise Refused(f"no cabinet beside {name}.exe in '{out_dir}': the launcher looks for {name}.cab, then "
+                  f"InstallFiles.cab")
 
 
 def verify(options, report):
@@ -178,9 +228,11 @@ def verify(options, report):
     if not os.path.isfile(exe):
         raise Refused(f"no launcher at '{exe}'")
     extent = carried_extent(exe)
-    cab = own_cabinet(options.out_dir, name)
-    if extent is None and cab is None:
-        raise Refused(f"no cabinet at '{os.path.join(options.out_dir, name + '.cab')}', nor an InstallFiles.cab beside it")
+    if extent is None:
+        cab_name = launchers_cabinet(options.out_dir, name)
+        cab = os.path.join(options.out_dir, cab_name)
+        fallback = "" if cab_name == f"{name}.cab" else f": there is no {name}.cab beside it"
+        report.say(f"{name}.exe expands {cab_name}{fallback}")
     cabinet.gcab()
     findings = Findings(report)
     verify_signature(exe, f"{name}.exe", options.ca, findings, "its carried cabinet" if extent else "binding")
@@ -193,16 +245,23 @@ def verify(options, report):
             pe.copy_range(exe, *extent, cab)
             shown = f"{name}.exe's cabinet"
         else:
-            shown = os.path.basename(cab)
+            shown = cab_name
             verify_binding(exe, f"{name}.exe", cab, shown, findings)
         # A run's event ends its "Cabinet" string so, when the launcher is bound.
         report.say(f"{shown}: {os.path.getsize(cab)} bytes, SHA-256 {pe.sha256_of(cab).hex()}")
         verify_cabinet(cab, shown, options.code_page, options.strict, findings, report, options.list)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
+    # Scripts read the exit code and this line: a signer nobody checked is never "ready".
+    unchecked = "the signer was not checked against a trusted root: give --ca with the root certificate you trust"
     if findings.problems:
-        report.say(f"Verdict: NOT ready to deploy: {findings.problems} problem(s) above")
+        also = f", and {unchecked}" if findings.signer_unchecked else ""
+        report.say(f"Verdict: NOT ready to deploy: {findings.problems} problem(s) above{also}")
         return 1
-    files = f"{name}.exe" if extent else f"{name}.exe and {os.path.basename(cab)}"
-    report.say(f"Verdict: ready to deploy: {files} {'is' if extent else 'are'} as {'it' if extent else 'they'} should be")
+    if findings.signer_unchecked:
+        report.say(f"Verdict: NOT ready to deploy: {unchecked}; all else is as it should be")
+        return 1
+    files = f"{name}.exe" if extent else f"{name}.exe and {cab_name}"
+    are = "is as it" if extent else "are as they"
+    report.say(f"Verdict: ready to deploy: {files} {are} should be")
     return 0

@@ -62,10 +62,11 @@ def run_preview(s, arguments, package_dir=None, name="Setup.exe"):
                windows_path(s.launcher_dir / name)] + (["--x86"] if s.prefix == "win32" else [])
     completed = subprocess.run(command + [str(package_dir or s.package_dir)] + arguments.split(),
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    assert completed.returncode == 0, f"preview exit code: {completed.stderr.decode(errors='replace')}"
     text = completed.stdout.decode()
     lines = text.split("\n")
     exit_at = next(i for i, line in enumerate(lines) if line.startswith("Exit code: "))
+    assert completed.returncode == int(lines[exit_at][len("Exit code: "):]), \
+        f"preview's exit code is its run's: {completed.stderr.decode(errors='replace')}"
     seen = {"console": [line[2:] for line in lines[lines.index("Console:") + 1:exit_at]],
             "exit code": int(lines[exit_at][len("Exit code: "):]), "installers": [], "event": None}
     for line in lines[exit_at + 1:]:

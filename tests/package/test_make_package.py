@@ -127,7 +127,8 @@ class PackageTest(unittest.TestCase):
         """An environment whose gcab runs the shell text when_packing in its staging folder before it packs."""
         fake = self.root / "bin"
         fake.mkdir(exist_ok=True)
-        (fake / "gcab").write_text(f'#!/bin/sh\nif [ "$1" = -c ]; then {when_packing}; fi\nexec {shutil.which("gcab")} "$@"\n')
+        (fake / "gcab").write_text(f'#!/bin/sh\nif [ "$1" = -c ]; then {when_packing}; fi\n'
+                                   f'exec {shutil.which("gcab")} "$@"\n')
         (fake / "gcab").chmod(0o755)
         return dict(os.environ, LAUNCHER_EXE=str(self.launcher), PATH=f"{fake}:{os.environ['PATH']}")
 
@@ -168,25 +169,39 @@ class CompleteCabinets(PackageTest):
             self.assertIn(f"Setup.cab: holds {required}\n", output)
         self.assertIn("Setup.cab: extracts whole (3205 files)\n", output)
 
-    def test_links_are_followed(self):
+    def test_links_inside_are_followed_and_outside_refused_unless_asked(self):
         builds = self.root / "builds"
         elsewhere = stand_in_program(AMD64, b"the x64 build from elsewhere")
         self.write({"x64/InstallGui.exe": elsewhere, "docs/readme.txt": b"docs"}, builds)
         (self.package / "install/x64/InstallGui.exe").unlink()
         (self.package / "install/x64/InstallGui.exe").symlink_to(builds / "x64/InstallGui.exe")
         (self.package / "install/docs").symlink_to(builds / "docs", target_is_directory=True)
-        output, _ = self.make(self.package, self.out)
-        self.assertIn("following the link install/x64/InstallGui.exe to ", output)
+        (self.package / "install/shadow").symlink_to("/etc/shadow")
+        (self.package / "install/same.isf").symlink_to("component.isf")  # inside: packed as today
+        errors = self.expect_refused(self.package, self.out, says="3 problem(s)")
+        for link, target in [("install/x64/InstallGui.exe", builds / "x64/InstallGui.exe"),
+                             ("install/docs", builds / "docs"), ("install/shadow", "/etc/shadow")]:
+            self.assertIn(f"refused {link}: this link leads outside PACKAGE_DIR, to {target}: ", errors)
+        (self.package / "install/shadow").unlink()
+        output, _ = self.make("--follow-links-outside", self.package, self.out)
+        self.assertIn(f"following the link install/docs to {builds / 'docs'}, outside PACKAGE_DIR", output)
+        self.assertIn("following the link install/same.isf to ", output)
         files = extracted(self.out / "Setup.cab")
         self.assertEqual(files[b"install/x64/InstallGui.exe"], elsewhere)
         self.assertEqual(files[b"install/docs/readme.txt"], b"docs")
+        self.assertEqual(files[b"install/same.isf"], REQUIRED["install/component.isf"])
 
     def test_links_that_lead_nowhere_or_around_are_refused(self):
         (self.package / "install/broken.dll").symlink_to(self.root / "missing.dll")
         self.expect_refused(self.package, self.out, says="refused install/broken.dll: this link leads nowhere")
         (self.package / "install/broken.dll").unlink()
-        (self.package / "install/loop").symlink_to("..", target_is_directory=True)
-        self.expect_refused(self.package, self.out, says="refused install/loop: this link leads to")
+        self.make(self.package, self.root / "earlier")  # beside the package: never walked
+        for target in ("..", self.root):
+            (self.package / "install/loop").unlink(missing_ok=True)
+            (self.package / "install/loop").symlink_to(target, target_is_directory=True)
+            errors = self.expect_refused("--follow-links-outside", self.package, self.out,
+                                         says="refused install/loop: this link leads to")
+            self.assertIn("make-package: 1 problem(s)", errors, "refused at the link, nothing behind it walked")
 
     def test_out_dir_inside_the_package_is_left_out(self):
         out = self.package / "out"
@@ -212,9 +227,10 @@ class CompleteCabinets(PackageTest):
     def test_a_cabinet_that_does_not_match_is_never_written(self):
         # A gcab that loses a file, or packs other bytes, on the way: the check against the folder
         # must catch it. (It runs in make-package's scratch tree of links, never in the folder.)
-        for change, says in [("rm install/x86/InstallGui.exe", "the cabinet lacks 1 file(s): install/x86/InstallGui.exe"),
-                             ("rm install/x86/InstallGui.exe; echo other > install/x86/InstallGui.exe",
-                              "the cabinet holds other bytes than the folder for 1 file(s): install/x86/InstallGui.exe")]:
+        x86 = "install/x86/InstallGui.exe"
+        for change, says in [(f"rm {x86}", f"the cabinet lacks 1 file(s): {x86}"),
+                             (f"rm {x86}; echo other > {x86}", f"the cabinet holds other bytes than the folder for 1 "
+                                                               f"file(s): {x86}")]:
             environment = self.gcab_that(change)
             completed = subprocess.run([str(MAKE_PACKAGE), str(self.package), str(self.out)], env=environment,
                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -227,12 +243,18 @@ class CompleteCabinets(PackageTest):
 
 class Names(PackageTest):
     def test_a_name_outside_the_ansi_code_page_is_refused(self):
-        errors = self.expect_refused(self.package, self.out, "Принтер", says="NAME 'Принтер' cannot be used")
-        self.assertIn("--code-page", errors)
+        for name, hint in [("Принтер", "--code-page: 1251 for Cyrillic."),
+                           ("プリンタ", "--code-page: 932 for Japanese."), ("Εκτυπωτής", "--code-page: 1253 for Greek.")]:
+            self.expect_refused(self.package, self.out, name, says=f"NAME '{name}' cannot be used")
+            self.expect_refused(self.package, self.out, name, says=hint)
         self.make("--code-page", "1251", self.package, self.out, "Принтер")
         self.assertTrue((self.out / "Принтер.cab").exists())
+        # Windows' UTF-8 setting spells every name.
+        self.write({"install/プリンタ ✓.txt": b"utf-8"})
+        self.make("--code-page", "65001", self.package, self.out, "プリンタ")
+        self.assertIn("install\\プリンタ ✓.txt".encode(), dict(cabinet_entries(self.out / "プリンタ.cab")))
         other = self.root / "other"
-        self.expect_refused("--code-page", "65001", self.package, other, says="no ANSI code page", out=other)
+        self.expect_refused("--code-page", "437", self.package, other, says="no ANSI code page", out=other)
 
     def test_file_names_are_stored_in_the_code_page(self):
         self.write({"install/Büro – Übersicht.txt": b"cp1252"})
@@ -279,13 +301,14 @@ class Settings(PackageTest):
                            (text.encode("utf-16-le"), "without a byte-order mark"),
                            (b"\xef\xbb\xbf" + text.encode(), "UTF-8 byte-order mark")]:
             self.write({"install/component.isf": data})
-            self.expect_refused(self.package, self.out, says=f"refused install/component.isf: it ")
+            self.expect_refused(self.package, self.out, says="refused install/component.isf: it ")
             self.expect_refused(self.package, self.out, says=says)
 
     def test_near_misses_are_warned_with_line_numbers_and_the_package_made(self):
-        self.write({"install/component.isf": b"[Install]\r\nPort=CmdLine \r\nModel=x\r\n\tDisplayUI=1\r\n"
+        self.write({"install/component.isf": b"[Install]\r\nPort=CmdLine \r\nMaxPorts=4\r\n\tDisplayUI=1\r\n"
                                              b"[ports]\r\n"})
         output, errors = self.make(self.package, self.out)
+        self.assertIn('line 3: "MaxPorts=4" holds "Ports=" only at the end of a longer key', errors)
         self.assertIn('warning: install/component.isf: line 2: "Port=CmdLine " is not the line "Port=CmdLine"', errors)
         self.assertIn('line 4: "<09>DisplayUI=1" is not the line "DisplayUI=1"', errors)
         self.assertIn('line 5: "[ports]" is not the line "[Ports]" (another letter case)', errors)
@@ -327,8 +350,10 @@ class Binding(PackageTest):
         self.assertIn("Setup.exe: bound to another cabinet: it refuses Setup.cab\n", output)
 
     def test_a_single_file_carries_its_cabinet_and_is_an_earlier_package_after(self):
+        self.make(self.package, self.package / "one")
         output, _ = self.make("--single-file", self.package, self.package / "one")
         self.assertIn("Package ready: ", output)
+        self.assertIn("removed the earlier Setup.cab from OUT_DIR", output)
         self.assertEqual(sorted(p.name for p in (self.package / "one").iterdir()), ["Setup.exe", "Setup.sha256"])
         output, _ = self.make("--verify", self.package / "one", expect=1)  # unsigned
         self.assertIn("Setup.exe: carries its cabinet (", output)
@@ -346,11 +371,21 @@ class Binding(PackageTest):
 
 class FieldChecks(PackageTest):
     def test_builds_that_are_no_program_of_their_machine_are_refused(self):
-        for data, says in [(b"x\n", "install/x64/InstallGui.exe: it is no Windows program: put the x64 build"),
-                           (stand_in_program(I386), "it is a Windows program for i386 (the x86 build?), and "
-                                                    "install/x64 must hold the AMD64 build")]:
-            self.write({"install/x64/InstallGui.exe": data})
+        for folder, data, says in [("x64", b"x\n", "install/x64/InstallGui.exe: it is no Windows program: put the x64"),
+                                   ("x86", stand_in_program(AMD64), "it is a Windows program for AMD64 (the x64 "
+                                                                    "build?), and install/x86 must hold the i386")]:
+            self.write({f"install/{folder}/InstallGui.exe": data})
             self.expect_refused(self.package, self.out, says=says)
+            self.write(REQUIRED)
+        # 64-bit Windows runs the 32-bit build, which vendors ship for both folders.
+        self.write({"install/x64/InstallGui.exe": stand_in_program(I386)})
+        _, errors = self.make(self.package, self.out)
+        self.assertIn("warning: install/x64/InstallGui.exe: it is a Windows program for i386, the 32-bit build: 64-bit "
+                      "Windows runs it", errors)
+        self.expect_refused("--strict", self.package, self.root / "strict", says="--strict: 1 warning(s)",
+                            out=self.root / "strict")
+        self.assertIn("Setup.cab: install/x64/InstallGui.exe: it is a Windows program for i386",
+                      self.make("--verify", self.out, expect=1)[1])
 
     def test_utf8_settings_unreadable_files_and_strict(self):
         self.write({"install/component.isf": "[Install]\r\nModel=Série\r\n".encode()})
@@ -361,19 +396,48 @@ class FieldChecks(PackageTest):
         # Root reads any file whatever its mode: the memory of a process, read from its start, fails as a
         # damaged disk would.
         (self.package / "install/locked.dat").symlink_to("/proc/self/mem")
-        errors = self.expect_refused("--check", self.package, says="refused install/locked.dat: the file cannot be read")
+        errors = self.expect_refused("--check", "--follow-links-outside", self.package,
+                                     says="refused install/locked.dat: the file cannot be read")
         self.assertNotIn("Nothing refused", errors)
 
     def test_earlier_packages_and_excludes_are_left_out_and_listed(self):
         self.make(self.package, self.package / "out")
         self.write({".git/HEAD": b"ref", "install/.git/config": b"x", "install/Thumbs.db": b"x", "desktop.ini": b"x",
-                    "install/notes.txt~": b"x", "build.log": b"x"})
+                    "install/notes.txt~": b"x", "build.log": b"x", "install/.DS_Store": b"x",
+                    "__MACOSX/install/a": b"x", "install/._InstallGui.exe": b"x"})
         output, _ = self.make("--exclude", "*.log", self.package, self.package / "out2")
-        for line in ["left out an earlier package: out/Setup.exe and Setup.cab", 'left out .git/ (1 file): excluded by ".git/"',
+        for line in ["left out an earlier package: out/Setup.exe and Setup.cab",
+                     'left out .git/ (1 file): excluded by ".git/"',
                      'left out install/Thumbs.db (1 file): excluded by "Thumbs.db"', 'excluded by "*~"',
-                     'left out build.log (1 file): excluded by "*.log"', 'install/.git/ (1 file)', 'desktop.ini (1 file)']:
+                     'left out build.log (1 file): excluded by "*.log"', 'install/.git/ (1 file)',
+                     'desktop.ini (1 file)', 'install/.DS_Store (1 file)', '__MACOSX/ (1 file)',
+                     'install/._InstallGui.exe (1 file)']:
             self.assertIn(line, output)
         self.assertEqual(sorted(extracted(self.package / "out2" / "Setup.cab")), sorted(n.encode() for n in REQUIRED))
+
+    def test_paths_that_do_not_fit_below_temp(self):
+        # 235 characters below the package, 269 once expanded in C:\\Windows\\Temp\\TempExpandedFiles\\.
+        long = "install/" + "d" * 100 + "/" + "f" * 126
+        self.write({long: b"x"})
+        self.expect_refused(self.package, self.out, says=f"refused {long}: expanded in C:\\Windows\\Temp, where "
+                            "deployment tools run the launcher, its path would be 269 characters long, past Windows' "
+                            "limit of 259")
+        # The same package in a cabinet made by hand, found as the launcher finds it.
+        self.out.mkdir()
+        shutil.copy(self.launcher, self.out / "Setup.exe")
+        subprocess.run(["gcab", "-c", str(self.out / "InstallFiles.cab"), "install"], cwd=self.package, check=True)
+        output, _ = self.make("--verify", self.out, expect=1)
+        self.assertIn("Setup.exe expands InstallFiles.cab: there is no Setup.cab beside it\n", output)
+        self.assertIn(f"InstallFiles.cab: {long.replace('/', chr(92))}: expanded in C:\\Windows\\Temp, ", output)
+        self.assertIn("would be 269 characters long", output)
+        # 200 characters fit below SYSTEM's temp, and not below a person's with a name of 20 letters.
+        (self.package / long).unlink()
+        self.write({"install/" + "d" * 100 + "/" + "f" * 91: b"x"})
+        _, errors = self.make("--check", self.package)
+        self.assertIn("warning: 1 file(s) would pass Windows' limit of 259 characters once expanded in a person's "
+                      "temp such as C:\\Users\\ and a 20-letter name and \\AppData\\Local\\Temp", errors)
+        self.assertIn("(267 characters there)", errors)
+        self.expect_refused("--strict", "--check", self.package, says="--strict: 1 warning(s)", out=self.root / "none")
 
     def test_a_cabinet_past_2_gb_is_refused_before_packing(self):
         with open(self.package / "install/data.bin", "wb") as data:
@@ -429,14 +493,37 @@ class FieldChecks(PackageTest):
         self.assertNotIn("\r", output)
 
 
-def certificate(folder, name, extensions=()):
-    """A throwaway self-signed certificate and key as name.pfx (password "secret") and name.pem."""
+class Preview(PackageTest):
+    def preview(self, *arguments, expect):
+        completed = subprocess.run([str(SOURCE / "scripts" / "preview"), *map(str, arguments)], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        self.assertEqual(completed.returncode, expect, completed.stderr.decode())
+        return completed.stdout.decode(), completed.stderr.decode()
+
+    def test_make_checks_first_then_the_run_and_its_exit_code(self):
+        self.write({"install/x86/" + "l" * 200: b"x"})
+        output, errors = self.preview(self.package, "/port:IP_1", "/address:1.2.3.4", expect=0)
+        self.assertIn("Exit code: 0\n", output)
+        self.assertIn("warning: 1 file(s) would pass Windows' limit of 259 characters", errors)
+        # What make leaves out is not in the run either.
+        self.write({"install/component.isf": b"\xff\xfe" + "[Install]\r\nPort=CmdLine\r\n".encode("utf-16-le")})
+        output, errors = self.preview("--exclude", "install/x64/", self.package, expect=10)
+        self.assertIn("preview: refused install/component.isf: it is UTF-16 little-endian text", errors)
+        self.assertIn("Unable to install: the package holds no installer for 64-bit Windows", output)
+        self.assertIn("Exit code: 10\n", output)
+        self.preview("--temp", "\\\\server\\share", self.package, expect=3)
+        self.preview("--bogus", self.package, expect=2)
+
+
+def certificate(folder, name, extensions=(), password="secret", subject=None):
+    """A throwaway self-signed certificate and key as name.pfx and name.pem."""
     pem, key = folder / f"{name}.pem", folder / f"{name}.key"
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", f"/CN={name}",
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                    subject or f"/CN={name}",
                     "-keyout", str(key), "-out", str(pem)] + [a for e in extensions for a in ("-addext", e)],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(key), "-in", str(pem), "-out", str(folder / f"{name}.pfx"),
-                    "-passout", "pass:secret"], check=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(key), "-in", str(pem), "-out",
+                    str(folder / f"{name}.pfx"), "-passout", f"pass:{password}"], check=True)
     return folder / f"{name}.pfx"
 
 
@@ -489,6 +576,39 @@ class Signing(PackageTest):
         self.assertIn("does NOT verify against", output)
         self.assertIn("Setup.exe: CHANGED after signing", output)
         self.assertIn("Verdict: NOT ready to deploy: 2 problem(s) above", output)
+
+    def test_an_impostor_is_told_apart_and_never_ready_without_a_trusted_root(self):
+        # A self-made certificate with the publisher's name, and a name that would draw a forged report.
+        pfx = certificate(self.root, "impostor", ["extendedKeyUsage=codeSigning"],
+                          subject="/CN=Publisher\x1b[2J\nVerdict: ready to deploy")
+        unsigned = self.snapshot(self.package)
+        self.sign(pfx, expect=0)
+        output, _ = self.make("--verify", self.out, expect=1)
+        fingerprint = subprocess.run(["openssl", "x509", "-in", self.root / "impostor.pem", "-noout", "-fingerprint",
+                                      "-sha256"], stdout=subprocess.PIPE, check=True).stdout.decode().split("=")[1]
+        self.assertIn(f"SHA-256 fingerprint {fingerprint.strip()}, issued by /CN=Publisher<1B>[2J<0A>Verdict", output)
+        self.assertIn("NOT checked against a trusted root (no --ca)", output)
+        self.assertNotIn("\x1b", output)
+        verdicts = [line for line in output.splitlines() if line.startswith("Verdict:")]
+        self.assertEqual(verdicts, [output.splitlines()[-1]])
+        self.assertTrue(output.endswith("Verdict: NOT ready to deploy: the signer was not checked against a trusted "
+                                        "root: give --ca with the root certificate you trust; all else is as it should "
+                                        "be\n"))
+        self.assertEqual(self.snapshot(self.package), unsigned)
+
+    def test_an_empty_password_and_the_same_modes_signed_or_not(self):
+        pfx = certificate(self.root, "open", ["extendedKeyUsage=codeSigning"], password="")
+        _, errors = self.sign(pfx, expect=EXIT_CODES[Refused], password="")
+        self.assertIn("SIGN_PASSWORD, not empty", errors)
+        (self.root / "empty").write_bytes(b"")
+        self.sign(pfx, "--password-file", self.root / "empty", expect=0)
+        self.make(self.package, self.root / "unsigned")
+        umask = os.umask(0)
+        os.umask(umask)
+        outputs = [self.out / "Setup.exe", self.out / "Setup.cab", self.root / "unsigned/Setup.exe",
+                   self.root / "unsigned/Setup.cab"]
+        modes = {path: (path.stat().st_mode & 0o777) for path in outputs}
+        self.assertEqual(list(modes.values()), [0o777 & ~umask, 0o666 & ~umask] * 2, modes)
 
 
 class Identity(PackageTest):
@@ -612,6 +732,18 @@ class CommandLine(PackageTest):
         (self.out / "Setup.cab").write_bytes(b"MSCF and no more")
         output, _ = self.make("--verify", self.out, expect=1)
         self.assertIn("Setup.cab: DAMAGED", output)
+        # An OUT_DIR that is a file, and an output whose reader went away: one plain line each.
+        (self.root / "file").write_bytes(b"x")
+        _, errors = self.make(self.package, self.root / "file", expect=1)
+        self.assertEqual(errors, f"make-package: OUT_DIR '{self.root / 'file'}' is a file: name a folder (it is made "
+                                 f"when missing)\n")
+        reader, writer = os.pipe()
+        os.close(reader)
+        closed = subprocess.run([str(MAKE_PACKAGE), "--verify", str(self.out)], stdout=writer, stderr=subprocess.PIPE)
+        os.close(writer)
+        self.assertEqual((closed.returncode, closed.stderr),
+                         (141, b"make-package: its output was closed before the end (as by | head): the run stopped "
+                               b"there\n"))
 
     def test_every_script_answers_help_with_its_usage_and_does_nothing_else(self):
         # scripts/test would remove the build folders, scripts/bench run for a quarter of an hour:
