@@ -4,12 +4,12 @@ launcher's own code on a stand-in Windows, in the native helper), after the chec
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 
 from . import cabinet, identity, native, pe
 from .make import check_code_page
 from .outcome import Refused, ToolFailed, Usage
-from .report import shown
 from .scan import scan_package
 from .settings import check_settings
 
@@ -106,12 +106,9 @@ def preview(options, report):
             arguments += ["--product", named.product, "--product-version", named.version]
             arguments += ["--company", named.company] if named.company else []
         scan = checked(options, folder, os.path.isfile(package), report)
+        sys.stdout.flush()
         completed = subprocess.run([native.program(), "preview", *arguments,
-                                    staged(scan, os.path.join(scratch, "package")), *options.options],
-                                   stdout=subprocess.PIPE)
-        # The launcher's lines may hold the package's names; its help screen holds tabs.
-        for line in completed.stdout.decode("utf-8", errors="replace").splitlines():
-            print(shown(line, keep="\t"))
+                                    staged(scan, os.path.join(scratch, "package")), *options.options])
         if completed.returncode in RUN_EXIT_CODES:
             return completed.returncode
         if completed.returncode == 2:

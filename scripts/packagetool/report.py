@@ -10,12 +10,10 @@ import sys
 CONTROLS = re.compile("[\x00-\x1f\x7f-\x9f\u061c\u200e\u200f\u2028\u2029\u202a-\u202e\u2066-\u2069]")
 
 
-def shown(text, keep=""):
-    """text with every control character but those in keep as <XX> (<U+XXXX> beyond Latin-1)."""
-    def escaped(match):
-        c = match.group()
-        return c if c in keep else f"<{ord(c):02X}>" if ord(c) < 0x100 else f"<U+{ord(c):04X}>"
-    return CONTROLS.sub(escaped, text)
+def shown(text):
+    """text with every control character as <XX> (<U+XXXX> beyond Latin-1)."""
+    return CONTROLS.sub(lambda m: f"<{ord(m.group()):02X}>" if ord(m.group()) < 0x100 else f"<U+{ord(m.group()):04X}>",
+                        text)
 
 
 class Report:

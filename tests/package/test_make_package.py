@@ -190,6 +190,12 @@ class CompleteCabinets(PackageTest):
         self.assertEqual(files[b"install/x64/InstallGui.exe"], elsewhere)
         self.assertEqual(files[b"install/docs/readme.txt"], b"docs")
         self.assertEqual(files[b"install/same.isf"], REQUIRED["install/component.isf"])
+        # Retargeted outside once checked, while gcab packs: the cabinet holds what the check saw.
+        subprocess.run([str(MAKE_PACKAGE), "--follow-links-outside", str(self.package), str(self.root / "swapped")],
+                       env=self.gcab_that(f"ln -sfn /etc/passwd {self.package}/install/same.isf"), check=True,
+                       stdout=subprocess.DEVNULL)
+        self.assertEqual(extracted(self.root / "swapped/Setup.cab")[b"install/same.isf"],
+                         REQUIRED["install/component.isf"])
 
     def test_links_that_lead_nowhere_or_around_are_refused(self):
         (self.package / "install/broken.dll").symlink_to(self.root / "missing.dll")
