@@ -41,7 +41,7 @@ def name_problem(option, text, code_page):
         text.encode("cp" + code_page)
     except UnicodeEncodeError as error:
         return (f"{option}: {text[error.start:error.end]!r} cannot be written in the ANSI code page {code_page}, in "
-                f"which the launcher writes its event: {code_page_hint(code_page)}")
+                f"which the launcher writes its event: {code_page_hint(text, text[error.start], code_page)}")
     return None
 
 

@@ -205,7 +205,8 @@ def build(options, name, scan, signer, staging, report):
             f"{out}/{name}.exe beside {out}/{name}.cab")
     report.say(f"Package ready: {made}{' (signed)' if signer else ''}")
     report.say(f"SHA-256 of each file, as sha256sum -c reads them (also in {out}/{name}.sha256):")
-    report.say(sums.rstrip("\n"))
+    for line in sums.splitlines():
+        report.say(line)
 
 
 def carry(launcher, cabinet_file):

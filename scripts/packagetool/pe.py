@@ -49,7 +49,8 @@ def resource_entries(image):
     for kind in getattr(image, "DIRECTORY_ENTRY_RESOURCE", None) and image.DIRECTORY_ENTRY_RESOURCE.entries or []:
         for name in kind.directory.entries:
             if getattr(name, "directory", None) and name.directory.entries:
-                yield kind.id, str(name.name) if name.name is not None else name.id, name.directory.entries[0].data.struct
+                named = str(name.name) if name.name is not None else name.id
+                yield kind.id, named, name.directory.entries[0].data.struct
 
 
 def resource(image, kind, name):

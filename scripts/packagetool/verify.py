@@ -108,8 +108,6 @@ def list_files(files, shown, code_page, report):
         report.say(f"{pe.sha256_of(path).hex()}  {os.path.getsize(path)}  {name}")
 
 
-
-
 def warn_or_count(message, strict, findings, report):
     """A warning; under --strict a problem too."""
     report.warn(message)
