@@ -4,8 +4,9 @@
 //   package_inspect preview [--temp DIR] [--launcher PATH] [--x86] [--interactive] [--code-page N]
 //   [--product NAME --product-version VERSION [--company NAME]] PACKAGE_DIR [OPTIONS...]
 // Exit codes: 0 done (settings: the launcher can read the file), 1 settings refused, 2 usage, 3 a
-// failure of the tool itself; preview ends with the exit code of the run it shows (0, 1 or 10),
-// which the package tool hands on as its own.
+// failure of the tool itself; preview ends with the road's plain exit code of the run it shows (0,
+// 1 or 10, also under /exitcodes:msi, whose codes an exit status cannot hold), which the package
+// tool hands on as its own.
 #include <iconv.h>
 
 #include <cerrno>
@@ -201,7 +202,7 @@ int Preview(const std::vector<std::string>& arguments) {
   PreviewResult result = RunPreview(setup, arguments[next], launcherArguments);
   std::optional<std::string> shown = Convert(FormatPreview(setup, launcherArguments, result), ansi, "UTF-8", true);
   std::fputs(shown ? shown->c_str() : "", stdout);
-  return result.exitCode;
+  return result.plainExitCode;
 }
 
 }  // namespace

@@ -167,7 +167,7 @@ def test_installer_past_its_time_limit(scenario):
     s.package(b"[Install]\r\n")
     (s.launcher_dir / "stub-behaviour.txt").write_text("hang")
     outcome = {}
-    runner = threading.Thread(target=lambda: outcome.update(result=s.run("/timeout:1 /exitcodes:msi", timeout=600)))
+    runner = threading.Thread(target=lambda: outcome.update(result=s.run("/timeout:1 /exitcodes:msi")))
     runner.start()
     while runner.is_alive() and len(installer_processes(s)) < 2:
         time.sleep(0.2)
