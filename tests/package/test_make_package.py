@@ -610,10 +610,9 @@ class Signing(PackageTest):
         self.make(self.package, self.root / "unsigned")
         umask = os.umask(0)
         os.umask(umask)
-        outputs = [self.out / "Setup.exe", self.out / "Setup.cab", self.root / "unsigned/Setup.exe",
-                   self.root / "unsigned/Setup.cab"]
-        modes = {path: (path.stat().st_mode & 0o777) for path in outputs}
-        self.assertEqual(list(modes.values()), [0o777 & ~umask, 0o666 & ~umask] * 2, modes)
+        modes = [(out / name).stat().st_mode & 0o777 for out in (self.out, self.root / "unsigned")
+                 for name in ("Setup.exe", "Setup.cab")]
+        self.assertEqual(modes, [0o777 & ~umask, 0o666 & ~umask] * 2)
 
 
 class Identity(PackageTest):
