@@ -513,6 +513,11 @@ class Preview(PackageTest):
         output, errors = self.preview(self.package, "/port:IP_1", "/address:1.2.3.4", expect=0)
         self.assertIn("Exit code: 0\n", output)
         self.assertIn("warning: 1 file(s) would pass Windows' limit of 259 characters", errors)
+        # A person's elevated run has a longer temp, where the launcher refuses before it expands.
+        temp = "C:\\Users\\" + "u" * 20 + "\\AppData\\Local\\Temp"
+        output, _ = self.preview("--temp", temp, self.package, "/port:IP_1", "/address:1.2.3.4", expect=10)
+        self.assertIn(f"Unable to expand the package: {temp}\\TempExpandedFiles\\install\\x86\\{'l' * 200} would be "
+                      "279 characters long, past Windows' limit of 259.\n", output)
         # What make leaves out is not in the run either.
         self.write({"install/component.isf": b"\xff\xfe" + "[Install]\r\nPort=CmdLine\r\n".encode("utf-16-le")})
         # The road's own code, whatever /exitcodes:msi makes the run return: an exit status holds 0 to 255.
