@@ -14,6 +14,7 @@
 #include "workspace/cleanup.h"
 #include "workspace/expansion.h"
 #include "workspace/locations.h"
+#include "workspace/package_binding.h"
 
 std::string LauncherFileName(const std::string& startedAs) {
   std::size_t lastBackslash = startedAs.rfind('\\');
@@ -106,6 +107,7 @@ std::string StartRunLog(const char* startedAs) {
   std::optional<std::string> temp = platform::EnvironmentValue("temp");
   LogInformation("Printer Package Launcher " LAUNCHER_VERSION_TEXT ", " + platform::ExecutablePath() + ", run by " +
                  platform::AccountName());
+  LogInformation("Package: " + PackageIdentityText(ReadPackageBinding().identity));
   LogInformation("Command line: " + platform::CommandLine());
   LogInformation("TEMP as given: " + (temp ? *temp : std::string("not set")));
   return path;

@@ -13,8 +13,8 @@ import pytest
 
 from scenarios import (BUILD, CUT_BY_WINE, FIRST_EXAMPLE_IN, FIRST_EXAMPLE_OUT, HELP_LINES, PORT_OPTIONS, PROGRAMS,
                        REFUSED_CABINET, SECOND_EXAMPLE_IN, SECOND_EXAMPLE_OUT, SETTINGS_RUN, SOURCE,
-                       assert_one_installer, assert_run, assert_sentinels, make_package, pe_resources, settings_path,
-                       with_sentinels)
+                       assert_one_installer, assert_run, assert_sentinels, log_entries, make_package, pe_resources,
+                       settings_path, with_sentinels)
 from wine import wine_environment, windows_path
 
 sys.path.insert(0, str(SOURCE / "scripts"))
@@ -458,12 +458,14 @@ def test_package_named_in_its_version_resource_and_event(scenario, single, produ
     code, output = run_package_tool("--verify", "--ca", keys / "cert.pem", s.launcher_dir)
     assert code == 0 and f'its event says "Package: {product} {version}"' in output, output
 
-    # Under Wine: the eleventh string names it, after the ten as they were.
-    result = s.run(PORT_OPTIONS)
+    # Under Wine: the eleventh string names it, after the ten as they were, and so does the log.
+    log = s.root / "run.log"
+    result = s.run(PORT_OPTIONS + " /log:" + windows_path(log))
     assert_run(result, SETTINGS_RUN, 0)
     names = [text.split(": ", 1)[0] for text in result.event()["strings"]]
     assert names == ["Outcome", "Exit code", "Failure", "Launcher", "Command line", "Cabinet", "Temporary directory",
-                     "Installer", "Installer exit code", "Duration", "Package"]
+                     "Installer", "Installer exit code", "Duration", "Package", "Log"]
     assert result.event()["fields"]["Package"] == f"{product} {version}"
+    assert f"Package: {product} {version}" in [entry["text"] for entry in log_entries(log)]
     assert_same_run(run_preview(s, PORT_OPTIONS, s.launcher_dir / ("Setup.exe" if single else "Setup.cab")),
                     wine_run_seen(s, result), "the preview names it too")
