@@ -77,7 +77,7 @@ def package_name(given, code_page, say):
     if extension.lower() in (".exe", ".cab") and stem:
         say(f"NAME '{given}' taken as '{stem}': the package is always NAME.exe beside NAME.cab")
         name = stem
-    if name in ("", ".", "..") or any(c in '/\\:*?"<>|' or ord(c) < 32 for c in name):
+    if name in ("", ".", "..") or any(c in FORBIDDEN for c in name):
         raise Refused(f"NAME must be a plain file name: '{given}'")
     problem = name_problem(name + ".exe", code_page)
     if problem:
