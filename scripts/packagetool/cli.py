@@ -5,20 +5,21 @@ import os
 import sys
 
 from . import identity, make, native, preview, verify
-from .outcome import EXIT_CODES, INTERRUPTED, OUTPUT_CLOSED, Failure, ToolFailed, Usage
+from .outcome import EXIT_CODES, INTERRUPTED, OUTPUT_CLOSED, READY, Failure, Refused, ToolFailed, Usage
 from .report import Report, shown
 
-EXIT_CODES_HELP = """\
+REFUSED, USAGE, TOOL_FAILED = EXIT_CODES[Refused], EXIT_CODES[Usage], EXIT_CODES[ToolFailed]
+EXIT_CODES_HELP = f"""\
 Exit codes:
-  0  the package is ready; with check, nothing is refused; with verify, all is as it should be
-  1  refused: the folder, NAME, OUT_DIR, the settings file or the signing material needs a change
+  {READY}  the package is ready; with check, nothing is refused; with verify, all is as it should be
+  {REFUSED}  refused: the folder, NAME, OUT_DIR, the settings file or the signing material needs a change
      (the message says which); with verify, something is not as it should be
-  2  usage: an unknown option or a wrong number of arguments
-  3  a tool failed: gcab, osslsigncode or the native helper, the time-stamp server, or the
+  {USAGE}  usage: an unknown option or a wrong number of arguments
+  {TOOL_FAILED}  a tool failed: gcab, osslsigncode or the native helper, the time-stamp server, or the
      cabinet it wrote does not match the folder
-  130  interrupted (Ctrl-C)
-  141  its output was closed before the end (as by "| head"): the run stopped there
-With 1, 2, 3, 130 and 141 nothing is written, and OUT_DIR is as it was.
+  {INTERRUPTED}  interrupted (Ctrl-C)
+  {OUTPUT_CLOSED}  its output was closed before the end (as by "| head"): the run stopped there
+With {REFUSED}, {USAGE}, {TOOL_FAILED}, {INTERRUPTED} and {OUTPUT_CLOSED} nothing is written, and OUT_DIR is as it was.
 """
 
 MAKE_HELP = """\
@@ -113,14 +114,14 @@ what make would pack from a folder (its excludes and --follow-links-outside as m
 Example: scripts/preview build/windows/sample-package /port:IP_192.168.1.20 /address:192.168.1.20
 """
 
-PREVIEW_EXIT_CODES_HELP = """\
+PREVIEW_EXIT_CODES_HELP = f"""\
 Exit codes:
   0, 1, 10  the plain exit code of the run it shows, as Setup.exe ends without /exitcodes:msi
             (0 the installer ran, 1 another launcher runs, 10 nothing was installed), whatever
             code the run returns (the line "Exit code:" shows that one), and whatever the checks said
-  2  usage: an unknown option, or a text that the code page cannot write
-  3  a tool failed: gcab or the native helper
-  141  its output was closed before the end (as by "| head")
+  {USAGE}  usage: an unknown option, or a text that the code page cannot write
+  {TOOL_FAILED}  a tool failed: gcab or the native helper
+  {OUTPUT_CLOSED}  its output was closed before the end (as by "| head")
 """
 
 
@@ -230,7 +231,7 @@ def main(arguments, program="package-tool"):
     try:
         if arguments[:1] == ["--version"]:
             print(f"{program} {native.facts()['version']}")
-            return 0
+            return READY
         if arguments[:1] == ["make-package"]:
             program = "make-package"
             command, arguments = legacy_make_package(arguments[1:])
@@ -240,7 +241,7 @@ def main(arguments, program="package-tool"):
             command, arguments = arguments[0], arguments[1:]
         elif arguments[:1] in (["-h"], ["--help"]):
             print(sys.modules[__package__].__doc__.strip())
-            return 0
+            return READY
         else:
             raise Usage(f"usage: {program} {{{'|'.join(COMMANDS)}}} ...")
         if any(a in ("--password", "--pass") for a in arguments):
@@ -253,7 +254,7 @@ def main(arguments, program="package-tool"):
         options = build_parser(prog).parse_args(arguments)
         return run(options, Report(program))
     except SystemExit as ended:  # --help
-        return ended.code or 0
+        return ended.code or READY
     except Failure as failure:
         print("\n".join(f"{program}: {shown(line)}" if i == 0 else shown(line)
                         for i, line in enumerate(str(failure).split("\n"))), file=sys.stderr)

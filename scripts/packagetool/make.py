@@ -9,7 +9,7 @@ import time
 
 from . import cabinet, identity, native, pe
 from .names import package_name, windows_upper
-from .outcome import Refused, ToolFailed
+from .outcome import READY, Refused, ToolFailed
 from .progress import Progress
 from .scan import scan_package
 from .settings import check_settings
@@ -134,14 +134,14 @@ def make(options, report):
         raise Refused(f"--strict: {len(report.warnings)} warning(s) above count as refusals; nothing was written")
     if options.check:
         report.say(f"Nothing refused: the package can be made from {options.package_dir}")
-        return 0
+        return READY
 
     staging = Staging(options.out_dir, name)
     try:
         build(options, name, scan, signer, staging, report)
     finally:
         staging.close()
-    return 0
+    return READY
 
 
 def build(options, name, scan, signer, staging, report):

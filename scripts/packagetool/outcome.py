@@ -19,7 +19,8 @@ class ToolFailed(Failure):
     was written does not match the folder."""
 
 
-READY = 0
+READY = 0  # the package is ready, check refused nothing, verify found all as it should be; --help, --version
 INTERRUPTED = 130  # as a shell reports a program ended by Ctrl-C
 OUTPUT_CLOSED = 141  # as a shell reports a program ended by SIGPIPE: the reader of its output went away
 EXIT_CODES = {Refused: 1, Usage: 2, ToolFailed: 3}
+NOT_READY = EXIT_CODES[Refused]  # verify found something that is not as it should be: a refusal to a script

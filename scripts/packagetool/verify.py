@@ -8,7 +8,7 @@ import tempfile
 from . import cabinet, native, pe, signature
 from .make import check_code_page
 from .names import name_problem, package_name, windows_upper
-from .outcome import Refused
+from .outcome import NOT_READY, READY, Refused
 from .scan import build_problem, path_refusal, path_warning, paths_that_do_not_fit
 from .settings import check_settings
 from .signing import osslsigncode
@@ -255,11 +255,11 @@ def verify(options, report):
     if findings.problems:
         also = f", and {unchecked}" if findings.signer_unchecked else ""
         report.say(f"Verdict: NOT ready to deploy: {findings.problems} problem(s) above{also}")
-        return 1
+        return NOT_READY
     if findings.signer_unchecked:
         report.say(f"Verdict: NOT ready to deploy: {unchecked}; all else is as it should be")
-        return 1
+        return NOT_READY
     files = f"{name}.exe" if extent else f"{name}.exe and {cab_name}"
     are = "is as it" if extent else "are as they"
     report.say(f"Verdict: ready to deploy: {files} {are} should be")
-    return 0
+    return READY
