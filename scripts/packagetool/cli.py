@@ -219,7 +219,7 @@ COMMANDS = {
 }
 
 
-def legacy_make_package(arguments):
+def make_package_command(arguments):
     """scripts/make-package's command line: make, or check and verify named by an option."""
     for option, command in (("--check", "check"), ("--verify", "verify")):
         if option in arguments:
@@ -234,7 +234,7 @@ def main(arguments, program="package-tool"):
             return READY
         if arguments[:1] == ["make-package"]:
             program = "make-package"
-            command, arguments = legacy_make_package(arguments[1:])
+            command, arguments = make_package_command(arguments[1:])
         elif arguments[:1] == ["preview"]:
             program, command, arguments = "preview", "preview", arguments[1:]
         elif arguments and arguments[0] in COMMANDS:
