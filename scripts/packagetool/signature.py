@@ -36,13 +36,19 @@ def load_signing_material(pfx, password):
     return certificate, list(chain or [])
 
 
-def unfit_for_code_signing(certificate, now=None):
-    """Why Windows would not take a signature made with this certificate; or None."""
-    now = now or datetime.datetime.utcnow()
+def unfit_for_code_signing(certificate):
+    """Why Windows would not take a signature made with this certificate now; or None."""
+    now = datetime.datetime.utcnow()
     if now < certificate.not_valid_before:
         return f"is valid only from {certificate.not_valid_before:%Y-%m-%d %H:%M} UTC: wait, or use another certificate"
     if now > certificate.not_valid_after:
         return f"expired on {certificate.not_valid_after:%Y-%m-%d %H:%M} UTC: renew it"
+    return usage_unfit_for_code_signing(certificate)
+
+
+def usage_unfit_for_code_signing(certificate):
+    """Why Windows would not take a signature made with this certificate whenever it was made (its
+    key usages); or None."""
     try:
         usages = certificate.extensions.get_extension_for_class(x509.ExtendedKeyUsage).value
     except x509.ExtensionNotFound:

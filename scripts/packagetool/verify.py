@@ -39,7 +39,9 @@ def verify_signature(exe, shown, ca, findings, covered_too):
         findings.good(f"{shown}: signer's certificate: {signature.identity(signed.signer)}")
     intact = signed.intact()
     covered = intact and signature.covers(exe, signed)
-    unfit = signed.signer and signature.unfit_for_code_signing(signed.signer, now=signed.signer.not_valid_before)
+    # Only the key usages: whether the certificate was valid when it signed is the time stamp's to
+    # tell, and osslsigncode checks that with --ca.
+    unfit = signed.signer and signature.usage_unfit_for_code_signing(signed.signer)
     if ca:
         trusted = subprocess.run([osslsigncode(), "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-ignore-cdp", "-in",
                                   exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
