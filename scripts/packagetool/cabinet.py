@@ -6,10 +6,10 @@ import datetime
 import filecmp
 import os
 import shutil
-import struct
 import subprocess
 import time
 
+from . import cabinet_format as layout
 from .outcome import Refused, ToolFailed
 from .progress import Progress
 
@@ -124,25 +124,22 @@ def fix_file_table(cabinet, dates=None):
     dates: each name's DOS date and time, in place of the local time gcab wrote. Only the header
     and the file table are read and written: memory stays flat however big."""
     with open(cabinet, "r+b") as file:
-        header = file.read(36)
-        (files_at,) = struct.unpack_from("<I", header, 16)
-        (count,) = struct.unpack_from("<H", header, 28)
-        (flags,) = struct.unpack_from("<H", header, 30)
-        if flags & 0x0004:
+        header = file.read(layout.HEADER_SIZE)
+        if layout.u16(header, layout.FLAGS_AT) & layout.RESERVE_PRESENT:
             raise ToolFailed("gcab wrote a cabinet with reserved fields, which this tool does not read")
-        at = files_at
-        for _ in range(count):
+        at = layout.u32(header, layout.FILES_AT)
+        for _ in range(layout.u16(header, layout.FILE_COUNT_AT)):
             file.seek(at)
-            record = file.read(16 + 257)
-            (attributes,) = struct.unpack_from("<H", record, 14)
-            name = record[16:record.index(b"\0", 16)]
+            record = file.read(layout.FILE_RECORD_SIZE + layout.MAX_NAME_FIELD)
+            attributes = layout.u16(record, layout.FILE_ATTRIBUTES_AT)
+            name = record[layout.FILE_RECORD_SIZE:record.index(b"\0", layout.FILE_RECORD_SIZE)]
             if dates is not None and name in dates:
-                file.seek(at + 10)
-                file.write(struct.pack("<HH", *dates[name]))
-            if attributes & 0x80:
-                file.seek(at + 14)
-                file.write(struct.pack("<H", attributes & ~0x80))
-            at += 16 + len(name) + 1
+                file.seek(at + layout.FILE_DATE_AT)
+                file.write(layout.pack_u16(*dates[name]))
+            if attributes & layout.NAME_IS_UTF8:
+                file.seek(at + layout.FILE_ATTRIBUTES_AT)
+                file.write(layout.pack_u16(attributes & ~layout.NAME_IS_UTF8))
+            at += layout.FILE_RECORD_SIZE + len(name) + 1
 
 
 def stored_names(cabinet):
@@ -150,19 +147,17 @@ def stored_names(cabinet):
     ("\\" between folders); None when it holds no readable table."""
     try:
         with open(cabinet, "rb") as file:
-            header = file.read(36)
-            if len(header) < 36 or header[:4] != b"MSCF":
+            header = file.read(layout.HEADER_SIZE)
+            if len(header) < layout.HEADER_SIZE or not header.startswith(layout.SIGNATURE):
                 return None
-            (files_at,) = struct.unpack_from("<I", header, 16)
-            (count,) = struct.unpack_from("<H", header, 28)
-            names, at = [], files_at
-            for _ in range(count):
+            names, at = [], layout.u32(header, layout.FILES_AT)
+            for _ in range(layout.u16(header, layout.FILE_COUNT_AT)):
                 file.seek(at)
-                record = file.read(16 + 257)
-                end = record.find(b"\0", 16)
+                record = file.read(layout.FILE_RECORD_SIZE + layout.MAX_NAME_FIELD)
+                end = record.find(b"\0", layout.FILE_RECORD_SIZE)
                 if end < 0:
                     return None
-                names.append(record[16:end])
+                names.append(record[layout.FILE_RECORD_SIZE:end])
                 at += end + 1
             return names
     except OSError:

@@ -6,7 +6,7 @@ import os
 
 import pathspec
 
-from . import native, pe
+from . import cabinet_format, native, pe
 from .names import MAX_NAME_BYTES, name_problem, windows_upper
 from .outcome import Refused
 
@@ -15,14 +15,14 @@ from .outcome import Refused
 DEFAULT_EXCLUDES = (".git/", "Thumbs.db", "desktop.ini", ".DS_Store", "__MACOSX/", "._*", "*~")
 # A cabinet holds at most 65,535 files, and gcab writes one folder of at most 65,535 blocks of
 # 32 KiB of the files' bytes; with their headers, no cabinet may pass 2 GB (2^31 - 1 bytes).
-MAX_FILES = 65535
-MAX_FOLDER_BYTES = 65535 * 32768
+MAX_FILES = cabinet_format.MAX_FILES
+MAX_FOLDER_BYTES = cabinet_format.MAX_BLOCKS * cabinet_format.BLOCK_BYTES
 MAX_CABINET_BYTES = 2 ** 31 - 1
 # What gcab adds at most, measured on incompressible data: a block header and deflate's framing
 # per 32 KiB, a record per file and the cabinet's header.
 BLOCK_OVERHEAD = 64
-FILE_OVERHEAD = 16 + MAX_NAME_BYTES + 1
-HEADER_OVERHEAD = 36 + 8
+FILE_OVERHEAD = cabinet_format.FILE_RECORD_SIZE + MAX_NAME_BYTES + 1
+HEADER_OVERHEAD = cabinet_format.HEADER_SIZE + cabinet_format.FOLDER_SIZE
 # Deployment tools run the launcher as SYSTEM, whose temp is this folder: a path that does not fit
 # below it fails on every machine. An administrator's elevated run expands in the person's own
 # temp, longest with a user name of 20 letters, the most Windows allows.
@@ -37,7 +37,7 @@ def inside(path, folder):
 
 
 def estimated_cabinet_bytes(files, total):
-    return HEADER_OVERHEAD + FILE_OVERHEAD * files + total + BLOCK_OVERHEAD * -(-total // 32768)
+    return HEADER_OVERHEAD + FILE_OVERHEAD * files + total + BLOCK_OVERHEAD * -(-total // cabinet_format.BLOCK_BYTES)
 
 
 def expanded_length(temp, relative, code_page):
