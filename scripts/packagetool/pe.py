@@ -73,6 +73,11 @@ def binding_offset(path, size=None, too_small="a single file (a launcher built b
         return at
 
 
+# The state of a launcher bound to the cabinet beside it, as the launcher's binding region holds
+# it; package_inspect facts gives the carried state, and this one only here.
+STATE_BOUND = 1
+
+
 class Binding:
     """A launcher's binding: its state, the hash, and where a carried cabinet lies (offset, size)."""
 
@@ -107,7 +112,7 @@ def bind(path, digest, carried=None):
         if carried:
             launcher.write(struct.pack("<I", layout["state_carried"]) + digest + struct.pack("<II", *carried))
         else:
-            launcher.write(struct.pack("<I", 1) + digest)
+            launcher.write(struct.pack("<I", STATE_BOUND) + digest)
 
 
 # ---- the package's identity ----
