@@ -237,19 +237,17 @@ class Runner:
         """Runs platform_win32_tests.exe in both prefixes as the end-to-end test does; returns the
         seconds taken and what failed ('' when nothing did, None on the time-out)."""
         started = time.monotonic()
-        tests = self.tree / "build" / "windows" / "win32-tests"
-        for prefix, wow64 in (("win64", True), ("win32", False)):
+        for prefix in self.wine.PREFIXES:
             scratch = self.tree / "build" / "windows" / "mutate-platform" / prefix
             shutil.rmtree(scratch, ignore_errors=True)
-            environment = self.wine.platform_test_environment(prefix, scratch)
+            command, environment = self.wine.platform_tests(prefix, scratch)
             left = None if deadline is None else max(1.0, deadline - time.monotonic())
-            code, output = self.run(["wine", tests / "platform_win32_tests.exe"], log, cwd=scratch,
-                                    environment=environment, timeout=left)
+            code, output = self.run(command, log, cwd=scratch, environment=environment, timeout=left)
             if code is None:
                 return time.monotonic() - started, None
-            if code != 0 or "[  PASSED  ]" not in output or "FAILED" in output:
-                failed = re.findall(r"\[  FAILED  \] (\w+\.\w+)", output)
-                return time.monotonic() - started, f"platform tests in {prefix}" + (f" ({failed[0]})" if failed else "")
+            failure = self.wine.platform_test_failure(prefix, code, output)
+            if failure:
+                return time.monotonic() - started, failure
         return time.monotonic() - started, ""
 
     # -- the mutations

@@ -14,7 +14,7 @@ import pytest
 from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_FAILED, EXPANSION, FAILED_CLEANUP, FIRST_EXAMPLE_IN, HELP_LINES,
                        INVALID, MISSING_OPTIONS, MISSING_X64, PORT_OPTIONS, PROGRAMS, SETTINGS_RUN, SOURCE, Result,
                        assert_event, assert_run, log_entries, pe_resources)
-from wine import PREFIXES, platform_test_environment, wine_environment, windows_path
+from wine import PREFIXES, platform_test_failure, platform_tests, wine_environment, windows_path
 
 
 def test_help_screen(scenario):
@@ -229,13 +229,12 @@ def test_deployment_guide_commands(scenario):
 def test_windows_platform_tests(scenario, prefix, wow64):
     """The platform layer's GoogleTest program, with the real platform/win32.cpp and C runtime."""
     s = scenario(prefix=prefix)
-    tests = BUILD / "win32-tests"
-    environment = platform_test_environment(prefix, s.root)
-    completed = subprocess.run(["wine", str(tests / "platform_win32_tests.exe")], cwd=s.root, env=environment,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    command, environment = platform_tests(prefix, s.root)
+    completed = subprocess.run(command, cwd=s.root, env=environment, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT)
     output = completed.stdout.decode("latin-1")
-    assert completed.returncode == 0 and "[  PASSED  ]" in output, f"platform tests in {prefix}:\n{output}"
-    assert "FAILED" not in output, f"platform tests in {prefix}:\n{output}"
+    failure = platform_test_failure(prefix, completed.returncode, output)
+    assert not failure, f"{failure}:\n{output}"
 
 
 def test_executable_file():

@@ -7,6 +7,7 @@ scripts/demo and the whole-run benchmark use it from the command line:
 """
 
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -69,6 +70,23 @@ def platform_test_environment(prefix_name, scratch):
                 LAUNCHER_OBSERVER=windows_path(BUILD / "win32-tests" / "observer.exe"),
                 LAUNCHER_TEST_LINK=windows_path(scratch / "link"), LAUNCHER_TEST_LINK_TARGET=windows_path(target),
                 LAUNCHER_TEST_TREE=windows_path(tree))
+
+
+def platform_tests(prefix_name, scratch):
+    """The command line and environment that run the Windows platform tests (the real
+    platform/win32.cpp and C runtime) in a prefix, in scratch: the one way the end-to-end test and
+    scripts/mutate run them."""
+    return ["wine", str(BUILD / "win32-tests" / "platform_win32_tests.exe")], \
+        platform_test_environment(prefix_name, scratch)
+
+
+def platform_test_failure(prefix_name, code, output):
+    """What failed in a run of the platform tests in a prefix that ended with code and printed
+    output; '' when every test passed."""
+    if code == 0 and "[  PASSED  ]" in output and "FAILED" not in output:
+        return ""
+    failed = re.findall(r"\[  FAILED  \] (\w+\.\w+)", output)
+    return f"platform tests in {prefix_name}" + (f" ({failed[0]})" if failed else "")
 
 
 def stop_wine():
