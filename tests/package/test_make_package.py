@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """scripts/make-package on real folders: the cabinets it writes, read back with gcab, and what it
-refuses. No Windows needed; the launcher is a stand-in file unless LAUNCHER_EXE names one.
+refuses. No Windows needed; the launcher is a stand-in file unless LAUNCHER_EXE names one. Run
+by pytest, as CTest runs each class (package.Names):
 
-    test_make_package.py [TestCase ...]     (unittest's command line)
+    /usr/bin/python3 -m pytest tests/package/test_make_package.py::Names
 """
 
 import contextlib
@@ -763,7 +764,3 @@ class CommandLine(PackageTest):
                                        stderr=subprocess.STDOUT)
             self.assertEqual(completed.returncode, 0, script)
             self.assertIn(b"scripts/" + script.encode(), completed.stdout, script)
-
-
-if __name__ == "__main__":
-    unittest.main()
