@@ -50,14 +50,16 @@ def settings_benchmarks():
         read = medians[f"PlainLineRead/{size}"]
         rewrite = medians[f"RewritePortConfigurationWhole/{size}"]
         copy = medians[f"PlainCopy/{size}"]
-        print(f"  {label}: lookup {lookup:.1f} us, plain read {read:.1f} us; rewrite {rewrite:.1f} us, plain copy {copy:.1f} us")
+        print(f"  {label}: lookup {lookup:.1f} us, plain read {read:.1f} us; rewrite {rewrite:.1f} us, "
+              f"plain copy {copy:.1f} us")
         judge(f"lookup / plain read, {label}", lookup / read, 1.5)
         judge(f"rewrite / plain copy, {label}", rewrite / copy, 2.0)
     for name in ("SettingsFileHasLineLastKey", "RewritePortConfigurationWhole"):
         peaks = {}
         for label in ("1 MB", "64 MB"):
-            measured = subprocess.run(["/usr/bin/time", "-v", str(BENCH_BINARY), f"--benchmark_filter={name}/{SIZES[label]}$"],
-                                      check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE).stderr.decode()
+            measured = subprocess.run(["/usr/bin/time", "-v", str(BENCH_BINARY),
+                                       f"--benchmark_filter={name}/{SIZES[label]}$"], check=True,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE).stderr.decode()
             peaks[label] = next(int(line.split(":")[1]) for line in measured.splitlines() if "Maximum resident" in line)
         print(f"  {name} peak memory: {peaks['1 MB']} KB at 1 MB, {peaks['64 MB']} KB at 64 MB")
         judge(f"{name} peak growth 1 MB -> 64 MB", (peaks["64 MB"] - peaks["1 MB"]) / 1024, 1.0, " MB")
@@ -81,7 +83,8 @@ def make_package():
         (package / "install" / build).mkdir(parents=True)
         shutil.copy(WINDOWS / "e2e-programs" / build / "InstallGui.exe", package / "install" / build)
     out = WORK / "pkg"
-    subprocess.run([str(ROOT / "scripts" / "make-package"), str(package), str(out)], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([str(ROOT / "scripts" / "make-package"), str(package), str(out)], check=True,
+                   stdout=subprocess.DEVNULL)
     # Beside the bound package, the launcher as built with a copy of the same cabinet: bound to
     # nothing, it runs without the check.
     shutil.copy(WINDOWS / "Setup.exe", out / "Unbound.exe")
@@ -228,7 +231,8 @@ def whole_run():
     judge("the log alone", statistics.median(log_times) * 1000, 20.0, " ms")
     judge("bound with /log - without, rounds' median", paired * 1000, 20.0, " ms")
     single = times["single file"]
-    print(f"  median of {RUNS} runs: single file {statistics.median(single):.3f} s (sigma {statistics.stdev(single):.3f})")
+    print(f"  median of {RUNS} runs: single file {statistics.median(single):.3f} s "
+          f"(sigma {statistics.stdev(single):.3f})")
     judge("single file - bound launcher", statistics.median(single) - statistics.median(bound), 0.10, " s")
     runs = (out / "installer-log.txt").read_text().count("end\n")
     expected = len(names) * (WARM_UP_ROUNDS + RUNS + TRACED_ROUNDS)
@@ -263,7 +267,8 @@ def package_tool_memory():
                                   env=dict(os.environ, LAUNCHER_EXE=str(WINDOWS / "Setup.exe"))).stderr.decode()
         peaks[label] = next(int(line.split(":")[1]) for line in measured.splitlines() if "Maximum resident" in line)
         cabinet = (work / "out" / "Setup.cab").stat().st_size
-        print(f"  {label}: peak {peaks[label] / 1024:.1f} MB, cabinet {cabinet:,} bytes, {time.monotonic() - started:.0f} s")
+        print(f"  {label}: peak {peaks[label] / 1024:.1f} MB, cabinet {cabinet:,} bytes, "
+              f"{time.monotonic() - started:.0f} s")
     shutil.rmtree(work, ignore_errors=True)
     judge("peak growth 10 MB -> 2 GB", (peaks["2 GB"] - peaks["10 MB"]) / 1024, 64.0, " MB")
 

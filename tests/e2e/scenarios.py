@@ -12,7 +12,6 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import time
 
 from wine import BUILD, SOURCE, wine_environment, windows_path
@@ -316,7 +315,8 @@ def assert_package_only(s, run):
 
 def tree(directory):
     """Every path below directory with its bytes (links as their target), to show nothing changed."""
-    return {str(p.relative_to(directory)): (os.readlink(p) if p.is_symlink() else p.read_bytes() if p.is_file() else None)
+    return {str(p.relative_to(directory)):
+            (os.readlink(p) if p.is_symlink() else p.read_bytes() if p.is_file() else None)
             for p in sorted(directory.rglob("*"))}
 
 

@@ -34,7 +34,8 @@ def test_damaged_cabinet(scenario):
     result = s.run()
     assert result.lines[:2] == EXPANSION and result.lines[3:] == FAILED_CLEANUP, "console lines"
     assert re.fullmatch(r"Unable to expand the package: install\\(data\\file\d\.bin|x64\\InstallGui\.exe) "
-                        r"(is missing|has \d+ of \d+ bytes)(, and \d+ more of its 11 files are missing or cut short)?\.",
+                        r"(is missing|has \d+ of \d+ bytes)"
+                        r"(, and \d+ more of its 11 files are missing or cut short)?\.",
                         result.lines[2]), result.lines[2]
     assert result.exit_code == 10
     assert_event(result, "error", 1005, Failure=result.lines[2], Installer="not started")
@@ -212,7 +213,8 @@ def test_cleanup_of_locked_files(scenario):
     (s.launcher_dir / "stub-release.txt").touch()
     while not (s.launcher_dir / "holder-done.txt").exists():
         time.sleep(0.05)
-    for record in ("stub-behaviour.txt", "installer-log.txt", "stub-release.txt", "holder-ready.txt", "holder-done.txt"):
+    for record in ("stub-behaviour.txt", "installer-log.txt", "stub-release.txt", "holder-ready.txt",
+                   "holder-done.txt"):
         (s.launcher_dir / record).unlink()
     (s.expansion_dir / "install" / "component.isf").write_bytes(b"[Install]\r\nstale and longer than the package's\r\n")
     (s.expansion_dir / "stale.txt").write_bytes(b"stale")

@@ -44,8 +44,8 @@ def test_windows_installer_exit_codes(scenario):
     for stub, arguments, lines, code in [
             ("exit 3010", "/exitcodes:msi", SETTINGS_RUN, 3010), ("exit 1641", "/exitcodes:msi", SETTINGS_RUN, 1641),
             ("exit 1603", "/EXITCODES:MSI", SETTINGS_RUN, 1603), ("exit 0", "/exitcodes:msi", SETTINGS_RUN, 0),
-            ("exit 3010", "", SETTINGS_RUN, 0), ("crash", "/exitcodes:msi", EXPANSION + ["Running Install...", crashed] +
-                                                 FAILED_CLEANUP, 1603),
+            ("exit 3010", "", SETTINGS_RUN, 0),
+            ("crash", "/exitcodes:msi", EXPANSION + ["Running Install...", crashed] + FAILED_CLEANUP, 1603),
             ("", "/? /exitcodes:msi", HELP_LINES, 0), ("", "/bogus /exitcodes:msi", INVALID, 1639),
             ("", "/exitcodes:msi /timeout:0", INVALID, 1639), ("", "/timeout:1441 /exitcodes:msi", INVALID, 1639),
             ("", "/timeout:sixty", INVALID, 10)]:
@@ -137,7 +137,8 @@ def test_log_file(scenario, monkeypatch):
     (s.root / "folder.log").mkdir()
     result = s.run(PORT_OPTIONS + " /log:" + windows_path(s.root / "folder.log"))
     assert_run(result, SETTINGS_RUN, 0)
-    assert_event(result, "information", 1000, Log=windows_path(s.root / "folder.log") + " was not written: it is a folder")
+    assert_event(result, "information", 1000,
+                 Log=windows_path(s.root / "folder.log") + " was not written: it is a folder")
 
 
 @contextmanager
@@ -214,7 +215,8 @@ def test_deployment_guide_commands(scenario):
         assert completed.returncode == 0, f"exit code of:\n{block}"
         runs = s.installer_runs()
         assert len(runs) == 1, f"installer starts for:\n{block}"
-        assert b"\r\nPort=IP_10.1.2.3\r\n" in s.settings_seen() and b"\r\nIPAddress=10.1.2.3\r\n" in s.settings_seen(), \
+        seen = s.settings_seen()
+        assert b"\r\nPort=IP_10.1.2.3\r\n" in seen and b"\r\nIPAddress=10.1.2.3\r\n" in seen, \
             f"the port reached the settings file for:\n{block}"
         if "PrinterDriver-setup.log" in block:
             lines = log.read_bytes().decode("latin-1").replace("\r\n", "\n").splitlines()
@@ -253,7 +255,8 @@ def test_executable_file():
     manifests = pe_resources(data, 24)
     assert len(manifests) == 1, "manifests"
     manifest = manifests[0].decode()
-    for field in ['<assemblyIdentity name="Installer Application" version="10.5.0.0" processorArchitecture="x86" type="win32"/>',
+    for field in ['<assemblyIdentity name="Installer Application" version="10.5.0.0" processorArchitecture="x86" '
+                  'type="win32"/>',
                   "<description>Installer Core File</description>",
                   '<assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0" '
                   'processorArchitecture="x86" publicKeyToken="6595b64144ccf1df" language="*"/>',
@@ -284,9 +287,9 @@ def test_dll_search_restricted_first(scenario):
     subprocess.run(["wine", "reg", "add", key, "/v", "RelayFromInclude", "/t", "REG_SZ", "/d", "Setup.exe", "/f"],
                    check=True, **quiet)
     try:
-        traced = subprocess.run(["wine", str(s.launcher_dir / "Setup.exe"), "/?"], env=dict(environment, WINEDEBUG="+relay"),
-                                cwd=s.launcher_dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
+        traced = subprocess.run(["wine", str(s.launcher_dir / "Setup.exe"), "/?"],
+                                env=dict(environment, WINEDEBUG="+relay"), cwd=s.launcher_dir,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     finally:
         subprocess.run(["wine", "reg", "delete", key, "/v", "RelayFromInclude", "/f"], **quiet)
     # The launcher's own calls: those that return into its image (loaded at 0x400000).
@@ -303,4 +306,5 @@ def test_dll_search_restricted_first(scenario):
     assert all(call.startswith(("msvcrt.", "KERNEL32.", "ntdll.")) for call in before), \
         f"only the C runtime's start-up before it: {before}"
     assert any(call.startswith("msvcrt.__getmainargs") for call in before), "the trace holds the start-up"
-    assert any(call.startswith("KERNEL32.GetConsoleWindow") for call in calls[restricted[0]:]), "the run goes on after it"
+    assert any(call.startswith("KERNEL32.GetConsoleWindow") for call in calls[restricted[0]:]), \
+        "the run goes on after it"

@@ -25,7 +25,7 @@ def test_package_tool(scenario):
     s = scenario()
     s.package(b"[Install]\r\n", cabinet="Branch Office.cab")
     assert sorted(p.name for p in s.launcher_dir.iterdir()) == ["Branch Office.cab", "Branch Office.exe",
-                                                            "Branch Office.sha256"], "package files"
+                                                                "Branch Office.sha256"], "package files"
     assert_run(s.run(name="Branch Office.exe"), SETTINGS_RUN, 0)
     assert_one_installer(s, "/I:" + settings_path(s))
 
@@ -43,12 +43,14 @@ def test_package_tool_names_in_the_code_page(scenario):
     # Names beyond ASCII that Windows-1252 can write arrive as written: the cabinet holds their
     # bytes in that code page, as extrac32.exe reads them, and a launcher named so finds its cabinet.
     s = scenario()
-    s.package(b"[Install]\r\n", cabinet="Drucker B\u00fcro.cab", extra={"install/\u00dcbersicht \u2013 Caf\u00e9.txt": b"1252"})
+    s.package(b"[Install]\r\n", cabinet="Drucker B\u00fcro.cab",
+              extra={"install/\u00dcbersicht \u2013 Caf\u00e9.txt": b"1252"})
     assert_run(s.run(name="Drucker B\u00fcro.exe"), SETTINGS_RUN, 0)
     assert_one_installer(s, "/I:" + settings_path(s))
     expanded = s.root / "expanded"
     expanded.mkdir()
-    subprocess.run(["wine", "extrac32", "/Y", "/E", "/L", windows_path(expanded), windows_path(s.launcher_dir / "Drucker B\u00fcro.cab")],
+    subprocess.run(["wine", "extrac32", "/Y", "/E", "/L", windows_path(expanded),
+                    windows_path(s.launcher_dir / "Drucker B\u00fcro.cab")],
                    env=wine_environment(s.prefix), check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     assert sorted(p.name for p in (expanded / "install").iterdir()) == \
         ["component.isf", "x64", "x86", "\u00dcbersicht \u2013 Caf\u00e9.txt"], "names as extrac32.exe wrote them"
@@ -179,7 +181,8 @@ def test_preview_matches_wine(scenario, settings, arguments, prefix, builds):
     if settings == SECOND_EXAMPLE_IN:
         assert wine["installers"][0]["settings"] == SECOND_EXAMPLE_OUT, "the second worked example"
     if settings == LONGER_KEYS:
-        assert wine["installers"][0]["settings"].startswith(LONGER_KEYS_OUT), "keys that end in Ports kept, counted apart"
+        assert wine["installers"][0]["settings"].startswith(LONGER_KEYS_OUT), \
+            "keys that end in Ports kept, counted apart"
 
 
 def test_preview_of_names_in_other_letter_cases(scenario):
@@ -240,7 +243,8 @@ def test_signed_package(scenario):
     assert "Setup.exe: bound to this cabinet" in output, "verify reports the binding"
     for required in ("install/component.isf", "install/x86/InstallGui.exe", "install/x64/InstallGui.exe"):
         assert f"Setup.cab: holds {required}" in output, "verify lists it"
-    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(keys / "cert.pem"), "-in", str(signed / "Setup.exe")],
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(keys / "cert.pem"), "-in",
+                               str(signed / "Setup.exe")],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     assert verified.returncode == 0 and b"Signature verification: ok" in verified.stdout, "osslsigncode verifies it"
 

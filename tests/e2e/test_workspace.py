@@ -9,10 +9,10 @@ import time
 
 import pytest
 
-from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_OK, EXPANSION, FAILED_CLEANUP, FIRST_EXAMPLE_IN, MISSING_X64, FIRST_EXAMPLE_OUT, PORT_OPTIONS,
-                       PROGRAMS, SETTINGS_RUN, aside_directories, assert_event, assert_one_installer,
-                       assert_package_only, assert_run, assert_sentinels, log_entries, settings_path, tree,
-                       with_sentinels)
+from scenarios import (ALREADY_RUNNING, BUILD, CLEANUP_OK, EXPANSION, FAILED_CLEANUP, FIRST_EXAMPLE_IN, MISSING_X64,
+                       FIRST_EXAMPLE_OUT, PORT_OPTIONS, PROGRAMS, SETTINGS_RUN, aside_directories, assert_event,
+                       assert_one_installer, assert_package_only, assert_run, assert_sentinels, log_entries,
+                       settings_path, tree, with_sentinels)
 from wine import wine_environment, windows_path
 
 
@@ -55,7 +55,8 @@ def test_leftover_directory_moved_aside(scenario):
     s = scenario()
     s.package(b"[Install]\r\n", builds=("x86",))
     (s.expansion_dir / "install" / "x64").mkdir(parents=True)
-    (s.expansion_dir / "install" / "x64" / "InstallGui.exe").write_bytes((PROGRAMS / "x64" / "InstallGui.exe").read_bytes())
+    (s.expansion_dir / "install" / "x64" / "InstallGui.exe").write_bytes(
+        (PROGRAMS / "x64" / "InstallGui.exe").read_bytes())
     (s.expansion_dir / "install" / "component.isf").write_bytes(b"[Install]\r\nfrom an older and longer package\r\n")
     (s.expansion_dir / "leftover.txt").write_bytes(b"from an earlier run")
     before = tree(s.expansion_dir)
@@ -303,7 +304,8 @@ def test_ancestor_swapped_during_the_cleanup(scenario):
         (victim / "TempExpandedFiles" / relative).parent.mkdir(parents=True, exist_ok=True)
         (victim / "TempExpandedFiles" / relative).write_bytes(b"the victim's")
     before, report, moved = tree(victim), s.root / "probe.txt", s.root / "temp.moved"
-    prober = intruder(s, "probe", windows_path(s.expansion_dir), s.temp_value, windows_path(moved), windows_path(report))
+    prober = intruder(s, "probe", windows_path(s.expansion_dir), s.temp_value, windows_path(moved),
+                      windows_path(report))
     try:
         wait_for(report.exists)
         result = s.run()

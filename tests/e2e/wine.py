@@ -64,7 +64,8 @@ def platform_test_environment(prefix_name, scratch):
     (tree / "sub" / "inside.txt").write_bytes(b"x")
     target.mkdir()
     (target / "keep.txt").write_bytes(b"keep")
-    for link, to in ((scratch / "link", target), (tree / "folder-link", target), (tree / "file-link", target / "keep.txt")):
+    for link, to in ((scratch / "link", target), (tree / "folder-link", target),
+                     (tree / "file-link", target / "keep.txt")):
         link.symlink_to(to)
     return dict(wine_environment(prefix_name), LAUNCHER_EXPECT_WOW64="1" if prefix_name == "win64" else "0",
                 LAUNCHER_OBSERVER=windows_path(BUILD / "win32-tests" / "observer.exe"),

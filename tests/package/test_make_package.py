@@ -624,7 +624,8 @@ class Signing(PackageTest):
 class Identity(PackageTest):
     def test_a_name_or_version_that_does_not_fit_is_refused_before_anything(self):
         for arguments, expect, says in [
-                (["--product", "x" * 65, "--product-version", "1"], 1, "has 65 characters, and the launcher has room for 64"),
+                (["--product", "x" * 65, "--product-version", "1"], 1,
+                 "has 65 characters, and the launcher has room for 64"),
                 (["--product", "Принтер", "--product-version", "1"], 1, "cannot be written in the ANSI code page 1252"),
                 (["--product", " P", "--product-version", "1"], 1, "without blanks at its ends"),
                 (["--product", "P", "--product-version", "2.1 beta"], 1, "--product-version must be 1 to 23 ASCII"),
@@ -657,9 +658,10 @@ class Identity(PackageTest):
         os.utime(self.root / "b/install/x86/InstallGui.exe", (0, 86400))
         self.run_tool(["--date", "2023-11-14T22:13:20Z", self.root / "b", self.root / "out-c"], dict(os.environ))
         dates = {name: date for name, _, date in cabinet_entries(self.root / "out-c/Setup.cab")}
-        self.assertEqual(dates, {b"install\\component.isf": ((29 << 9) | (2 << 5) | 13, (23 << 11) | (31 << 5) | 15),
-                                 b"install\\x86\\InstallGui.exe": ((0 << 9) | (1 << 5) | 1, 0),
-                                 b"install\\x64\\InstallGui.exe": ((43 << 9) | (11 << 5) | 14, (22 << 11) | (13 << 5) | 10)})
+        self.assertEqual(dates, {
+            b"install\\component.isf": ((29 << 9) | (2 << 5) | 13, (23 << 11) | (31 << 5) | 15),
+            b"install\\x86\\InstallGui.exe": ((0 << 9) | (1 << 5) | 1, 0),
+            b"install\\x64\\InstallGui.exe": ((43 << 9) | (11 << 5) | 14, (22 << 11) | (13 << 5) | 10)})
 
     def run_tool(self, arguments, environment):
         environment["LAUNCHER_EXE"] = str(self.launcher)
@@ -678,12 +680,14 @@ class Identity(PackageTest):
         (self.out / "Setup.cab").rename(self.out / "InstallFiles.cab")
         output, _ = self.make("--verify", "--list", self.out, expect=1)  # unsigned
         cabinet = (self.out / "InstallFiles.cab").read_bytes()
-        self.assertIn(f"InstallFiles.cab: {len(cabinet)} bytes, SHA-256 {hashlib.sha256(cabinet).hexdigest()}\n", output)
+        self.assertIn(f"InstallFiles.cab: {len(cabinet)} bytes, SHA-256 {hashlib.sha256(cabinet).hexdigest()}\n",
+                      output)
         self.assertIn("Setup.exe: bound to this cabinet\n", output)
         self.assertIn('Setup.exe: names no package (made without --product): its event says "Package: none"', output)
         rows = [line.split("  ", 2) for line in output.splitlines() if re.fullmatch(r"[0-9a-f]{64}  \d+  .+", line)]
         self.assertEqual({path: (digest, int(size)) for digest, size, path in rows},
-                         {str(p.relative_to(self.package)): (hashlib.sha256(p.read_bytes()).hexdigest(), p.stat().st_size)
+                         {str(p.relative_to(self.package)):
+                          (hashlib.sha256(p.read_bytes()).hexdigest(), p.stat().st_size)
                           for p in self.package.rglob("*") if p.is_file()})
 
 
@@ -699,7 +703,8 @@ class Release(unittest.TestCase):
             for needed in ("gcab", "osslsigncode", "python3-pefile", "python3-pathspec", "python3-cryptography",
                            "libssl3", "libstdc++6"):
                 self.assertRegex(fields.stdout.decode(), rf"(^|[ ,]){re.escape(needed)}\b", needed)
-            lintian = subprocess.run(["lintian", "--fail-on", "error", deb], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            lintian = subprocess.run(["lintian", "--fail-on", "error", deb], stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT)
             self.assertEqual(lintian.returncode, 0, lintian.stdout.decode())
             root, tools, work = scratch / "root", scratch / "bin", scratch / "work"
             subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
@@ -720,7 +725,8 @@ class Release(unittest.TestCase):
             self.assertEqual(run("--version"), f"printer-package-tool {version}\n")
             run("make", "--product", "Sample Printer", "--product-version", "1.0", "--sign", pfx, "package", "out")
             self.assertIn("Verdict: ready to deploy", run("verify", "--ca", work / "signer.pem", "out"))
-            self.assertIn("  Package: Sample Printer 1.0\n", run("preview", "out/Setup.cab", "/port:IP_1", "/address:1.2.3.4"))
+            self.assertIn("  Package: Sample Printer 1.0\n",
+                          run("preview", "out/Setup.cab", "/port:IP_1", "/address:1.2.3.4"))
             self.assertEqual(sorted(root.rglob("*")), installed, "nothing built or written beside the installed tool")
 
 
