@@ -8,6 +8,7 @@ import os
 import shutil
 import subprocess
 import time
+from collections.abc import Mapping
 
 from . import cabinet_format as layout
 from .outcome import Refused, ToolFailed
@@ -21,7 +22,7 @@ DOS_FIRST = calendar.timegm((1980, 1, 1, 0, 0, 0))
 DOS_LAST = calendar.timegm((2107, 12, 31, 23, 59, 58))
 
 
-def latest_date(given, environment):
+def latest_date(given: str | None, environment: Mapping[str, str]) -> tuple[int | None, str | None]:
     """The date no file in the cabinet may pass, in seconds since 1970 (UTC), and where it came
     from: --date (an ISO 8601 date or date and time, UTC unless it says otherwise), else
     SOURCE_DATE_EPOCH; (None, None) when neither is given."""
@@ -41,7 +42,7 @@ def latest_date(given, environment):
     return int(epoch), "SOURCE_DATE_EPOCH"
 
 
-def dos_date_time(seconds):
+def dos_date_time(seconds: int) -> tuple[int, int]:
     """The DOS date and time of a moment, held within the years a cabinet can date."""
     moment = time.gmtime(min(max(seconds, DOS_FIRST), DOS_LAST))
     return ((moment.tm_year - 1980) << 9 | moment.tm_mon << 5 | moment.tm_mday,
@@ -54,7 +55,7 @@ def gcab():
     return "gcab"
 
 
-def stored_name(relative, code_page):
+def stored_name(relative: str, code_page: str) -> bytes:
     """The bytes a cabinet holds for a name: the ANSI code page's, as extrac32.exe reads them."""
     return relative.encode("cp" + code_page)
 
@@ -108,7 +109,7 @@ def pack(files, code_page, cabinet, stage, latest=None):
         except BaseException:
             process.kill()  # Ctrl-C: gcab writes no more into the staging folder that goes now
             raise
-        errors = process.stderr.read()
+        errors = process.stderr.read() if process.stderr else b""
     progress.end()
     if process.returncode != 0:
         raise ToolFailed(f"gcab could not build the cabinet: {errors.decode(errors='replace').strip()}")
@@ -119,7 +120,7 @@ def pack(files, code_page, cabinet, stage, latest=None):
     fix_file_table(cabinet, dates)
 
 
-def fix_file_table(cabinet, dates=None):
+def fix_file_table(cabinet: str, dates: dict[bytes, tuple[int, int]] | None = None) -> None:
     """gcab marks every name with a byte above 127 as UTF-8; these hold the ANSI code page's bytes.
     dates: each name's DOS date and time, in place of the local time gcab wrote. Only the header
     and the file table are read and written: memory stays flat however big."""
@@ -142,7 +143,7 @@ def fix_file_table(cabinet, dates=None):
             at += layout.FILE_RECORD_SIZE + len(name) + 1
 
 
-def stored_names(cabinet):
+def stored_names(cabinet: str) -> list[bytes] | None:
     """The names a cabinet's file table holds, as the bytes the launcher and extrac32.exe read
     ("\\" between folders); None when it holds no readable table."""
     try:
@@ -164,14 +165,14 @@ def stored_names(cabinet):
         return None
 
 
-def extract(cabinet, directory):
+def extract(cabinet: str, directory: str) -> tuple[bool, str]:
     """Extracts the whole cabinet with gcab; False when it cannot."""
     completed = subprocess.run([gcab(), "-x", "-C", os.fsencode(directory), os.fsencode(cabinet)],
                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     return completed.returncode == 0, completed.stderr.decode(errors="replace").strip()
 
 
-def listing(cabinet):
+def listing(cabinet: str) -> list[str] | None:
     """The names a cabinet holds, with "/", as gcab lists them; None when it cannot read it."""
     completed = subprocess.run([gcab(), "-t", os.fsencode(cabinet)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     if completed.returncode != 0:

@@ -24,13 +24,13 @@ MAX_BLOCKS = 0xFFFF  # a folder's block count is 16 bits
 BLOCK_BYTES = 32768  # of uncompressed data in one block
 
 
-def u16(data, at):
+def u16(data: bytes, at: int) -> int:
     return struct.unpack_from("<H", data, at)[0]
 
 
-def u32(data, at):
+def u32(data: bytes, at: int) -> int:
     return struct.unpack_from("<I", data, at)[0]
 
 
-def pack_u16(*values):
+def pack_u16(*values: int) -> bytes:
     return struct.pack(f"<{len(values)}H", *values)

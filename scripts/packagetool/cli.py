@@ -240,7 +240,7 @@ def main(arguments, program="package-tool"):
         elif arguments and arguments[0] in COMMANDS:
             command, arguments = arguments[0], arguments[1:]
         elif arguments[:1] in (["-h"], ["--help"]):
-            print(sys.modules[__package__].__doc__.strip())
+            print((sys.modules[__package__].__doc__ or "").strip())
             return READY
         else:
             raise Usage(f"usage: {program} {{{'|'.join(COMMANDS)}}} ...")

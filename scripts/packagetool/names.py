@@ -2,6 +2,7 @@
 
 import os
 import unicodedata
+from collections.abc import Callable
 
 from . import native
 from .outcome import Refused
@@ -13,7 +14,7 @@ DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL"} | {f"{kind}{n}" for kind in ("COM", 
 MAX_NAME_BYTES = 255
 
 
-def windows_upper(text):
+def windows_upper(text: str) -> str:
     """Letter case as Windows compares file names: one character for one."""
     if text.isascii():
         return text.upper()
@@ -31,7 +32,7 @@ SCRIPTS = {"874": "Thai", "932": "Japanese", "936": "Simplified Chinese", "949":
            "1254": "Turkish", "1255": "Hebrew", "1256": "Arabic", "1257": "Baltic", "1258": "Vietnamese"}
 
 
-def writes(name, code_page):
+def writes(name: str, code_page: str) -> bool:
     try:
         name.encode("cp" + code_page)
     except UnicodeEncodeError:
@@ -49,7 +50,7 @@ def code_page_hint(name, letter, code_page):
     return f"use characters of code page {code_page}, or name the machines' ANSI code page with --code-page: {named}"
 
 
-def name_problem(name, code_page):
+def name_problem(name: str, code_page: str) -> str | None:
     """Why Windows, or the launcher in its ANSI code page, cannot use one file or folder name; or None."""
     if any("\udc80" <= c <= "\udcff" for c in name):
         return "the name is not valid UTF-8, so what it means is unknown: rename it"
@@ -70,7 +71,7 @@ def name_problem(name, code_page):
     return None
 
 
-def package_name(given, code_page, say):
+def package_name(given: str, code_page: str, say: Callable[[str], object]) -> str:
     """NAME as the package's files are named: without an extension ".exe" or ".cab" (any case), checked."""
     name = given
     stem, extension = os.path.splitext(given)

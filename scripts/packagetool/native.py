@@ -8,6 +8,7 @@ import json
 import os
 import subprocess
 from pathlib import Path
+from typing import Any
 
 from .outcome import ToolFailed
 
@@ -18,11 +19,11 @@ INSTALLED = Path(__file__).resolve().parents[1]
 HELPER = "package_inspect"
 
 
-def installed():
+def installed() -> bool:
     return (INSTALLED / HELPER).is_file()
 
 
-def launcher():
+def launcher() -> str:
     """The launcher that make places beside the cabinet: LAUNCHER_EXE, the installed one, or the
     checkout's build."""
     if os.environ.get("LAUNCHER_EXE"):
@@ -31,7 +32,7 @@ def launcher():
 
 
 @functools.lru_cache(maxsize=None)
-def program():
+def program() -> str:
     """The helper's path: PACKAGE_INSPECT, the installed one, or the checkout's, built with the tools
     preset when missing or older than its sources."""
     if os.environ.get("PACKAGE_INSPECT"):
@@ -52,7 +53,7 @@ def program():
     return str(build / "tools" / HELPER)
 
 
-def run(*arguments, answers=(0,)):
+def run(*arguments: str | bytes, answers: tuple[int, ...] = (0,)) -> tuple[int, bytes]:
     """The helper's exit code and standard output for these arguments."""
     try:
         completed = subprocess.run([program(), *arguments], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -64,7 +65,7 @@ def run(*arguments, answers=(0,)):
 
 
 @functools.lru_cache(maxsize=None)
-def facts():
+def facts() -> dict[str, Any]:
     """What the launcher and this tool share: the project's version, code pages, the required
     files, the path budget, the standalone keys, the binding's layout and the version resource's
     room."""
@@ -74,6 +75,6 @@ def facts():
     return found
 
 
-def settings(path):
+def settings(path: str) -> dict[str, Any]:
     """What the launcher makes of a settings file (see package_inspect settings)."""
     return json.loads(run("settings", os.fsencode(path), answers=(0, 1))[1])

@@ -58,7 +58,8 @@ def resource(image, kind, name):
                  if found_kind == kind and found_name == name), None)
 
 
-def binding_offset(path, size=None, too_small="a single file (a launcher built before single files)"):
+def binding_offset(path: str, size: int | None = None,
+                   too_small: str = "a single file (a launcher built before single files)") -> int:
     """The file offset of the launcher's binding region, of at least size bytes."""
     layout = native.facts()["binding"]
     with opened(path) as image:
@@ -81,15 +82,17 @@ STATE_BOUND = 1
 class Binding:
     """A launcher's binding: its state, the hash, and where a carried cabinet lies (offset, size)."""
 
-    def __init__(self, region, layout):
-        self.state = struct.unpack_from("<I", region)[0]
+    def __init__(self, region: bytes, layout: dict):
+        self.state: int = struct.unpack_from("<I", region)[0]
         self.digest = region[4:4 + layout["digest_size"]] if self.state else None
         extent = region[4 + layout["digest_size"]:]
-        self.carried = (struct.unpack("<II", extent) if self.state == layout["state_carried"] and len(extent) == 8
-                        else None)
+        self.carried: tuple[int, int] | None = None
+        if self.state == layout["state_carried"] and len(extent) == 8:
+            offset, size = struct.unpack("<II", extent)
+            self.carried = (offset, size)
 
 
-def binding(path):
+def binding(path: str) -> Binding:
     layout = native.facts()["binding"]
     at = binding_offset(path) + len(layout["magic"])
     with open(path, "rb") as launcher:
@@ -97,12 +100,12 @@ def binding(path):
         return Binding(launcher.read(layout["carried_size"] - len(layout["magic"])), layout)
 
 
-def read_binding(path):
+def read_binding(path: str) -> bytes | None:
     """None when the launcher is not bound, else the 32-byte hash it is bound to."""
     return binding(path).digest
 
 
-def bind(path, digest, carried=None):
+def bind(path: str, digest: bytes, carried: tuple[int, int] | None = None) -> None:
     """Writes the binding to the cabinet of that SHA-256 into the launcher, in place; carried:
     (offset, size) of the cabinet in the launcher's own file."""
     layout = native.facts()["binding"]
@@ -192,7 +195,7 @@ def image_end(path):
         return max(section.PointerToRawData + section.SizeOfRawData for section in image.sections)
 
 
-def copy_range(source, offset, size, target):
+def copy_range(source: str, offset: int, size: int, target: str) -> None:
     with open(source, "rb") as program, open(target, "wb") as out:
         program.seek(offset)
         while size > 0:
@@ -203,7 +206,7 @@ def copy_range(source, offset, size, target):
             size -= len(block)
 
 
-def sha256_of_range(path, offset, size):
+def sha256_of_range(path: str, offset: int, size: int) -> bytes | None:
     digest = hashlib.sha256()
     with open(path, "rb") as file:
         file.seek(offset)

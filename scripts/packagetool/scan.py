@@ -182,7 +182,7 @@ class Scan:
         """The file names of packages this tool made before in one folder: a launcher bound to the
         cabinet of its own name beside it, or one that carries its cabinet, and the list of their hashes."""
         by_name = {entry.name: entry.path for entry in entries if entry.is_file()}
-        cabinets = {}
+        cabinets: dict[str, str] = {}  # a stem: the cabinet of that name
         for name in by_name:
             stem, extension = os.path.splitext(name)
             if extension.lower() == ".cab":
@@ -217,7 +217,7 @@ class Scan:
             self.problems.append((".", f"the files hold {total:,} bytes, and the cabinet could pass 2 GB "
                                        f"({MAX_CABINET_BYTES:,} bytes), the most the cabinet format holds: "
                                        f"leave out files, or make two packages"))
-        seen = {}
+        seen: dict[str, str] = {}  # a name in Windows' letter case: the first file of it
         for relative, _, _ in self.files:
             key = windows_upper(relative)
             if key in seen:
@@ -250,7 +250,7 @@ class Scan:
 
 
 def group_by_stem(names):
-    groups = {}
+    groups: dict[str, list[str]] = {}
     for name in names:
         groups.setdefault(os.path.splitext(name)[0], []).append(name)
     return groups

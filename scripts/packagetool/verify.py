@@ -120,7 +120,8 @@ def warn_or_count(message, strict, findings, report):
 def verify_names(cab, shown, code_page, strict, findings, report):
     """The checks make runs on the folder's names, on the names the cabinet's file table holds."""
     names = cabinet.stored_names(cab) or []
-    relatives, seen = [], {}
+    relatives: list[str] = []
+    seen: dict[str, str] = {}  # a name in Windows' letter case: the first file of it
     for stored in names:
         relative = stored.decode("cp" + code_page, errors="replace")
         relatives.append(relative)
@@ -143,16 +144,16 @@ def verify_cabinet(cab, shown, code_page, strict, findings, report, listed=False
     if listing is None:
         return findings.bad(f"{shown}: DAMAGED: it is no cabinet that gcab can read")
     verify_names(cab, shown, code_page, strict, findings, report)
-    held = {}
+    held: dict[str, str] = {}  # a name in Windows' letter case: as the cabinet holds it
     for stored in listing:
         held.setdefault(windows_upper(stored), stored)
     required = native.facts()["required"]
     for path in required:
-        stored = held.get(windows_upper(path))
-        if stored is None:
+        held_as = held.get(windows_upper(path))
+        if held_as is None:
             findings.bad(f"{shown}: MISSING {path}")
         else:
-            findings.good(f"{shown}: holds {path}" + ("" if stored == path else f" (as {stored})"))
+            findings.good(f"{shown}: holds {path}" + ("" if held_as == path else f" (as {held_as})"))
     scratch = tempfile.mkdtemp(prefix="make-package.")
     try:
         extracted, _ = cabinet.extract(cab, scratch)
@@ -183,7 +184,7 @@ def verify_cabinet(cab, shown, code_page, strict, findings, report, listed=False
         shutil.rmtree(scratch, ignore_errors=True)
 
 
-def carried_extent(exe):
+def carried_extent(exe: str) -> tuple[int, int] | None:
     try:
         return pe.binding(exe).carried
     except (pe.NotAProgram, OSError):
