@@ -8,6 +8,7 @@
 #include "installer/selection.h"
 #include "settings/reader.h"
 #include "testing/host_test_fixture.h"
+#include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
 #include "workspace/process_runner.h"
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "testing/host_test_fixture.h"
+#include "workspace/locations.h"
 
 namespace {
 
@@ -224,6 +225,7 @@ TEST_F(RewriteFailureTest, WriteFailsMidway) {
 
 TEST_F(RewriteFailureTest, MissingSettingsFileCreatesNothing) {
   host::SetEnvironment("TEMP", "C:\\Nowhere");
+  ResolveTemporaryDirectory();
   EXPECT_FALSE(RewritePortConfiguration("P", "A", false));
   EXPECT_FALSE(Exists("C:\\Nowhere\\TempExpandedFiles\\install\\component.isf.tmp"));
   EXPECT_TRUE(Lines().empty());

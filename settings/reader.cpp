@@ -5,7 +5,7 @@
 #include "common/package_layout.h"
 #include "platform/platform.h"
 #include "settings/line_reader.h"
-#include "workspace/locations.h"
+#include "workspace/expansion_directory.h"
 
 std::string SettingsFilePath() { return ExpansionDirectory() + "\\" + package::kSettingsFile; }
 

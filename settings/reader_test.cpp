@@ -1,6 +1,7 @@
 #include "settings/reader.h"
 
 #include "testing/host_test_fixture.h"
+#include "workspace/locations.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ TEST_F(SettingsFileHasLineTest, ReadErrorEndsTheScan) {
 TEST_F(SettingsFileHasLineTest, PathIsUnderTheExpansionDirectory) {
   host::SetEnvironment("TEMP", "D:\\Some Temp");
   MakeDirectories("D:\\Some Temp");
+  ResolveTemporaryDirectory();
   EXPECT_EQ(SettingsFilePath(), "D:\\Some Temp\\TempExpandedFiles\\install\\component.isf");
 }
 

@@ -26,7 +26,8 @@ void LauncherTest::SetUp() {
   setup.consoleWindow = true;
   setup.fileNamesIgnoreCase = false;
   standIn_ = std::make_unique<StandInWindows>(setup);
-  FetchConsoleWindow();  // as the run sequence does at start, for tests that begin further in
+  ResolveTemporaryDirectory();  // as a run does first, for tests that begin further in
+  FetchConsoleWindow();         // as the run sequence does at start, for tests that begin further in
   host::ClearRecords();
   launcherDirectory = "C:\\pkg";
   host::OnProgramStart([this](const host::StartedProgram& program) {
@@ -66,10 +67,16 @@ void LauncherTest::SetPackageWithSettings(const std::string& settings) {
 }
 
 void LauncherTest::HoldExpansionDirectory() {
-  MakeDirectories(ExpansionDirectory());
-  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
-  temporaryDirectory.expansionDirectory =
-      platform::HoldTrustedDirectory(ExpansionDirectory(), [](const platform::DirectorySecurity&) { return true; });
+  ASSERT_EQ(ResolveTemporaryDirectory(), "");
+  // Created as a run creates it; what the test wrote there before is moved in afterwards.
+  fs::path planted = host::HostPath(ExpansionDirectory());
+  fs::path waiting = planted.string() + ".planted";
+  if (fs::exists(planted)) fs::rename(planted, waiting);
+  ASSERT_EQ(CreateFreshExpansionDirectory(ExpansionDirectory()), "");
+  if (!fs::exists(waiting)) return;
+  for (const fs::directory_entry& entry : fs::directory_iterator(waiting))
+    fs::rename(entry.path(), planted / entry.path().filename());
+  fs::remove(waiting);
 }
 
 std::string LauncherTest::TempLockName() { return ExpansionLockName(platform::IdentifyDirectory("C:\\Temp").id); }

@@ -15,6 +15,7 @@
 #include "platform/host_control.h"
 #include "tools/cabinet_table.h"
 #include "tools/settings_check.h"
+#include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
 
 namespace fs = std::filesystem;

@@ -12,6 +12,7 @@
 #include "settings/port_rewrite.h"
 #include "settings/reader.h"
 #include "tools/stand_in.h"
+#include "workspace/locations.h"
 
 namespace {
 
@@ -215,6 +216,7 @@ SettingsCheck CheckSettingsFile(const std::string& hostPath) {
   {
     // The decisions are the launcher's own, on the file where a run finds it.
     StandInWindows standIn(StandInSetup{});
+    ResolveTemporaryDirectory();
     standIn.WriteFile(SettingsFilePath(), bytes);
     check.portFromCommandLine = IsPortOnCommandLineMode();
     check.standaloneRun = RequestsStandaloneRun(SettingsFilePath());

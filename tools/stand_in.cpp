@@ -11,6 +11,7 @@
 #include "common/process_state.h"
 #include "launcher/run_sequence.h"
 #include "platform/host_control.h"
+#include "workspace/expansion_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -68,7 +69,7 @@ StandInWindows::StandInWindows(const StandInSetup& setup) {
 }
 
 StandInWindows::~StandInWindows() {
-  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
+  ReleaseExpansionDirectory();
   temporaryDirectory = TemporaryDirectory();
   std::error_code ignored;
   fs::remove_all(root_, ignored);

@@ -7,6 +7,7 @@
 
 #include "common/process_state.h"
 #include "testing/host_test_fixture.h"
+#include "workspace/expansion_directory.h"
 
 namespace {
 

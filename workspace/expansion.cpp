@@ -122,12 +122,6 @@ std::string ExpansionShortfall(const std::string& expansionDirectory, const std:
          " files are missing or cut short.";
 }
 
-std::string UsedTemporaryDirectory() {
-  if (temporaryDirectory.expansionName.empty()) return temporaryDirectory.path;
-  return temporaryDirectory.path + ", in " + temporaryDirectory.expansionName + ": " + package::kExpansionFolder +
-         " there is someone else's and could not be moved aside";
-}
-
 Expansion ExpandPackage(RunRecord* record) {
   // Once for the run: every path below is formed in the directory resolved here.
   std::string temporaryProblem = ResolveTemporaryDirectory();
@@ -174,7 +168,8 @@ Expansion ExpandPackage(RunRecord* record) {
   expansionDirectory = ExpansionDirectory();
   record->temporaryDirectory = UsedTemporaryDirectory();
   if (!IsTheHeldExpansionDirectory(expansionDirectory)) {
-    PrintErrorLine("Unable to use the temporary directory: TempExpandedFiles in it was replaced after it was created.");
+    PrintErrorLine(kTemporaryDirectoryUnusable + std::string(package::kExpansionFolder) +
+                   " in it was replaced after it was created.");
     RemoveExpansionDirectory();
     return Expansion::NotStarted;
   }

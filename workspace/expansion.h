@@ -36,9 +36,5 @@ bool LeadsOutOfTheDirectory(const std::string& name);
 // code page, its UTF-16 units for a UTF-8 name.
 std::size_t PathCharacters(const CabinetFile& file);
 
-// Returns the temporary directory the run used, as its event names it: temp's resolved path, and
-// the fresh expansion directory beside a squatted TempExpandedFiles with why it was taken.
-std::string UsedTemporaryDirectory();
-
 // Returns the extraction tool's parameters: /Y /A /E /L "expansionDirectory" "cabinetPath".
 std::string ExtractionParameters(const std::string& expansionDirectory, const std::string& cabinetPath);

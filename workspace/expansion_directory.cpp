@@ -9,6 +9,19 @@
 #include "platform/platform.h"
 #include "workspace/locations.h"
 
+namespace {
+
+// The run's expansion directory, held from its creation until its removal so that nobody can
+// rename or replace it meanwhile; written only by Hold, RemoveExpansionDirectory and
+// ReleaseExpansionDirectory.
+platform::HeldDirectory heldDirectory;
+
+// "" for TempExpandedFiles itself, or the fresh name that the creation took beside it because
+// TempExpandedFiles there is someone else's.
+std::string freshName;
+
+}  // namespace
+
 const char kExpansionDirectorySecurity[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const char kExpansionLockSecurity[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
@@ -22,6 +35,12 @@ constexpr int kAsideAttempts = 16;
 
 // A removal's log lists this many entries that it left; the rest are counted.
 constexpr std::size_t kLeftEntriesLogged = 20;
+
+// The line for an expansion directory the run cannot use: "Unable to use the temporary directory:
+// TempExpandedFiles in it " and what is so.
+std::string FolderUnusable(const std::string& whatIsSo) {
+  return kTemporaryDirectoryUnusable + std::string(package::kExpansionFolder) + " in it " + whatIsSo;
+}
 
 // Says where something that stood in the expansion directory's place went.
 void LogMovedAside(const std::string& expansionDirectory, const std::string& aside) {
@@ -58,9 +77,9 @@ void LogRemoval(bool removed, const std::vector<platform::LeftEntry>& left) {
 
 bool Hold(platform::HeldDirectory directory, const std::string& name) {
   if (!directory) return false;
-  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
-  temporaryDirectory.expansionDirectory = directory;
-  temporaryDirectory.expansionName = name;
+  platform::ReleaseHeldDirectory(heldDirectory);
+  heldDirectory = directory;
+  freshName = name;
   return true;
 }
 
@@ -79,8 +98,17 @@ bool CreateBeside(const std::string& expansionDirectory) {
 
 }  // namespace
 
+std::string ExpansionDirectory() {
+  const std::string& temp = temporaryDirectory.path;
+  if (temp.empty()) return "";
+  // A drive's root comes back as "C:\".
+  return (temp.back() == '\\' ? temp.substr(0, temp.size() - 1) : temp) + "\\" +
+         (freshName.empty() ? package::kExpansionFolder : freshName);
+}
+
 std::string ExpansionLockName(const std::string& temporaryDirectoryId) {
-  return "Global\\TempExpandedFiles-" + temporaryDirectoryId;
+  // Global: a launcher in another session (a fleet tool's, as SYSTEM) meets the same lock.
+  return "Global\\" + std::string(package::kExpansionFolder) + "-" + temporaryDirectoryId;
 }
 
 bool ClaimExpansionDirectory() {
@@ -114,7 +142,6 @@ std::string FreshExpansionName(unsigned long long number) {
 }
 
 std::string CreateFreshExpansionDirectory(const std::string& expansionDirectory) {
-  const std::string prefix = "Unable to use the temporary directory: ";
   platform::PathKind kind = platform::KindOf(expansionDirectory);
   if (kind == platform::PathKind::Directory) {
     // Only SYSTEM and administrators could have shaped what is below it; the run that left it
@@ -130,24 +157,44 @@ std::string CreateFreshExpansionDirectory(const std::string& expansionDirectory)
   if (!inTheWay && Hold(platform::CreateHeldDirectory(expansionDirectory, kExpansionDirectorySecurity), "")) return "";
   // Someone keeps TempExpandedFiles (held open, or taken again as soon as it was moved aside).
   if (platform::KindOf(expansionDirectory) != platform::PathKind::Missing && CreateBeside(expansionDirectory)) {
-    LogWarning(expansionDirectory + " is someone else's and could not be moved aside; the run goes on in " +
-               temporaryDirectory.expansionName + " beside it.");
+    LogWarning(expansionDirectory + " is someone else's and could not be moved aside; the run goes on in " + freshName +
+               " beside it.");
     return "";
   }
-  return prefix + (inTheWay ? "TempExpandedFiles in it could not be removed or moved aside."
-                            : "TempExpandedFiles in it could not be created.");
+  return FolderUnusable(inTheWay ? "could not be removed or moved aside." : "could not be created.");
 }
 
 bool IsTheHeldExpansionDirectory(const std::string& expansionDirectory) {
-  std::string held = platform::HeldDirectoryIdentity(temporaryDirectory.expansionDirectory);
+  std::string held = platform::HeldDirectoryIdentity(heldDirectory);
   return !held.empty() && platform::IdentifyDirectory(expansionDirectory).id == held;
 }
 
+std::string ExpansionDirectoryReplacement() {
+  std::string expansionDirectory = ExpansionDirectory();
+  if (platform::KindOf(expansionDirectory) == platform::PathKind::Link) return FolderUnusable("is a link or junction.");
+  // What stands at the path now is someone else's.
+  if (!IsTheHeldExpansionDirectory(expansionDirectory))
+    return FolderUnusable("is no longer the one this run created; it was left alone.");
+  return "";
+}
+
 bool RemoveExpansionDirectory() {
-  if (!temporaryDirectory.expansionDirectory) return false;
+  if (!heldDirectory) return false;
   std::vector<platform::LeftEntry> left;
-  bool removed = platform::RemoveHeldDirectory(temporaryDirectory.expansionDirectory, &left);
-  temporaryDirectory.expansionDirectory = platform::HeldDirectory{};
+  bool removed = platform::RemoveHeldDirectory(heldDirectory, &left);
+  heldDirectory = platform::HeldDirectory{};
   LogRemoval(removed, left);
   return removed;
+}
+
+void ReleaseExpansionDirectory() {
+  platform::ReleaseHeldDirectory(heldDirectory);
+  heldDirectory = platform::HeldDirectory{};
+  freshName.clear();
+}
+
+std::string UsedTemporaryDirectory() {
+  if (freshName.empty()) return temporaryDirectory.path;
+  return temporaryDirectory.path + ", in " + freshName + ": " + package::kExpansionFolder +
+         " there is someone else's and could not be moved aside";
 }

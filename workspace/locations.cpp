@@ -4,6 +4,8 @@
 #include "common/process_state.h"
 #include "platform/platform.h"
 
+const char kTemporaryDirectoryUnusable[] = "Unable to use the temporary directory: ";
+
 namespace {
 
 // Beyond MAX_PATH the installer does not start, and extrac32.exe writes what it can.
@@ -99,26 +101,14 @@ std::string TemporaryDirectoryProblemOf(const std::optional<std::string>& temp, 
 std::string ResolveTemporaryDirectory() {
   platform::DirectoryIdentity identity;
   std::string problem = TemporaryDirectoryProblemOf(TemporaryValue(), &identity);
-  platform::ReleaseHeldDirectory(temporaryDirectory.expansionDirectory);
   temporaryDirectory = TemporaryDirectory();
-  temporaryDirectory.resolved = true;
   if (!problem.empty()) {
-    temporaryDirectory.problem = "Unable to use the temporary directory: " + problem;
+    temporaryDirectory.problem = kTemporaryDirectoryUnusable + problem;
   } else {
     temporaryDirectory.path = identity.finalPath;
     temporaryDirectory.id = identity.id;
   }
   return temporaryDirectory.problem;
-}
-
-std::string ExpansionDirectory() {
-  if (!temporaryDirectory.resolved) ResolveTemporaryDirectory();
-  const std::string& temp = temporaryDirectory.path;
-  if (temp.empty()) return "";
-  const std::string& name = temporaryDirectory.expansionName;
-  // A drive's root comes back as "C:\".
-  return (temp.back() == '\\' ? temp.substr(0, temp.size() - 1) : temp) + "\\" +
-         (name.empty() ? package::kExpansionFolder : name);
 }
 
 std::string LauncherDirectory() {

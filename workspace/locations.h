@@ -1,6 +1,9 @@
 #pragma once
 #include <string>
 
+// How every line about a temporary directory or an expansion directory the run cannot use begins.
+extern const char kTemporaryDirectoryUnusable[];
+
 // Resolves "temp" for the run: checks its value, opens the directory it names and takes that
 // directory's final path and identity, kept in temporaryDirectory for every later use. Returns ""
 // when the expansion directory may be created, filled and removed there; otherwise one line that
@@ -10,10 +13,6 @@
 // pass MAX_PATH). A run as SYSTEM whose "temp" is SYSTEM's default C:\Windows\Temp resolves to the
 // folder GetTempPath2W names for SYSTEM instead, where the system has it.
 std::string ResolveTemporaryDirectory();
-
-// Returns the resolved temporary directory followed by "\TempExpandedFiles" (or by the fresh name the
-// run took beside a squatted one), or "" when it is unusable; resolves it first when the run has not.
-std::string ExpansionDirectory();
 
 // Returns the directory of the launcher's executable as the system reports it (its short form
 // where the code page cannot spell it), or "" when it has no spelling in the code page.
