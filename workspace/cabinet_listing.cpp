@@ -3,40 +3,37 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/little_endian.h"
 #include "platform/platform.h"
+#include "workspace/cabinet_format.h"
 
 namespace {
 
-// The fixed part of the cabinet header; the reserved area and the names of neighbouring
-// cabinets of a set follow it.
-constexpr std::size_t kHeaderSize = 36;
-constexpr std::size_t kFileEntrySize = 16;  // before the file's name
-constexpr std::size_t kNameLimit = 256;     // the longest name, its terminating zero included
-constexpr std::uint16_t kReservePresent = 0x0004;
+using cabinet::kFileEntrySize;
+using cabinet::kHeaderSize;
+using cabinet::kNameLimit;
+
 // A cabinet that continues from or in another of a set: extrac32.exe /A follows it into files of
 // the next cabinet, which this table does not list.
-constexpr std::uint16_t kPartOfASet = 0x0001 | 0x0002;
-constexpr std::uint16_t kNameIsUtf8 = 0x80;
+constexpr std::uint16_t kPartOfASet = cabinet::kPreviousCabinet | cabinet::kNextCabinet;
 // The table follows the header's reserved area (at most 65,535 bytes), the names of the
 // neighbouring cabinets of a set and at most 65,535 folder entries of at most 263 bytes each.
 constexpr std::size_t kLatestTableStart = 18u << 20;
 
-std::uint32_t Little(std::string_view bytes, std::size_t at, std::size_t width) {
-  std::uint32_t value = 0;
-  for (std::size_t i = width; i-- > 0;) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return value;
-}
+std::size_t TableStart(std::string_view header) { return ReadLittle(header, cabinet::kFileTableAt, 4); }
+std::size_t FileCount(std::string_view header) { return ReadLittle(header, cabinet::kFileCountAt, 2); }
 
 }  // namespace
 
 std::optional<std::vector<CabinetFile>> ParseCabinetListing(std::string_view bytes) {
-  if (bytes.size() < kHeaderSize || bytes.substr(0, 4) != "MSCF" || static_cast<unsigned char>(bytes[25]) != 1) {
+  if (bytes.size() < kHeaderSize || bytes.substr(0, 4) != cabinet::kSignature ||
+      static_cast<unsigned char>(bytes[cabinet::kMajorVersionAt]) != cabinet::kMajorVersion) {
     return std::nullopt;
   }
-  std::size_t at = Little(bytes, 16, 4);
-  std::size_t count = Little(bytes, 28, 2);
-  std::uint32_t flags = Little(bytes, 30, 2);
-  std::size_t minimumStart = kHeaderSize + ((flags & kReservePresent) != 0 ? 4 : 0);
+  std::size_t at = TableStart(bytes);
+  std::size_t count = FileCount(bytes);
+  std::uint32_t flags = ReadLittle(bytes, cabinet::kFlagsAt, 2);
+  std::size_t minimumStart = kHeaderSize + ((flags & cabinet::kReservePresent) != 0 ? 4 : 0);
   if (at < minimumStart || at > kLatestTableStart || (flags & kPartOfASet) != 0) return std::nullopt;
   std::vector<CabinetFile> files;
   files.reserve(std::min(count, bytes.size() / (kFileEntrySize + 2)));
@@ -45,8 +42,9 @@ std::optional<std::vector<CabinetFile>> ParseCabinetListing(std::string_view byt
     std::string_view name = bytes.substr(at + kFileEntrySize, kNameLimit);
     std::size_t end = name.find('\0');
     if (end == 0 || end == std::string_view::npos) return std::nullopt;
-    files.push_back(
-        {std::string(name.substr(0, end)), (Little(bytes, at + 14, 2) & kNameIsUtf8) != 0, Little(bytes, at, 4)});
+    files.push_back({std::string(name.substr(0, end)),
+                     (ReadLittle(bytes, at + cabinet::kAttributesAt, 2) & cabinet::kNameIsUtf8) != 0,
+                     ReadLittle(bytes, at + cabinet::kFileSizeAt, 4)});
     at += kFileEntrySize + end + 1;
   }
   return files;
@@ -58,9 +56,9 @@ std::optional<std::vector<CabinetFile>> ReadCabinetListing(const std::string& pa
   if (file == nullptr) return std::nullopt;
   std::string bytes(kHeaderSize, '\0');
   bytes.resize(std::fread(&bytes[0], 1, bytes.size(), file));
-  if (bytes.size() == kHeaderSize && Little(bytes, 16, 4) <= kLatestTableStart) {
+  if (bytes.size() == kHeaderSize && TableStart(bytes) <= kLatestTableStart) {
     // Only the part up to the table's end is read: its entries are at most this long each.
-    std::size_t end = Little(bytes, 16, 4) + Little(bytes, 28, 2) * (kFileEntrySize + kNameLimit);
+    std::size_t end = TableStart(bytes) + FileCount(bytes) * (kFileEntrySize + kNameLimit);
     if (end > *size) end = static_cast<std::size_t>(*size);
     if (end > kHeaderSize) {
       bytes.resize(end);
