@@ -4,13 +4,15 @@
 // cannot drift apart. The binding's part is plain #defines: the resource compiler reads it too.
 
 // The package binding: an RT_RCDATA resource named PACKAGE_BINDING_NAME that the package tool fills
-// before it signs. PACKAGE_BINDING_MAGIC names it, then a 32-bit state (0 as built, 1 bound) and
-// the 32-byte SHA-256 of the one cabinet the launcher may expand.
+// before it signs. PACKAGE_BINDING_MAGIC names it, then a 32-bit state (0 as built,
+// PACKAGE_BINDING_STATE_BOUND bound; the launcher takes any state but 0 for bound) and the 32-byte
+// SHA-256 of the one cabinet the launcher may expand.
 #define PACKAGE_BINDING_NAME PACKAGE_BINDING
 #define PACKAGE_BINDING_MAGIC "PACKAGE BINDING "
 #define PACKAGE_BINDING_MAGIC_SIZE 16
 #define PACKAGE_BINDING_DIGEST_SIZE 32
 #define PACKAGE_BINDING_SIZE (PACKAGE_BINDING_MAGIC_SIZE + 4 + PACKAGE_BINDING_DIGEST_SIZE)
+#define PACKAGE_BINDING_STATE_BOUND 1
 // A launcher that carries its cabinet (a single-file package) has the state 2, and after the hash
 // the cabinet's offset in the launcher's file and its size, 32 bits each.
 #define PACKAGE_BINDING_STATE_CARRIED 2

@@ -8,6 +8,8 @@
 #include <regex>
 
 #include "common/console.h"
+#include "common/little_endian.h"
+#include "common/package_layout.h"
 #include "common/process_state.h"
 #include "common/run_log.h"
 #include "tools/cabinet_table.h"
@@ -15,6 +17,21 @@
 #include "workspace/locations.h"
 
 namespace fs = std::filesystem;
+
+std::string BoundRegion(const std::string& digest) {
+  std::string region = PACKAGE_BINDING_MAGIC;
+  AppendLittle(&region, PACKAGE_BINDING_STATE_BOUND, 4);
+  return region + digest;
+}
+
+std::string CarriedRegion(const std::string& digest, unsigned long offset, unsigned long size) {
+  std::string region = PACKAGE_BINDING_MAGIC;
+  AppendLittle(&region, PACKAGE_BINDING_STATE_CARRIED, 4);
+  region += digest;
+  AppendLittle(&region, offset, 4);
+  AppendLittle(&region, size, 4);
+  return region;
+}
 
 void LauncherTest::SetUp() {
   // A person's 32-bit Windows with a console window; exact names, so that a test sees the letter

@@ -15,6 +15,11 @@
 #include "platform/host_control.h"
 #include "tools/stand_in.h"
 
+// The binding region for a cabinet of that SHA-256, and for one the launcher carries at that
+// extent, laid out as package_layout.h describes it.
+std::string BoundRegion(const std::string& digest);
+std::string CarriedRegion(const std::string& digest, unsigned long offset, unsigned long size);
+
 class LauncherTest : public ::testing::Test {
  protected:
   static constexpr const char* kExpansionDirectory = "C:\\Temp\\TempExpandedFiles";

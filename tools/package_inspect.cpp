@@ -125,7 +125,8 @@ int Facts() {
   std::printf(
       "{\"version\": %s, \"code_pages\": %s, \"settings_file\": %s, \"installers\": {\"x86\": %s, \"x64\": %s}, "
       "\"expansion_folder\": %s, \"max_path\": %zu, \"standalone_keys\": %s, "
-      "\"binding\": {\"resource\": %s, \"magic\": %s, \"size\": %d, \"digest_size\": %d, \"state_carried\": %d, "
+      "\"binding\": {\"resource\": %s, \"magic\": %s, \"size\": %d, \"digest_size\": %d, \"state_bound\": %d, "
+      "\"state_carried\": %d, "
       "\"carried_size\": %d, \"identity_size\": %d, \"name_field\": %d, \"version_field\": %d, "
       "\"name_characters\": %d, \"version_characters\": %d}, "
       "\"version_room\": {\"resource\": %s, \"size\": %d}}\n",
@@ -133,7 +134,7 @@ int Facts() {
       Json(package::kInstallerX86).c_str(), Json(package::kInstallerX64).c_str(),
       Json(package::kExpansionFolder).c_str(), package::kMaxPath, JsonList(package::kStandaloneKeys).c_str(),
       Json(package::kBindingResource).c_str(), Json(PACKAGE_BINDING_MAGIC).c_str(), PACKAGE_BINDING_SIZE,
-      PACKAGE_BINDING_DIGEST_SIZE, PACKAGE_BINDING_STATE_CARRIED, PACKAGE_BINDING_CARRIED_SIZE,
+      PACKAGE_BINDING_DIGEST_SIZE, PACKAGE_BINDING_STATE_BOUND, PACKAGE_BINDING_STATE_CARRIED, PACKAGE_BINDING_CARRIED_SIZE,
       PACKAGE_BINDING_IDENTITY_SIZE, PACKAGE_IDENTITY_NAME_FIELD, PACKAGE_IDENTITY_VERSION_FIELD,
       PACKAGE_IDENTITY_NAME_CHARACTERS, PACKAGE_IDENTITY_VERSION_CHARACTERS,
       Json(package::kVersionRoomResource).c_str(), PACKAGE_VERSION_ROOM_SIZE);

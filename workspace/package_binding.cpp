@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/little_endian.h"
 #include "common/package_layout.h"
+#include "workspace/cabinet_format.h"
 
 namespace {
 
@@ -25,17 +27,7 @@ constexpr IdentityField kIdentityFields[] = {
      PACKAGE_IDENTITY_NAME_FIELD, &PackageIdentity::company},
 };
 
-unsigned long Little32(const std::string& bytes, std::size_t at) {
-  unsigned long value = 0;
-  for (std::size_t i = 4; i-- > 0;) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-  return value;
-}
-
-std::string Little32Bytes(unsigned long value) {
-  std::string bytes;
-  for (int i = 0; i < 4; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
-  return bytes;
-}
+unsigned long Little32(const std::string& bytes, std::size_t at) { return ReadLittle(bytes, at, 4); }
 
 PackageIdentity IdentityIn(const std::string& region) {
   PackageIdentity identity;
@@ -66,15 +58,6 @@ PackageBinding ReadPackageBinding() {
   return binding;
 }
 
-std::string BoundRegion(const std::string& digest) {
-  return std::string(PACKAGE_BINDING_MAGIC) + Little32Bytes(1) + digest;
-}
-
-std::string CarriedRegion(const std::string& digest, unsigned long offset, unsigned long size) {
-  return std::string(PACKAGE_BINDING_MAGIC) + Little32Bytes(PACKAGE_BINDING_STATE_CARRIED) + digest +
-         Little32Bytes(offset) + Little32Bytes(size);
-}
-
 std::string WithIdentity(std::string region, const PackageIdentity& identity) {
   region.resize(std::max<std::size_t>(region.size(), PACKAGE_BINDING_IDENTITY_SIZE), '\0');
   for (const IdentityField& field : kIdentityFields) {
@@ -90,8 +73,8 @@ std::string PackageIdentityText(const PackageIdentity& identity) {
 }
 
 bool CarriedCabinetFits(const PackageBinding& binding, std::optional<unsigned long long> fileSize) {
-  // A cabinet starts with its 36-byte header, and never at the start of the launcher's own image.
-  return binding.carriedOffset > 0 && binding.carriedSize >= 36 && fileSize &&
+  // A cabinet starts with its header, and never at the start of the launcher's own image.
+  return binding.carriedOffset > 0 && binding.carriedSize >= cabinet::kHeaderSize && fileSize &&
          static_cast<unsigned long long>(binding.carriedOffset) + binding.carriedSize <= *fileSize;
 }
 

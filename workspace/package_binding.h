@@ -63,11 +63,6 @@ PackageBinding ReadPackageBinding();
 // without a package identity.
 std::string PackageIdentityText(const PackageIdentity& identity);
 
-// The binding region as the package tool writes it for a cabinet of that SHA-256, and for one the
-// launcher carries at that extent.
-std::string BoundRegion(const std::string& digest);
-std::string CarriedRegion(const std::string& digest, unsigned long offset, unsigned long size);
-
 // Returns region (padded with zeros to the identity's end) with the identity's fields written, as
 // the package tool writes them; a text longer than its field is cut to fit with its zero.
 std::string WithIdentity(std::string region, const PackageIdentity& identity);
