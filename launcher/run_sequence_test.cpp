@@ -346,6 +346,19 @@ TEST_F(RunLauncherTest, ADirectorySwappedInDuringTheExpansionStartsNothingAndThe
   EXPECT_EQ(host::WrittenEvents()[0].strings[2], "Failure: " + lines.end()[-2]);
 }
 
+TEST_F(RunLauncherTest, FolderTheCodePageCanSpellKeepsItsLongName) {
+  // Its short form exists, but the installer works in the folder as it is named, which its own
+  // messages and logs show.
+  host::SetExecutablePath("C:\\Printer Packages\\Setup.exe");
+  host::SetShortPath("C:\\Printer Packages", "C:\\PRINTE~1");
+  SetPackageWithSettings("[Install]\r\n");
+  WriteCabinet("C:\\Printer Packages\\InstallFiles.cab");
+  EXPECT_EQ(Run({}, "Setup.exe"), 0);
+  EXPECT_EQ(launcherDirectory, "C:\\Printer Packages");
+  for (const host::StartedProgram& program : host::StartedPrograms())
+    EXPECT_EQ(program.workingDirectory, "C:\\Printer Packages");
+}
+
 TEST_F(RunLauncherTest, TheDirectoryIsTheExecutablesWhateverTheStartingPath) {
   host::SetExecutablePath("D:\\deploy\\Setup.exe");
   SetPackageWithSettings("[Install]\r\n");

@@ -96,7 +96,10 @@ void LauncherTest::HoldExpansionDirectory() {
   fs::remove(waiting);
 }
 
-std::string LauncherTest::TempLockName() { return ExpansionLockName(platform::IdentifyDirectory("C:\\Temp").id); }
+std::string LauncherTest::TempLockName() {
+  // Written out, not formed by the code under test: the lock is system-wide, in Global\.
+  return "Global\\TempExpandedFiles-" + platform::IdentifyDirectory("C:\\Temp").id;
+}
 
 void LauncherTest::WriteCabinet(const std::string& path) {
   std::vector<CabinetFile> files;
