@@ -83,8 +83,7 @@ struct PortLines {
 // appends the sections the port needs; notes in lines what it changed and added.
 void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& port, PortLines* lines) {
   const std::string portType = port.isShare ? "=LocalPort" : "=StandardIP";
-  bool installSeen = false;
-  bool installLeft = false;
+  InstallSectionTracker install;
   bool portsCountDone = false;
   bool portsSectionSeen = false;
   bool twainKeySeen = false;
@@ -99,25 +98,20 @@ void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& po
   };
   while (in.Next(&line)) {
     ++number;
-    if (!(installSeen && installLeft)) {
-      if (installSeen) {
-        if (Contains(line, "[")) {
-          installLeft = true;
-          // The [Install] section ends without a count: give it one, just before its end.
-          if (!portsCountDone) put("Ports=1\n\n");
-          portsCountDone = true;
-        }
-        if (IsPortCountLine(line)) {
-          // "Ports=%d" can write no count beyond the int range: the largest stays as it is.
-          long long count = ReadCount(line.substr(line.find('=') + 1));
-          std::string counted = "Ports=" + std::to_string(count < INT_MAX ? count + 1 : count);
-          lines->Changed(number, line, counted);
-          replaced = counted;
-          line = replaced;
-          portsCountDone = true;
-        }
-      }
-      if (Contains(line, "[Install]")) installSeen = true;
+    InstallPart part = install.Next(line);
+    if (part == InstallPart::Closing) {
+      // The [Install] section ends without a count: give it one, just before its end.
+      if (!portsCountDone) put(std::string(kPortCountKey) + "1\n\n");
+      portsCountDone = true;
+    }
+    if (part != InstallPart::Outside && IsPortCountLine(line)) {
+      // "Ports=%d" can write no count beyond the int range: the largest stays as it is.
+      long long count = ReadCount(line.substr(line.find('=') + 1));
+      std::string counted = std::string(kPortCountKey) + std::to_string(count < INT_MAX ? count + 1 : count);
+      lines->Changed(number, line, counted);
+      replaced = counted;
+      line = replaced;
+      portsCountDone = true;
     }
     if (Contains(line, package::kPortOnCommandLineLine)) {
       lines->Changed(number, line, "Port=" + port.name);
@@ -125,7 +119,7 @@ void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& po
       line = replaced;
     }
     out.PutLine(line);
-    if (line == "[Ports]") {
+    if (line == kPortsSectionLine) {
       portsSectionSeen = true;
       put(port.name + portType + "\n\n");
     }
@@ -133,7 +127,7 @@ void WritePortConfiguration(LineReader& in, CrLfWriter& out, const PortEntry& po
     if (Contains(line, "[Network_Twain]")) twainSectionSeen = true;
   }
 
-  if (!portsSectionSeen) put("[Ports]\n" + port.name + portType + "\n");
+  if (!portsSectionSeen) put(std::string(kPortsSectionLine) + "\n" + port.name + portType + "\n");
   put("\n[" + port.name + "]\nName=" + port.name + "\n");
   if (!port.isShare) put("HostName=" + port.name + "\nIPAddress=" + port.address + "\n");
   if (twainKeySeen && !twainSectionSeen && !port.isShare) {
@@ -148,9 +142,18 @@ bool ReportUnchanged() {
 
 }  // namespace
 
+InstallPart InstallSectionTracker::Next(std::string_view line) {
+  if (left) return InstallPart::Outside;
+  if (!seen) {
+    seen = Contains(line, kInstallSectionText);
+    return InstallPart::Outside;
+  }
+  left = Contains(line, "[");
+  return left ? InstallPart::Closing : InstallPart::Inside;
+}
+
 bool IsPortCountLine(std::string_view line) {
-  constexpr std::string_view kCountKey = "Ports=";
-  for (std::size_t at = line.find(kCountKey); at != std::string_view::npos; at = line.find(kCountKey, at + 1)) {
+  for (std::size_t at = line.find(kPortCountKey); at != std::string_view::npos; at = line.find(kPortCountKey, at + 1)) {
     if (at == 0) return true;
     char before = line[at - 1];
     bool inKey = (before >= 'A' && before <= 'Z') || (before >= 'a' && before <= 'z') ||

@@ -13,6 +13,26 @@
 // later failure (one line printed; a .tmp file this pass created is removed).
 bool RewritePortConfiguration(const std::string& portName, const std::string& printerAddress, bool portIsNetworkShare);
 
+// The lines the rewrite looks for: "[Install]" anywhere in a line opens the section whose port count
+// it raises; "[Ports]" as a whole line is the port list it extends; "Ports=" begins the count's key.
+constexpr std::string_view kInstallSectionText = "[Install]";
+constexpr std::string_view kPortsSectionLine = "[Ports]";
+constexpr std::string_view kPortCountKey = "Ports=";
+
+// Where a line stands to the part of [Install] in which the rewrite counts ports: from the line
+// after the first that holds kInstallSectionText to the first line after it that holds "[", that one
+// included (Closing: the count is looked for in it too, and a missing count goes before it).
+enum class InstallPart { Outside, Inside, Closing };
+
+// Follows the lines of a settings file, one call a line, in the order they are read.
+struct InstallSectionTracker {
+  bool seen = false;
+  bool left = false;
+
+  // Returns where line, the next one read, stands to the counted part of [Install].
+  InstallPart Next(std::string_view line);
+};
+
 // Returns the number that atoi reads from text: leading white space, an optional sign, then the
 // digits up to the first other character; 0 without digits. A number beyond the int range reads
 // as the nearest of INT_MIN and INT_MAX, where atoi's result would be undefined.

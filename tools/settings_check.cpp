@@ -35,9 +35,9 @@ constexpr LookedFor kLookedFor[] = {
     {kStandaloneKeys[0], true, kNoStandaloneRun},
     {kStandaloneKeys[1], true, kNoStandaloneRun},
     {kStandaloneKeys[2], true, kNoStandaloneRun},
-    {"[Ports]", true,
+    {kPortsSectionLine.data(), true,
      "a port from the command line would not be entered below it, and a second [Ports] section would be appended"},
-    {"[Install]", false, "a port from the command line would not be counted in this section"},
+    {kInstallSectionText.data(), false, "a port from the command line would not be counted in this section"},
 };
 
 bool IsWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -94,15 +94,11 @@ Scan ScanLines(std::FILE* file) {
   for (const char* key : kStandaloneKeys) scan.standaloneLines.emplace_back(key, 0);
   LineReader reader(file);
   std::string_view line;
-  // The part of [Install] in which the rewrite counts ports: from the line after "[Install]" to
-  // the first line that holds "[", that one included.
-  bool installSeen = false;
-  bool installLeft = false;
+  // The part of [Install] in which the rewrite counts ports, followed as the rewrite follows it.
+  InstallSectionTracker install;
   for (int number = 1; reader.Next(&line); ++number) {
-    bool countedHere = installSeen && !installLeft;
-    if (countedHere && Contains(line, "[")) installLeft = true;
-    if (!installSeen && Contains(line, "[Install]")) installSeen = true;
-    bool portsInLongerKey = countedHere && Contains(line, "Ports=") && !IsPortCountLine(line);
+    bool countedHere = install.Next(line) != InstallPart::Outside;
+    bool portsInLongerKey = countedHere && Contains(line, kPortCountKey) && !IsPortCountLine(line);
     if (line == kPortKey && scan.portLine == 0) scan.portLine = number;
     for (auto& [key, first] : scan.standaloneLines) {
       if (line == key && first == 0) first = number;
