@@ -2,18 +2,11 @@
 
 #include <algorithm>
 
+#include "common/ascii_case.h"
 #include "common/process_state.h"
 #include "common/run_log.h"
 
 namespace {
-
-// Folds A-Z only; bytes above 127 stay as they are, so positions match the typed text.
-std::string FoldAsciiCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 std::string CutTo(const std::string& text, std::size_t from, std::size_t limit) { return text.substr(from, limit); }
 

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "common/ascii_case.h"
 #include "common/console.h"
 #include "common/package_layout.h"
 #include "common/process_state.h"
@@ -14,13 +15,6 @@
 #include "workspace/process_runner.h"
 
 namespace {
-
-std::string FoldAsciiCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // Names of folders of their own have something besides dots and blanks: Windows drops the dots and
 // blanks at a name's end, so ".. " and "..." stand for ".." or for nothing.
