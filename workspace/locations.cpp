@@ -1,5 +1,7 @@
 #include "workspace/locations.h"
 
+#include <string>
+
 #include "common/package_layout.h"
 #include "common/process_state.h"
 #include "platform/platform.h"
@@ -15,7 +17,9 @@ using package::kMaxPath;
 // (45 characters); the rewrite's "...\install\component.isf.tmp" is one shorter, a leftover's
 // aside name shorter still. A fresh name beside a squatted TempExpandedFiles is longer: its
 // creation checks the budget itself.
-constexpr std::size_t kLongestPathBelowTemp = 45;
+constexpr std::size_t kLongestPathBelowTemp = 1 + std::char_traits<char>::length(package::kExpansionFolder) + 1 +
+                                              std::char_traits<char>::length(package::kInstallerX64);
+static_assert(kLongestPathBelowTemp == 45, "the README promises a \"temp\" of up to 214 characters");
 
 bool IsAbsoluteWindowsPath(const std::string& path) {
   bool driveRooted = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
