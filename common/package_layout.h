@@ -52,6 +52,10 @@ constexpr const char* kSettingsFile = "install\\component.isf";
 constexpr const char* kInstallerX86 = "install\\x86\\InstallGui.exe";
 constexpr const char* kInstallerX64 = "install\\x64\\InstallGui.exe";
 
+// The cabinet that a package's launchers share, beside them, when no cabinet has the launcher's
+// own name.
+constexpr const char* kSharedCabinet = "InstallFiles.cab";
+
 // The folder in temp that the cabinet is expanded into.
 constexpr const char* kExpansionFolder = "TempExpandedFiles";
 

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "common/package_layout.h"
 #include "common/process_state.h"
 #include "common/run_log.h"
 #include "launcher/run_sequence.h"
@@ -139,7 +140,7 @@ PreviewResult RunPreview(const StandInSetup& setup, const std::string& packageDi
   StandInWindows standIn(setup);
   std::string ownCabinet = ReplaceExtensionWithCab(setup.launcherPath);
   if (ownCabinet.empty())
-    ownCabinet = setup.launcherPath.substr(0, setup.launcherPath.rfind('\\')) + "\\InstallFiles.cab";
+    ownCabinet = setup.launcherPath.substr(0, setup.launcherPath.rfind('\\')) + "\\" + package::kSharedCabinet;
   // Only the table: the stand-in's extrac32.exe copies the folder, and the launcher checks the
   // copy against what the table lists, as it checks a real expansion.
   std::vector<CabinetFile> listed;

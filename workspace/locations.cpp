@@ -145,7 +145,7 @@ std::string ReplaceExtensionWithCab(const std::string& path) {
 std::string FindPackageCabinet() {
   std::string ownCabinet = ReplaceExtensionWithCab(platform::ExecutablePath());
   if (!ownCabinet.empty() && platform::PathExists(ownCabinet)) return ShortPathOf(ownCabinet);
-  std::string sharedCabinet = launcherDirectory + "\\InstallFiles.cab";
+  std::string sharedCabinet = launcherDirectory + "\\" + package::kSharedCabinet;
   if (!platform::PathExists(sharedCabinet)) return "";
   return ShortPathOf(sharedCabinet);
 }

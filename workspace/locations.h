@@ -26,7 +26,7 @@ std::string LauncherDirectoryProblem();
 std::string ExtractionToolPath();
 
 // Returns the short form of the package cabinet: the executable's path with "cab" after its last
-// dot when that exists, else launcherDirectory + "\InstallFiles.cab" when that exists; "" when
+// dot when that exists, else launcherDirectory + "\" + package::kSharedCabinet when that exists; "" when
 // neither exists or the short form cannot be had. Directories count as found.
 std::string FindPackageCabinet();
 
