@@ -1041,8 +1041,10 @@ bool WriteEvent(const std::string& source, EventType type, unsigned id, const st
   HANDLE log = RegisterEventSourceW(nullptr, Widened(source, CP_ACP).c_str());
   if (log == nullptr) return false;
   std::vector<std::wstring> wide;
+  wide.reserve(strings.size());
   for (const std::string& text : strings) wide.push_back(Widened(text, CP_ACP));
   std::vector<LPCWSTR> pointers;
+  pointers.reserve(wide.size());
   for (const std::wstring& text : wide) pointers.push_back(text.c_str());
   WORD kind = type == EventType::Information ? EVENTLOG_INFORMATION_TYPE
               : type == EventType::Warning   ? EVENTLOG_WARNING_TYPE
