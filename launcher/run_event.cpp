@@ -1,9 +1,6 @@
 #include "launcher/run_event.h"
 
-#include <cstdio>
-
 #include "platform/platform.h"
-#include "workspace/locations.h"
 #include "workspace/package_binding.h"
 
 const char kEventSource[] = "Printer Package Launcher";
