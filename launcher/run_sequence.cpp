@@ -66,7 +66,7 @@ Outcome RunRoads(int argc, const char* const* argv, RunRecord* record) {
   // from, so that the cabinet found is the one beside it ("" when it has no spelling in the code
   // page: the expansion then says so).
   std::string launcherFileName = LauncherFileName(argc > 0 && argv[0] != nullptr ? argv[0] : "");
-  launcherDirectory = LauncherDirectory();
+  launcherDirectory = QueryLauncherDirectory();
 
   if (IsAnotherInstanceRunning(launcherFileName)) return RefuseSecondCopy(record);
 

@@ -115,7 +115,7 @@ std::string ResolveTemporaryDirectory() {
   return temporaryDirectory.problem;
 }
 
-std::string LauncherDirectory() {
+std::string QueryLauncherDirectory() {
   std::string executable = platform::ExecutablePath();
   std::size_t lastBackslash = executable.rfind('\\');
   return lastBackslash == std::string::npos ? "" : executable.substr(0, lastBackslash);

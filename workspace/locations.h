@@ -14,9 +14,10 @@ extern const char kTemporaryDirectoryUnusable[];
 // folder GetTempPath2W names for SYSTEM instead, where the system has it.
 std::string ResolveTemporaryDirectory();
 
-// Returns the directory of the launcher's executable as the system reports it (its short form
-// where the code page cannot spell it), or "" when it has no spelling in the code page.
-std::string LauncherDirectory();
+// Asks the system, each time, for the directory of the launcher's executable and returns it as the
+// system reports it (its short form where the code page cannot spell it), or "" when it has no
+// spelling in the code page. The run keeps its answer in launcherDirectory.
+std::string QueryLauncherDirectory();
 
 // Returns "" when the launcher's own directory can be named in the ANSI code page (as it is, or
 // by its short form); otherwise the line that says it cannot.
