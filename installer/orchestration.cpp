@@ -81,7 +81,8 @@ Outcome StartInstaller(const std::optional<std::string>& parameters, RunRecord* 
   // Right before the start: the installer runs elevated from the directory the run filled.
   if (!IsTheHeldExpansionDirectory(ExpansionDirectory())) {
     return Fail(Outcome::InstallerNotStarted,
-                "Unable to start the installer: TempExpandedFiles is no longer the directory this run created.",
+                std::string("Unable to start the installer: ") + package::kExpansionFolder +
+                    " is no longer the directory this run created.",
                 record);
   }
   ProgramRun run = RunAndWait(record->installerPath, parameters, platform::kShowNormal, launchOptions.timeLimitMinutes);
