@@ -10,7 +10,6 @@
 #include "testing/host_test_fixture.h"
 #include "workspace/expansion_directory.h"
 #include "workspace/locations.h"
-#include "workspace/process_runner.h"
 
 namespace {
 
@@ -38,12 +37,6 @@ class RunInstallTest : public LauncherTest {
     return installers;
   }
 };
-
-TEST(IsExceptionStatus, FromTheFirstErrorStatusUp) {
-  EXPECT_FALSE(IsExceptionStatus(0xBFFFFFFFUL));
-  EXPECT_TRUE(IsExceptionStatus(0xC0000000UL));
-  EXPECT_TRUE(IsExceptionStatus(0xFFFFFFFFUL));
-}
 
 TEST_F(RunInstallTest, SettingsRunGivesTheSettingsFilePath) {
   Expand("[Install]\r\nDisplayUI=0\r\n");
