@@ -456,11 +456,6 @@ TEST_F(Win32PlatformTest, AHeldDirectoryKeepsItsPlaceAndIdentityAndCanBeListed) 
       << "a link resolves to where it leads";
 }
 
-TEST_F(Win32PlatformTest, EventsAreHandedToTheEventLog) {
-  EXPECT_TRUE(platform::WriteEvent("Printer Package Launcher", platform::EventType::Information, 1000,
-                                   {"Outcome: a test", "Exit code: 0"}));
-}
-
 TEST_F(Win32PlatformTest, EveryConsoleLineIsFlushedAsItIsWritten) {
   std::string path = Path("output.txt");
   std::fflush(stdout);
