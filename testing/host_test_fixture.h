@@ -16,7 +16,7 @@
 #include "tools/stand_in.h"
 
 // The binding region for a cabinet of that SHA-256, and for one the launcher carries at that
-// extent, laid out as package_layout.h describes it.
+// extent, as the package tool writes it (its identity not written).
 std::string BoundRegion(const std::string& digest);
 std::string CarriedRegion(const std::string& digest, unsigned long offset, unsigned long size);
 
