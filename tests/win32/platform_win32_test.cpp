@@ -76,11 +76,13 @@ class Win32PlatformTest : public ::testing::Test {
   }
   static bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-  // Points "temp" at the test's folder, for the C runtime's copy of the environment and the system's.
+  // Points "temp" at the test's folder, for the C runtime's copy of the environment and the system's,
+  // and resolves it, as a run does before it forms any path there.
   void UseFolderAsTemp() {
     std::string assignment = "TEMP=" + folder_;
     _putenv(assignment.c_str());
     SetEnvironmentVariableA("TEMP", folder_.c_str());
+    ASSERT_EQ(ResolveTemporaryDirectory(), "");
   }
 
   std::string folder_;
