@@ -9,6 +9,9 @@
 #include "platform/platform.h"
 #include "workspace/locations.h"
 
+const char kExpansionDirectorySecurity[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+const char kExpansionLockSecurity[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
 namespace {
 
 // The run's expansion directory, held from its creation until its removal so that nobody can
@@ -19,13 +22,6 @@ platform::HeldDirectory heldDirectory;
 // "" for TempExpandedFiles itself, or the fresh name that the creation took beside it because
 // TempExpandedFiles there is someone else's.
 std::string freshName;
-
-}  // namespace
-
-const char kExpansionDirectorySecurity[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-const char kExpansionLockSecurity[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
-
-namespace {
 
 const char kLocalSystem[] = "S-1-5-18";
 const char kAdministrators[] = "S-1-5-32-544";
