@@ -183,6 +183,7 @@ TEST_F(FreshExpansionDirectoryTest, SquattedNameThatCannotBeMovedAsideIsWorkedBe
   EXPECT_TRUE(
       Logged("2 C:\\Temp\\TempExpandedFiles is someone else's and could not be moved aside; the run goes on in "
              "TempExpandedFiles.0123456789abcdef beside it."));
+  EXPECT_EQ(EventsStartingWith("rename:").size(), 16u) << "sixteen names aside, then beside";
   EXPECT_EQ(EventsStartingWith("mkdir:"),
             (std::vector<std::string>{"mkdir:" + kBeside + " " + kExpansionDirectorySecurity}));
   EXPECT_EQ(ReadFile(kBeside + "\\install\\component.isf"), "[Install]\r\n");
