@@ -74,11 +74,6 @@ def binding_offset(path: str, size: int | None = None,
         return at
 
 
-# The state of a launcher bound to the cabinet beside it, as the launcher's binding region holds
-# it; package_inspect facts gives the carried state, and this one only here.
-STATE_BOUND = 1
-
-
 class Binding:
     """A launcher's binding: its state, the hash, and where a carried cabinet lies (offset, size)."""
 
@@ -115,7 +110,7 @@ def bind(path: str, digest: bytes, carried: tuple[int, int] | None = None) -> No
         if carried:
             launcher.write(struct.pack("<I", layout["state_carried"]) + digest + struct.pack("<II", *carried))
         else:
-            launcher.write(struct.pack("<I", STATE_BOUND) + digest)
+            launcher.write(struct.pack("<I", layout["state_bound"]) + digest)
 
 
 # ---- the package's identity ----
