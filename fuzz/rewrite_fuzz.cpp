@@ -14,6 +14,7 @@
 
 #include "platform/host_control.h"
 #include "settings/port_rewrite.h"
+#include "workspace/locations.h"
 
 namespace {
 
@@ -81,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::filesystem::create_directories(std::filesystem::path(host::HostPath(kSettings)).parent_path());
   std::ofstream(host::HostPath(kSettings), std::ios::binary) << input;
+  Check(ResolveTemporaryDirectory().empty(), "temp did not resolve");
   Check(RewritePortConfiguration(port, "10.0.0.1", share), "the rewrite failed");
   std::ifstream file(host::HostPath(kSettings), std::ios::binary);
   const std::string output((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
