@@ -124,7 +124,7 @@ int CheckSettings(const std::string& path) {
 int Facts() {
   std::printf(
       "{\"version\": %s, \"code_pages\": %s, \"settings_file\": %s, \"installers\": {\"x86\": %s, \"x64\": %s}, "
-      "\"expansion_folder\": %s, \"max_path\": %zu, \"standalone_keys\": %s, "
+      "\"expansion_folder\": %s, \"shared_cabinet\": %s, \"max_path\": %zu, \"standalone_keys\": %s, "
       "\"binding\": {\"resource\": %s, \"magic\": %s, \"size\": %d, \"digest_size\": %d, \"state_bound\": %d, "
       "\"state_carried\": %d, "
       "\"carried_size\": %d, \"identity_size\": %d, \"name_field\": %d, \"version_field\": %d, "
@@ -132,11 +132,12 @@ int Facts() {
       "\"version_room\": {\"resource\": %s, \"size\": %d}}\n",
       Json(kProjectVersion).c_str(), JsonList(kAnsiCodePages).c_str(), Json(package::kSettingsFile).c_str(),
       Json(package::kInstallerX86).c_str(), Json(package::kInstallerX64).c_str(),
-      Json(package::kExpansionFolder).c_str(), package::kMaxPath, JsonList(package::kStandaloneKeys).c_str(),
-      Json(package::kBindingResource).c_str(), Json(PACKAGE_BINDING_MAGIC).c_str(), PACKAGE_BINDING_SIZE,
-      PACKAGE_BINDING_DIGEST_SIZE, PACKAGE_BINDING_STATE_BOUND, PACKAGE_BINDING_STATE_CARRIED,
-      PACKAGE_BINDING_CARRIED_SIZE, PACKAGE_BINDING_IDENTITY_SIZE, PACKAGE_IDENTITY_NAME_FIELD,
-      PACKAGE_IDENTITY_VERSION_FIELD, PACKAGE_IDENTITY_NAME_CHARACTERS, PACKAGE_IDENTITY_VERSION_CHARACTERS,
+      Json(package::kExpansionFolder).c_str(), Json(package::kSharedCabinet).c_str(), package::kMaxPath,
+      JsonList(package::kStandaloneKeys).c_str(), Json(package::kBindingResource).c_str(),
+      Json(PACKAGE_BINDING_MAGIC).c_str(), PACKAGE_BINDING_SIZE, PACKAGE_BINDING_DIGEST_SIZE,
+      PACKAGE_BINDING_STATE_BOUND, PACKAGE_BINDING_STATE_CARRIED, PACKAGE_BINDING_CARRIED_SIZE,
+      PACKAGE_BINDING_IDENTITY_SIZE, PACKAGE_IDENTITY_NAME_FIELD, PACKAGE_IDENTITY_VERSION_FIELD,
+      PACKAGE_IDENTITY_NAME_CHARACTERS, PACKAGE_IDENTITY_VERSION_CHARACTERS,
       Json(package::kVersionRoomResource).c_str(), PACKAGE_VERSION_ROOM_SIZE);
   return kDone;
 }

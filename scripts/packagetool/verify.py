@@ -214,12 +214,12 @@ def beside(folder, name):
 def launchers_cabinet(out_dir, name):
     """The cabinet the launcher NAME.exe expands, found as it finds it: NAME.cab, else
     InstallFiles.cab; its file name, or Refused."""
-    for candidate in (f"{name}.cab", "InstallFiles.cab"):
+    shared = native.facts()["shared_cabinet"]
+    for candidate in (f"{name}.cab", shared):
         found = beside(out_dir, candidate)
         if found:
             return found
-    raise Refused(f"no cabinet beside {name}.exe in '{out_dir}': the launcher looks for {name}.cab, then "
-                  f"InstallFiles.cab")
+    raise Refused(f"no cabinet beside {name}.exe in '{out_dir}': the launcher looks for {name}.cab, then {shared}")
 
 
 def verify(options, report):
