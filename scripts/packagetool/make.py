@@ -73,7 +73,7 @@ def report_other_package_files(out_dir, name, report):
             if entry != own[upper]:
                 report.warn(f"OUT_DIR holds {entry} beside the new {own[upper]}: Windows takes them for one file, and "
                             f"which one a copy keeps is not known. Remove {entry}")
-        elif upper == "INSTALLFILES.CAB":
+        elif upper == windows_upper(native.facts()["shared_cabinet"]):
             report.warn(f"OUT_DIR holds {entry}, which the launcher expands whenever {name}.cab is not beside it. "
                         f"Remove it unless another launcher in OUT_DIR needs it")
 
