@@ -221,9 +221,9 @@ class Runner:
         os.environ["LAUNCHER_SOURCE"] = self.environment["LAUNCHER_SOURCE"] = str(self.tree)
         for name in ("WINEPREFIX", "WINEARCH", "PACKAGE_INSPECT", "LAUNCHER_EXE"):
             os.environ.pop(name, None)
-        spec = importlib.util.spec_from_file_location("e2e_wine", self.tree / "tests" / "e2e" / "wine.py")
-        self.wine = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(self.wine)
+        found = importlib.util.spec_from_file_location("e2e_wine", self.tree / "tests" / "e2e" / "wine.py")
+        self.wine = importlib.util.module_from_spec(found)
+        found.loader.exec_module(self.wine)
 
     def stop_wine(self):
         if self.wine is None:

@@ -93,7 +93,8 @@ class Scan:
         self.follow_links_outside = follow_links_outside
         self.as_made = as_made
         patterns = () if as_made else DEFAULT_EXCLUDES + tuple(excludes)
-        # One spec answers whether a name is left out; the pattern that did it is looked up then.
+        # One matcher of all the patterns answers whether a name is left out; the pattern that did it is
+        # looked up then.
         self.exclude_all = pathspec.GitIgnoreSpec.from_lines(patterns)
         self.excludes = [(pattern, pathspec.GitIgnoreSpec.from_lines([pattern])) for pattern in patterns]
         self.files = []        # (relative path with "/", source path, size)
@@ -128,8 +129,8 @@ class Scan:
                 continue
             is_dir = entry.is_dir()
             if self.excludes and self.exclude_all.match_file(child + "/" if is_dir else child):
-                pattern = next((pattern for pattern, spec in reversed(self.excludes)
-                                if spec.match_file(child + "/" if is_dir else child)), "")
+                pattern = next((pattern for pattern, matcher in reversed(self.excludes)
+                                if matcher.match_file(child + "/" if is_dir else child)), "")
                 self.excluded.append((child + ("/" if is_dir else ""), count_files(path), pattern))
                 continue
             problem = name_problem(name, self.code_page)
