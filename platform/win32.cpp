@@ -393,14 +393,21 @@ bool ReadSecurity(HANDLE directory, DirectorySecurity* security) {
   return true;
 }
 
-// The path the system holds for an open handle ("\\?\C:\..."), or "" when it gives none.
+// The path the system holds for an open handle ("\\?\C:\..."), or "" when it gives none. A path
+// longer than the first buffer is asked for again with the length the system named.
 std::wstring FinalPathOf(HANDLE handle) {
   std::wstring path(1024, L'\0');
-  DWORD length = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()),
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= path.size()) return L"";
-  path.resize(length);
-  return path;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD length = GetFinalPathNameByHandleW(handle, &path[0], static_cast<DWORD>(path.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return L"";
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.assign(length, L'\0');
+  }
+  return L"";
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
@@ -987,13 +994,8 @@ std::wstring LongFullPath(const std::wstring& path) {
 
 // Returns true when the handle's file is the one path names, reached by no link or junction on the way.
 bool LeadsWhereItSays(HANDLE file, const std::wstring& path) {
-  std::wstring finalPath(32768, L'\0');
-  DWORD length = GetFinalPathNameByHandleW(file, &finalPath[0], static_cast<DWORD>(finalPath.size()),
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= finalPath.size()) return false;
-  finalPath.resize(length);
-  return CompareStringOrdinal(WithoutDevicePrefix(finalPath).c_str(), -1, LongFullPath(path).c_str(), -1, TRUE) ==
-         CSTR_EQUAL;
+  std::wstring finalPath = FinalPathOf(file);
+  return !finalPath.empty() && SamePath(WithoutDevicePrefix(finalPath), LongFullPath(path));
 }
 
 }  // namespace
